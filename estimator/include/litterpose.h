@@ -1,0 +1,205 @@
+// litterpose: grasp pose estimation for litter seen by a depth camera.
+//
+// A host constructs one GrabPoseEstimate from its YAML configuration, brings each
+// object's cloud into the arm base frame (PclTransform with camera_extrinsic_), sets
+// trash_type_ and calls one entry: GrabPoseEstimateFunc, CommonGrabPoseFunc or
+// GetInitialGrabPose. A result of 1 leaves the grasp pose in grab_pose_; every
+// other result code says why no grasp is offered (see litterpose_result.h).
+#ifndef LITTERPOSE_H
+#define LITTERPOSE_H
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <Eigen/Dense>
+#include <Eigen/Geometry>
+#include <opencv2/core/types.hpp>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+#include "litterpose_result.h"
+
+class QuorvinKinematics;
+
+// ANSI console colours of the log lines. Constant arrays, so that they are usable
+// during the static initialisation of any translation unit.
+inline constexpr char YELLOW_BOLD[] = "\x1b[1;33m";
+inline constexpr char RED_BOLD[] = "\x1b[1;31m";
+inline constexpr char GREEN_BOLD[] = "\x1b[1;32m";
+inline constexpr char PURPLE_BOLD[] = "\x1b[1;34m";
+inline constexpr char MAGENTA_BOLD[] = "\x1b[1;35m";
+inline constexpr char CYAN_BOLD[] = "\x1b[1;36m";
+inline constexpr char RESET_FORMAT[] = "\x1b[0m";
+
+// Class of an object's main axis, by the angle between the axis and the horizontal.
+enum MainAxisType : std::int32_t {
+  HORIZONTAL = 1,   // within 15 degrees of horizontal
+  VERTICAL = 2,     // within 15 degrees of vertical
+  TILTED_LOW = 3,   // 15 to 45 degrees
+  TILTED_HIGH = 4,  // 45 to 75 degrees
+};
+
+// Rotation Rz(rz) * Ry(ry) * Rx(rx), angles in degrees.
+Eigen::Matrix3f eulerToRotationMatrix(double rx, double ry, double rz);
+
+class GrabPoseEstimate {
+public:
+  using Cloud = pcl::PointCloud<pcl::PointXYZ>;
+  using CloudPtr = std::shared_ptr<Cloud>;
+
+  // Grasp pose of the tool centre point in the arm base frame.
+  struct Pose6D {
+    Eigen::Vector3f position;        // metres
+    Eigen::Quaterniond orientation;  // stored x, y, z, w
+  };
+
+  // Reads the whole configuration, prints the calibration and creates the data
+  // directories. Throws the YAML or filesystem library's exception on any failure.
+  explicit GrabPoseEstimate(std::string config_path);
+  ~GrabPoseEstimate();
+  GrabPoseEstimate(const GrabPoseEstimate&) = delete;
+  GrabPoseEstimate& operator=(const GrabPoseEstimate&) = delete;
+
+  // Estimation entries; the cloud (arm base frame, metres) may be cleaned in place.
+  int GrabPoseEstimateFunc(CloudPtr& cloud);
+  int CommonGrabPoseFunc(CloudPtr& cloud);
+  int GetInitialGrabPose(CloudPtr& cloud);
+
+  // Point-cloud preparation.
+  void PclProcessFunc(CloudPtr& input, CloudPtr& output);
+  void RemoveBottomCloud(CloudPtr& cloud, float cut_height, float angle_deg);
+  void RemovePointsInDirection(CloudPtr& cloud, const pcl::PointXYZ& plane_point,
+                               const Eigen::Matrix<float, 3, 1>& direction);
+  pcl::PointXYZ GetMinPointXY(CloudPtr cloud);
+  pcl::PointXYZ GetMaxPointXY(CloudPtr cloud);
+  void PclTransform(CloudPtr& input, CloudPtr& output, Eigen::Matrix<float, 4, 4> transform);
+
+  // Shape analysis; the cloud is read, never changed. PCAFunc needs three points.
+  void PCAFunc(const CloudPtr& cloud);
+  void OBBFunc(const CloudPtr& cloud);
+  void AABBFunc(const CloudPtr& cloud);
+  void MinAreaRectFunc(const CloudPtr& cloud);
+  void get_obb_pose(Pose6D& obb_pose, Pose6D& base_pose, Eigen::Matrix<float, 3, 1>& position,
+                    Eigen::Matrix<float, 3, 3>& rotation);
+
+  // Supporting operations of CommonGrabPoseFunc and GetInitialGrabPose.
+  void GetMainaxisType(Eigen::Matrix3f& vectors, MainAxisType& type);
+  void OptMainAxisDirection(Eigen::Vector3f& direction);
+  void ExtendGrabTCP(Eigen::Vector3f& point);
+  void SlantGrabPose(Eigen::Quaterniond& q, Eigen::Vector3d axis, float angle_deg);
+
+  // Feasibility checks.
+  bool IsInWorkspace(const Eigen::Vector3f& point);
+  bool isInGrabSpace(MainAxisType type, Eigen::Vector3f point);
+  bool isIKSolved(Pose6D pose);
+  bool isCollided(Pose6D pose);
+  void AssignGrabPose(const Eigen::Vector3f& position, const Eigen::Quaterniond& orientation,
+                      Pose6D& pose);
+
+  // --- Arm model (constants) ---
+  double ik_ref_joints_[6] = {0, 0.6891, 1.5223, 0, 0.9253, 0};
+  double dh_d_[6] = {240.5, 0, 0, 210, 0, 144};
+  double dh_a_[6] = {0, 256, 0, 0, 0, 0};
+  double dh_alpha_[6] = {M_PI / 2, 0, M_PI / 2, -M_PI / 2, M_PI / 2, 0};
+  double dh_offset_[6] = {0, M_PI / 2, M_PI / 2, 0, 0, 0};
+  std::unique_ptr<QuorvinKinematics> kinematics_;
+
+  // --- Object height and grasp-point extension ---
+  float base_height_ = 0.176f;
+  float finger2tcp_ = 0.0f;
+  float extend_length_ = 0.0f;
+  float extra_length_ratio_ = 0.8f;
+  float trash_lowest_z_ = 0.0f;
+  float trash_highest_z_ = 0.0f;
+  float trash_height_ = 0.0f;
+
+  // --- Cloud preparation ---
+  int sor2_meank_value_ = 50;
+  float pass_ajust_value_ = 0.003f;
+  float remove_cloud_angle_ = 15.0f;
+  float remove_bottom_height_threshold_1_ = 0.024f;
+  float remove_bottom_height_threshold_2_ = 0.05f;
+  float remove_bottom_height_threshold_3_ = 0.07f;
+
+  // --- Workspace and grasp windows (metres, degrees) ---
+  float grab_distance_ = 0.0f;
+  float grab_angle_ = 0.0f;
+  float workspace_r_min_ = 0.2f;
+  float workspace_r_max_ = 0.9f;
+  float workspace_center_z_ = 0.1555f;
+  float workspace_center_r_ = 0.01125f;
+  float workspace_angle_min_ = -60.0f;
+  float workspace_angle_max_ = 60.0f;
+  float grab_vertical_distance_min_ = 0.2f;
+  float grab_vertical_distance_max_ = 0.6f;
+  float grab_vertical_angle_min_ = -60.0f;
+  float grab_vertical_angle_max_ = 60.0f;
+  float grab_parallel_distance_min_ = 0.5f;
+  float grab_parallel_distance_max_ = 0.7f;
+  float grab_parallel_angle_min_ = -60.0f;
+  float grab_parallel_angle_max_ = 60.0f;
+
+  // --- Request ---
+  int trash_type_ = 0;
+  int grab_mode_ = 1;
+
+  // --- Shape results of the last estimate ---
+  MainAxisType main_axis_type_ = HORIZONTAL;
+  Eigen::Matrix3f pca_vectors_ = Eigen::Matrix3f::Zero();
+  Eigen::Vector4f pca_center_ = Eigen::Vector4f::Zero();
+  Eigen::Vector3f pca_lengths_ = Eigen::Vector3f::Zero();
+  Eigen::Vector3f grab_mainaxis_ = Eigen::Vector3f::Zero();
+  Eigen::Vector3f grab_tcp_ = Eigen::Vector3f::Zero();
+
+  // --- Grasp-point corrections ---
+  float tcp_ajust_value_ = 0.008f;
+  float tcp_ajust_threshold_ = 0.02f;
+  float extend_height_threshold_ = 0.03f;
+  float extend_lenth_threshold_ = 0.04f;
+  float extend_length_max_ = 0.012f;
+
+  // --- Grasp pose and boxes of the last estimate ---
+  Pose6D grab_pose_{Eigen::Vector3f::Zero(), Eigen::Quaterniond::Identity()};
+  Eigen::Vector3f obb_position_ = Eigen::Vector3f::Zero();
+  Eigen::Quaternionf obb_orientation_ = Eigen::Quaternionf::Identity();
+  pcl::PointXYZ obb_min_point_{0.0f, 0.0f, 0.0f};
+  pcl::PointXYZ obb_max_point_{0.0f, 0.0f, 0.0f};
+  Eigen::Vector3f aabb_center_ = Eigen::Vector3f::Zero();
+  pcl::PointXYZ aabb_min_point_{0.0f, 0.0f, 0.0f};
+  pcl::PointXYZ aabb_max_point_{0.0f, 0.0f, 0.0f};
+  cv::Point2f rect_points_[4];
+  Eigen::Vector2f rect_direction_ = Eigen::Vector2f::Zero();
+
+  // --- Switches ---
+  bool is_grab_slanted_ = false;
+  bool enable_process_cloud_ = true;
+  bool enable_pcacenter_extend_ = true;
+  bool is_on_floor_ = false;
+
+  // --- Data recording (for the host) ---
+  std::string trash_code_ = "code";
+  std::string trash_test_pose_ = "test_pose";
+  std::string file_name_suffix_ = "suffix";
+  std::string trash_data_dir_ = "/home/jetson/test_data/";
+  std::string trash_data_path_;
+  std::string mising_detect_path_ = "/home/jetson/test_data/";
+
+  // --- Camera calibration ---
+  Eigen::Matrix4f camera_extrinsic_ = Eigen::Matrix4f::Identity();  // camera to arm base
+  Eigen::Vector3f Txyz_ = Eigen::Vector3f::Zero();
+  Eigen::Vector3f Rxyz_ = Eigen::Vector3f::Zero();
+  bool is_use_euler_ = false;
+  bool is_eye_on_hand_ = false;
+  Eigen::Matrix4f base2flange_ = Eigen::Matrix4f::Identity();
+  Eigen::Matrix4f flange2camera_ = Eigen::Matrix4f::Identity();
+  Eigen::Vector3f base2flange_T_ = Eigen::Vector3f::Zero();
+  Eigen::Vector3f base2flange_euler_ = Eigen::Vector3f::Zero();
+  float fx_ = 0.0f;
+  float fy_ = 0.0f;
+  float cx_ = 0.0f;
+  float cy_ = 0.0f;
+};
+
+#endif  // LITTERPOSE_H

@@ -1,0 +1,36 @@
+// Result codes of the estimation entries of GrabPoseEstimate.
+#ifndef LITTERPOSE_RESULT_H
+#define LITTERPOSE_RESULT_H
+
+namespace litterpose {
+
+enum GrabResult : int {
+  kGrabFound = 1,            // grasp pose stored in grab_pose_
+  kTooFewPoints = 11,        // too few points after preparation
+  kOutsideWorkspace = 41,    // grasp point outside the workspace sector
+  kType1TooNear = 101,       // trash type 1 too near; CommonGrabPoseFunc: outside the vertical grab space
+  kType1TooFar = 102,
+  kType1TooFarLeft = 103,
+  kType1TooFarRight = 104,
+  kUnknownTrashType = 111,
+  kType2TooNear = 201,
+  kType2TooFar = 202,
+  kType2TooFarLeft = 203,
+  kType2TooFarRight = 204,
+  kLyingTooNear = 301,       // trash type 3, near-horizontal main axis
+  kLyingTooFar = 302,
+  kLyingTooFarLeft = 303,
+  kLyingTooFarRight = 304,
+  kStandingTooNear = 311,    // trash type 3, near-vertical main axis; CommonGrabPoseFunc: outside the horizontal grab space
+  kStandingTooFar = 312,
+  kStandingTooFarLeft = 313,
+  kStandingTooFarRight = 314,
+  kNoGrasp = 1111,           // no reachable candidate, or no strategy applies
+};
+
+// Short English text of a result code; "unknown result" for any other value.
+const char* describeResult(int code);
+
+}  // namespace litterpose
+
+#endif  // LITTERPOSE_RESULT_H

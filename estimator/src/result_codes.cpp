@@ -1,0 +1,32 @@
+#include "litterpose_result.h"
+
+namespace litterpose {
+
+const char* describeResult(int code) {
+  switch (code) {
+    case kGrabFound: return "grasp pose found";
+    case kTooFewPoints: return "too few points after preparation";
+    case kOutsideWorkspace: return "outside the workspace sector";
+    case kType1TooNear: return "too near (trash type 1), or outside the vertical grab space";
+    case kType1TooFar: return "too far (trash type 1)";
+    case kType1TooFarLeft: return "too far left (trash type 1)";
+    case kType1TooFarRight: return "too far right (trash type 1)";
+    case kUnknownTrashType: return "unknown trash type";
+    case kType2TooNear: return "too near (trash type 2)";
+    case kType2TooFar: return "too far (trash type 2)";
+    case kType2TooFarLeft: return "too far left (trash type 2)";
+    case kType2TooFarRight: return "too far right (trash type 2)";
+    case kLyingTooNear: return "too near (trash type 3, lying)";
+    case kLyingTooFar: return "too far (trash type 3, lying)";
+    case kLyingTooFarLeft: return "too far left (trash type 3, lying)";
+    case kLyingTooFarRight: return "too far right (trash type 3, lying)";
+    case kStandingTooNear: return "too near (trash type 3, standing), or outside the horizontal grab space";
+    case kStandingTooFar: return "too far (trash type 3, standing)";
+    case kStandingTooFarLeft: return "too far left (trash type 3, standing)";
+    case kStandingTooFarRight: return "too far right (trash type 3, standing)";
+    case kNoGrasp: return "no reachable grasp";
+    default: return "unknown result";
+  }
+}
+
+}  // namespace litterpose

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite twice: a release build (build/), then a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/). Fails on any failure or report.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-deps.sh
+jobs=$(nproc)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@"
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=Release
+
+export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1:detect_leaks=1:suppressions=$root/scripts/sanitizer/lsan.supp"
+export LSAN_OPTIONS="suppressions=$root/scripts/sanitizer/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+run_suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLITTERPOSE_SANITIZE=ON \
+  -DLITTERPOSE_BUILD_BENCH=OFF

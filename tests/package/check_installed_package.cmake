@@ -1,0 +1,22 @@
+# Installs the build into a private prefix, then builds and runs a host program outside
+# the tree that finds the package with find_package(litterpose CONFIG REQUIRED).
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}")
+  endif()
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/host -B ${WORK_DIR}/host
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DWITH_ESTIMATOR=${WITH_ESTIMATOR})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/host)
+run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
+    ${WORK_DIR}/host/kinematics_host)
+if(WITH_ESTIMATOR)
+  run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
+      ${WORK_DIR}/host/estimator_host ${prefix}/share/litterpose/grab_pose_estimate_config.yaml)
+endif()
