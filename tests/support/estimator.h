@@ -1,0 +1,52 @@
+// Estimators for tests: built from the project's configuration with edits, with the
+// construction's printed lines swallowed.
+#ifndef LITTERPOSE_TESTS_SUPPORT_ESTIMATOR_H
+#define LITTERPOSE_TESTS_SUPPORT_ESTIMATOR_H
+
+#include <gtest/gtest.h>
+#include <litterpose.h>
+#include <yaml-cpp/yaml.h>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace support {
+
+inline std::string default_config_path() {
+  return std::string(LITTERPOSE_SOURCE_DIR) + "/config/grab_pose_estimate_config.yaml";
+}
+
+// The default configuration after edit(), written to a new temporary file.
+inline std::string write_config(const std::function<void(YAML::Node&)>& edit) {
+  YAML::Node config = YAML::LoadFile(default_config_path());
+  if (edit) edit(config);
+  static int counter = 0;
+  const std::string path = testing::TempDir() + "litterpose_config_" +
+                           std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".yaml";
+  std::ofstream(path) << config;
+  return path;
+}
+
+inline std::unique_ptr<GrabPoseEstimate> make_estimator(
+    const std::function<void(YAML::Node&)>& edit = nullptr) {
+  const std::string path = edit ? write_config(edit) : default_config_path();
+  testing::internal::CaptureStdout();
+  auto estimator = std::make_unique<GrabPoseEstimate>(path);
+  testing::internal::GetCapturedStdout();
+  return estimator;
+}
+
+// Runs f with standard output captured and returns what it printed.
+template <typename F>
+std::string printed_by(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace support
+
+#endif
