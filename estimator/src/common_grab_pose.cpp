@@ -1,1 +1,265 @@
+// The common and initial estimation entries: a grasp point corrected against the
+// object's lowest point, a grasp direction from the footprint rectangle, and for
+// CommonGrabPoseFunc the proof of reachability with tilted retries.
+#include <cmath>
+#include <cstdio>
+
+#include "internal/console.h"
+#include "internal/grasp_checks.h"
+#include "internal/orientation.h"
 #include "litterpose.h"
+
+namespace {
+
+namespace console = litterpose::console;
+namespace checks = litterpose::checks;
+namespace ori = litterpose::orientation;
+using ori::Quat;
+
+enum class Entry { common, initial };
+
+// Objects longer than this, and taller than the configured threshold, are grasped
+// beyond their visible centroid.
+constexpr double kLongObjectExtent = 0.1;
+// A grasp point this close above the lowest point is taken down to the lowest point.
+constexpr double kLowGraspPoint = 0.015;
+// The lowered grasp point of a tall object stays this far above its lowest point.
+constexpr double kLoweredClearance = 0.005;
+// The extended grasp point stays this far above the lowest point.
+constexpr double kExtendedClearance = 0.008;
+
+// Outward tilts of the vertical retries of trash types 1 and 2, in degrees; the grasp
+// point rises with the sine of the tilt.
+constexpr int kTiltStep = 5;
+constexpr int kTiltMax = 80;
+constexpr double kTiltRaise = 0.01;
+// Slants of the vertical retries of trash type 3, in degrees.
+constexpr int kSlantStep = -5;
+constexpr int kSlantMax = -25;
+// Tilts of the side retries, in degrees.
+constexpr int kSideTilts[] = {10, 20, 30};
+
+void print_grab_mainaxis(const Eigen::Vector3f& g) {
+  console::line(YELLOW_BOLD, "grab_mainaxis_: ", g.x(), " ", g.y(), " ", g.z());
+}
+
+class CommonStrategy {
+public:
+  CommonStrategy(GrabPoseEstimate& e, Entry entry) : e_(e), entry_(entry) {}
+
+  int run(GrabPoseEstimate::CloudPtr& cloud) {
+    const bool common = entry_ == Entry::common;
+    console::line(PURPLE_BOLD,
+                  common ? "-------------------CommonGrabPoseFunc-----------------------"
+                         : "------------------------GetInitialGrabPose--------------------------");
+    checks::replace_null_cloud(cloud);
+    e_.PclProcessFunc(cloud, cloud);
+    console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
+    if (cloud->size() < checks::kMinPointsCommonEntries) {
+      console::line(RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
+      return litterpose::kTooFewPoints;
+    }
+    e_.PCAFunc(cloud);
+    e_.OBBFunc(cloud);
+    e_.AABBFunc(cloud);
+    e_.MinAreaRectFunc(cloud);
+    if (!checks::grasp_point_is_finite(e_.pca_center_)) {
+      checks::report_non_finite_grasp_point();
+      return litterpose::kTooFewPoints;
+    }
+
+    e_.grab_tcp_ = e_.pca_center_.head<3>();
+    if (!e_.IsInWorkspace(e_.grab_tcp_)) return litterpose::kOutsideWorkspace;
+    e_.GetMainaxisType(e_.pca_vectors_, e_.main_axis_type_);
+    switch (e_.main_axis_type_) {
+      case HORIZONTAL:
+      case TILTED_LOW: return from_above();
+      case VERTICAL:
+      case TILTED_HIGH: return from_side();
+    }
+    std::cout << RESET_FORMAT << '\n';
+    return litterpose::kNoGrasp;
+  }
+
+private:
+  Eigen::Vector3f& tcp() { return e_.grab_tcp_; }
+
+  // The candidate in grab_pose_ is taken when the arm reaches it without collision.
+  bool accepted() {
+    if (!checks::is_sound(e_.grab_pose_)) {
+      checks::report_unsound_pose();
+      return false;
+    }
+    return e_.isIKSolved(e_.grab_pose_) && !e_.isCollided(e_.grab_pose_);
+  }
+
+  bool try_candidate(const Quat& q) {
+    e_.AssignGrabPose(tcp(), q, e_.grab_pose_);
+    return accepted();
+  }
+
+  // GetInitialGrabPose offers its first candidate without asking the arm.
+  int offer_initial() {
+    if (!checks::is_sound(e_.grab_pose_)) {
+      checks::report_unsound_pose();
+      return litterpose::kNoGrasp;
+    }
+    return litterpose::kGrabFound;
+  }
+
+  int no_grasp() {
+    console::line(RED_BOLD, "当前位置无法抓取!!!");
+    console::reset();
+    std::cout << RESET_FORMAT << '\n';
+    return litterpose::kNoGrasp;
+  }
+
+  void correct_height() {
+    const float lowest = e_.trash_lowest_z_;
+    if (e_.pca_lengths_[0] > kLongObjectExtent && e_.trash_height_ > e_.extend_height_threshold_)
+      e_.ExtendGrabTCP(tcp());
+    if (tcp().z() - lowest < kLowGraspPoint) {
+      console::line(YELLOW_BOLD, "grab_tcp_.z()-trash_lowest_z_ < 0.015!!!");
+      tcp().z() = lowest;
+      console::line(YELLOW_BOLD, "grab_tcp_.z() = trash_lowest_z_!!!");
+    }
+    if (e_.trash_height_ > e_.tcp_ajust_threshold_ && tcp().z() - lowest > kLowGraspPoint) {
+      tcp().z() -= e_.tcp_ajust_value_;
+      console::line(YELLOW_BOLD, "grab_tcp_.z() -= tcp_ajust_value_;");
+      if (tcp().z() < lowest + kLoweredClearance) {
+        console::line(YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.005)!!!");
+        tcp().z() = static_cast<float>(lowest + kLoweredClearance);
+        console::line(MAGENTA_BOLD, "grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!");
+      }
+    }
+    if (e_.is_on_floor_) tcp().z() = -e_.base_height_;
+  }
+
+  int from_above() {
+    const bool common = entry_ == Entry::common;
+    e_.grab_mainaxis_.z() = 0.0f;
+    e_.OptMainAxisDirection(e_.grab_mainaxis_);
+    print_grab_mainaxis(e_.grab_mainaxis_);
+    if (common && !e_.isInGrabSpace(e_.main_axis_type_, tcp())) return litterpose::kType1TooNear;
+    correct_height();
+    const float yaw = ori::axis_yaw(e_.grab_mainaxis_.x(), e_.grab_mainaxis_.y());
+    if (common) console::line(CYAN_BOLD, "rot_z: ", yaw);
+    const Quat first = ori::vertical_grasp(yaw);
+    e_.AssignGrabPose(tcp(), first, e_.grab_pose_);
+    if (!common) return offer_initial();
+    if (accepted()) return litterpose::kGrabFound;
+
+    console::line(YELLOW_BOLD, "当前位置无法竖直抓取!!!");
+    switch (e_.trash_type_) {
+      case 1:
+      case 2:
+        if (tilted_outward()) return litterpose::kGrabFound;
+        break;
+      case 3:
+        if (slanted(yaw)) return litterpose::kGrabFound;
+        break;
+      default: break;
+    }
+    return no_grasp();
+  }
+
+  bool tilted_outward() {
+    const Quat towards_object =
+        ori::down() * ori::rot_z(ori::bearing(e_.grab_pose_.position.x(), e_.grab_pose_.position.y()));
+    const float z0 = tcp().z();
+    for (int tilt = kTiltStep; tilt <= kTiltMax; tilt += kTiltStep) {
+      tcp().z() = static_cast<float>(z0 + kTiltRaise * std::sin(tilt * M_PI / 180.0));
+      if (try_candidate(towards_object * ori::rot_y_deg(tilt))) return true;
+    }
+    return false;
+  }
+
+  // Slants about the horizontal axis across the bearing, expressed in the frame of Rz(yaw).
+  bool slanted(float yaw) {
+    Eigen::Vector3d across(tcp().y(), tcp().x(), 0.0);
+    if (across.squaredNorm() > 0.0) across.normalize();
+    const Eigen::Matrix3d turn = ori::rot_z(yaw).toRotationMatrix();
+    const Eigen::Vector3d axis = turn.inverse() * across;
+    const Quat first = ori::vertical_grasp(yaw);
+    for (int slant = kSlantStep; slant >= kSlantMax; slant += kSlantStep) {
+      Quat qs;
+      e_.SlantGrabPose(qs, axis, static_cast<float>(slant));
+      if (try_candidate(first * qs)) return true;
+    }
+    return false;
+  }
+
+  int from_side() {
+    const bool common = entry_ == Entry::common;
+    e_.grab_mainaxis_ = Eigen::Vector3f(0.0f, 0.0f, -1.0f);
+    print_grab_mainaxis(e_.grab_mainaxis_);
+    e_.ExtendGrabTCP(tcp());
+    Eigen::Vector3f radial(tcp().x(), tcp().y(), 0.0f);
+    if (radial.squaredNorm() > 0.0f) radial.normalize();
+    // The gripper closes around a standing object from the side; its fingers reach past
+    // the visible front surface.
+    tcp().x() += e_.tcp_ajust_value_ * radial.x();
+    tcp().y() += e_.tcp_ajust_value_ * radial.y();
+    console::line(MAGENTA_BOLD, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
+    console::line(MAGENTA_BOLD, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !");
+    if (common && !e_.isInGrabSpace(e_.main_axis_type_, tcp()))
+      return litterpose::kStandingTooNear;
+
+    const Quat first = ori::side_grasp(ori::bearing(tcp().x(), tcp().y()));
+    if (common) std::printf("q_grab: %f  %f  %f  %f\n", first.w(), first.x(), first.y(), first.z());
+    e_.AssignGrabPose(tcp(), first, e_.grab_pose_);
+    if (!common) return offer_initial();
+    if (accepted()) return litterpose::kGrabFound;
+
+    console::line(YELLOW_BOLD, "当前位置无法水平抓取!!!");
+    for (const int tilt : kSideTilts) {
+      if (try_candidate(first * ori::rot_y_deg(-tilt))) return litterpose::kGrabFound;
+    }
+    return no_grasp();
+  }
+
+  GrabPoseEstimate& e_;
+  Entry entry_;
+};
+
+}  // namespace
+
+int GrabPoseEstimate::CommonGrabPoseFunc(CloudPtr& cloud) {
+  return CommonStrategy(*this, Entry::common).run(cloud);
+}
+
+int GrabPoseEstimate::GetInitialGrabPose(CloudPtr& cloud) {
+  return CommonStrategy(*this, Entry::initial).run(cloud);
+}
+
+void GrabPoseEstimate::GetMainaxisType(Eigen::Matrix3f& vectors, MainAxisType& type) {
+  ori::classify_main_axis(vectors, type);
+  console::line(MAGENTA_BOLD, "main_axis_type_:", type);
+  console::line(MAGENTA_BOLD, "trash_type_:", trash_type_);
+  console::reset();
+}
+
+void GrabPoseEstimate::OptMainAxisDirection(Eigen::Vector3f& direction) {
+  direction.x() = rect_direction_.x();
+  direction.y() = rect_direction_.y();
+}
+
+void GrabPoseEstimate::ExtendGrabTCP(Eigen::Vector3f& point) {
+  const Eigen::Vector3f u = checks::camera_ray(camera_extrinsic_, point);
+  const float thin = pca_lengths_[2];
+  extend_length_ = thin < extend_lenth_threshold_ ? thin * extra_length_ratio_ : extend_length_max_;
+  point += extend_length_ * u;
+  if (point.z() < trash_lowest_z_ + kExtendedClearance) {
+    console::line(YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!");
+    point.z() = static_cast<float>(trash_lowest_z_ + kExtendedClearance);
+  }
+  console::line(MAGENTA_BOLD, "GrabTCP Extended!");
+  console::reset();
+}
+
+void GrabPoseEstimate::SlantGrabPose(Eigen::Quaterniond& q, Eigen::Vector3d axis, float angle_deg) {
+  const float half = static_cast<float>(angle_deg * M_PI / 180.0) * 0.5f;
+  const float s = std::sin(half);
+  const float c = std::cos(half);
+  q = Quat(c, axis.x() * s, axis.y() * s, axis.z() * s);
+}

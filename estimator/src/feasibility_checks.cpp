@@ -1,1 +1,129 @@
+// Feasibility of a grasp point or pose: workspace sector, grab-space window, reachability
+// through the arm's inverse kinematics, and the collision hook.
+#include <cmath>
+#include <cstdio>
+
+#include "internal/console.h"
+#include "internal/grasp_checks.h"
+#include "internal/orientation.h"
 #include "litterpose.h"
+#include "quorvin_kinematics.h"
+
+namespace {
+
+using litterpose::checks::Window;
+namespace console = litterpose::console;
+
+// The solver works in millimetres; the estimator in metres.
+constexpr float kMillimetresPerMetre = 1000.0f;
+// The TCP lies this far ahead of the flange along the tool z axis, in millimetres.
+constexpr double kFlangeToTcpMm = 156.0;
+constexpr double kDegreesPerRadian = 180.0 / M_PI;
+
+// The nearest and farthest grasp distances grow with the object's height above the floor:
+// a higher grasp point is reached from farther away.
+struct GrabWindowSlopes {
+  double nearest;
+  double farthest;
+};
+constexpr GrabWindowSlopes kVerticalSlopes{0.9473684210526315, 0.6842105263157895};
+constexpr GrabWindowSlopes kParallelSlopes{0.125, 0.33333333333333337};
+
+float widened_bound(float bound, double slope, float height) {
+  return static_cast<float>(bound + slope * height);
+}
+
+void refuse(Window w) {
+  console::line(RED_BOLD, litterpose::checks::message(w));
+  console::reset();
+}
+
+}  // namespace
+
+bool GrabPoseEstimate::IsInWorkspace(const Eigen::Vector3f& point) {
+  const float r = std::sqrt(point.x() * point.x() + point.y() * point.y());
+  const float dr = r - workspace_center_r_;
+  const float dz = point.z() - workspace_center_z_;
+  grab_distance_ = std::sqrt(dr * dr + dz * dz);
+  grab_angle_ = litterpose::orientation::bearing_deg(
+      litterpose::orientation::bearing(point.x(), point.y()));
+  console::line(PURPLE_BOLD, "grab_distance_: ", grab_distance_);
+  console::line(PURPLE_BOLD, "grab_angle_: ", grab_angle_);
+  const Window w = litterpose::checks::judge(grab_distance_, grab_angle_, workspace_r_min_,
+                                             workspace_r_max_, workspace_angle_min_,
+                                             workspace_angle_max_);
+  if (w == Window::inside) return true;
+  refuse(w);
+  return false;
+}
+
+bool GrabPoseEstimate::isInGrabSpace(MainAxisType type, Eigen::Vector3f point) {
+  grab_distance_ = std::sqrt(point.x() * point.x() + point.y() * point.y());
+  grab_angle_ = litterpose::orientation::bearing_deg(
+      litterpose::orientation::bearing(point.x(), point.y()));
+  const float height = point.z() + base_height_;
+
+  const bool vertical = type == HORIZONTAL || type == TILTED_LOW;
+  const bool parallel = type == VERTICAL || type == TILTED_HIGH;
+  if (!vertical && !parallel) {
+    console::reset();
+    return true;
+  }
+  const GrabWindowSlopes& slopes = vertical ? kVerticalSlopes : kParallelSlopes;
+  const float nearest = widened_bound(
+      vertical ? grab_vertical_distance_min_ : grab_parallel_distance_min_, slopes.nearest, height);
+  const float farthest = widened_bound(
+      vertical ? grab_vertical_distance_max_ : grab_parallel_distance_max_, slopes.farthest,
+      height);
+  const Window w = litterpose::checks::judge(
+      grab_distance_, grab_angle_, nearest, farthest,
+      vertical ? grab_vertical_angle_min_ : grab_parallel_angle_min_,
+      vertical ? grab_vertical_angle_max_ : grab_parallel_angle_max_);
+  if (w == Window::inside) {
+    console::reset();
+    return true;
+  }
+  if (w == Window::too_far && vertical) console::line(RED_BOLD, "grab_distance_: ", grab_distance_);
+  refuse(w);
+  return false;
+}
+
+bool GrabPoseEstimate::isIKSolved(Pose6D pose) {
+  const Eigen::Quaterniond& q = pose.orientation;
+  std::printf("grab_pose.position: %f  %f  %f\n", pose.position.x(), pose.position.y(),
+              pose.position.z());
+  std::printf("grab_pose.orientation: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
+
+  Eigen::MatrixXd tcp = Eigen::MatrixXd::Identity(4, 4);
+  tcp.block<3, 3>(0, 0) = q.toRotationMatrix();
+  tcp.block<3, 1>(0, 3) = (kMillimetresPerMetre * pose.position).cast<double>();
+  Eigen::MatrixXd tcp_to_flange = Eigen::MatrixXd::Identity(4, 4);
+  tcp_to_flange(2, 3) = -kFlangeToTcpMm;
+  const Eigen::MatrixXd flange = tcp * tcp_to_flange;
+
+  double joints[6];
+  if (kinematics_->inverse_kinematics(flange, ik_ref_joints_, joints) != 0) {
+    console::line(YELLOW_BOLD,
+                  "-------------------当前抓取位姿求逆解失败，请调整机器人位置------------------");
+    return false;
+  }
+  console::line(GREEN_BOLD, "-----------------------当前抓取位姿求逆解成功-----------------------");
+  std::printf("逆解为：%f  %f  %f  %f  %f  %f \n\n", joints[0] * kDegreesPerRadian,
+              joints[1] * kDegreesPerRadian, joints[2] * kDegreesPerRadian,
+              joints[3] * kDegreesPerRadian, joints[4] * kDegreesPerRadian,
+              joints[5] * kDegreesPerRadian);
+  return true;
+}
+
+// There is no collision model of the cell; the hook keeps its place in the acceptance.
+bool GrabPoseEstimate::isCollided(Pose6D /*pose*/) { return false; }
+
+void GrabPoseEstimate::AssignGrabPose(const Eigen::Vector3f& position,
+                                      const Eigen::Quaterniond& orientation, Pose6D& pose) {
+  pose.position = position;
+  pose.orientation = orientation;
+  console::line(GREEN_BOLD, "grab_pose_.position: ", position.x(), "  ", position.y(), "  ",
+                position.z());
+  console::line(GREEN_BOLD, "grab_pose_.orientation: ", orientation.w(), "  ", orientation.x(),
+                "  ", orientation.y(), "  ", orientation.z());
+}

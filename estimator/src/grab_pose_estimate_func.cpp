@@ -1,1 +1,213 @@
+// The main estimation entry: classify the object's main axis, choose a grasp style by
+// trash type, and try a fixed sequence of candidate poses until the arm reaches one.
+#include <cmath>
+#include <cstdio>
+
+#include "internal/console.h"
+#include "internal/grasp_checks.h"
+#include "internal/orientation.h"
 #include "litterpose.h"
+
+namespace {
+
+namespace console = litterpose::console;
+namespace checks = litterpose::checks;
+namespace ori = litterpose::orientation;
+using ori::Quat;
+
+// Result families of the window tests; a refusal adds 1 to 4.
+constexpr int kFamilyTrashType1 = 100;
+constexpr int kFamilyTrashType2 = 200;
+constexpr int kFamilyLying = 300;
+constexpr int kFamilyStanding = 310;
+
+// Tilts of the retries, in degrees.
+constexpr int kVerticalTilts[] = {10, 20, 30, 40, 50, 60};
+constexpr int kLyingTilts[] = {10, 20, 30};
+constexpr int kStandingTilts[] = {10, 20, 30};
+
+// The steepest tilt of each retry sequence grasps a little higher, so that the tilted
+// fingers clear the ground: a step at the last tilt, not a ramp.
+constexpr int kVerticalRaiseTilt = 60;
+constexpr double kVerticalRaise = 0.003;
+constexpr int kLyingRaiseTilt = 30;
+constexpr double kLyingRaisePositive = 0.01;
+constexpr double kLyingRaiseNegative = 0.013;
+
+// Trash type 3: push along the camera ray, proportional for thin objects.
+constexpr double kThinExtentLimit = 0.06;
+constexpr float kThickObjectExtension = 0.036f;
+constexpr double kFloorClearance = 0.01;
+
+void print_q_grab(const Quat& q) {
+  std::printf("q_grab: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
+}
+
+float raised(float z, int tilt, int raise_tilt, double raise) {
+  return static_cast<float>(z + raise * (tilt / raise_tilt));
+}
+
+// One estimate of GrabPoseEstimateFunc; works on the estimator's members.
+class MainStrategy {
+public:
+  explicit MainStrategy(GrabPoseEstimate& e) : e_(e) {}
+
+  int run() {
+    switch (e_.trash_type_) {
+      case 1: return vertical(kFamilyTrashType1);
+      case 2: return vertical(kFamilyTrashType2);
+      case 3: return trash_type_3();
+      default: return litterpose::kUnknownTrashType;
+    }
+  }
+
+private:
+  float cx() const { return e_.pca_center_.x(); }
+  float cy() const { return e_.pca_center_.y(); }
+  float cz() const { return e_.pca_center_.z(); }
+  float axis_yaw() const { return ori::axis_yaw(e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0)); }
+  float bearing() const { return ori::bearing(cx(), cy()); }
+
+  // 0 inside the window, else family + 1 to 4.
+  int window(int family, float distance_min, float distance_max, float angle_min,
+             float angle_max) {
+    e_.grab_distance_ = std::sqrt(cx() * cx() + cy() * cy());
+    e_.grab_angle_ = ori::bearing_deg(bearing());
+    const checks::Window w = checks::judge(e_.grab_distance_, e_.grab_angle_, distance_min,
+                                           distance_max, angle_min, angle_max);
+    if (w == checks::Window::inside) return 0;
+    console::line(RED_BOLD, checks::message(w));
+    return family + checks::offset(w);
+  }
+  int vertical_window(int family) {
+    return window(family, e_.grab_vertical_distance_min_, e_.grab_vertical_distance_max_,
+                  e_.grab_vertical_angle_min_, e_.grab_vertical_angle_max_);
+  }
+  int parallel_window(int family) {
+    return window(family, e_.grab_parallel_distance_min_, e_.grab_parallel_distance_max_,
+                  e_.grab_parallel_angle_min_, e_.grab_parallel_angle_max_);
+  }
+
+  // The candidate becomes grab_pose_ and is kept there when the arm reaches it.
+  bool reached(const Quat& q, float z) {
+    e_.grab_pose_.position = Eigen::Vector3f(cx(), cy(), z);
+    e_.grab_pose_.orientation = q;
+    if (!checks::is_sound(e_.grab_pose_)) {
+      checks::report_unsound_pose();
+      return false;
+    }
+    return e_.isIKSolved(e_.grab_pose_);
+  }
+
+  int no_grasp() {
+    console::line(RED_BOLD, "当前位置无法抓取!!!");
+    return litterpose::kNoGrasp;
+  }
+
+  int vertical(int family) {
+    if (e_.grab_mode_ != 1) return litterpose::kNoGrasp;
+    if (const int refused = vertical_window(family)) return refused;
+    const bool type2 = family == kFamilyTrashType2;
+    const float yaw = axis_yaw();
+    if (type2) std::printf("pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
+    std::printf("rot_z: %f\n", yaw);
+    const Quat first = ori::vertical_grasp(yaw);
+    if (type2) print_q_grab(first);
+    if (reached(first, cz())) return litterpose::kGrabFound;
+    console::line(YELLOW_BOLD, "当前位置无法竖直抓取!!!");
+
+    const Quat towards_object = ori::down() * ori::rot_z(bearing());
+    for (const int tilt : kVerticalTilts) {
+      const Quat q = towards_object * ori::rot_y_deg(tilt);
+      if (!type2) print_q_grab(q);
+      if (reached(q, raised(cz(), tilt, kVerticalRaiseTilt, kVerticalRaise)))
+        return litterpose::kGrabFound;
+    }
+    return no_grasp();
+  }
+
+  // Pushes the grasp point away from the camera: the camera sees the near side of the
+  // object, so the centroid of the visible points lies short of the object's middle.
+  void extend_along_camera_ray() {
+    const Eigen::Vector3f u = checks::camera_ray(e_.camera_extrinsic_, e_.pca_center_.head<3>());
+    const float thin = e_.pca_lengths_[2];
+    const float length = thin < kThinExtentLimit ? thin * e_.extra_length_ratio_
+                                                 : kThickObjectExtension;
+    e_.extend_length_ = length;
+    e_.pca_center_.head<3>() += length * u;
+    const double floor = e_.finger2tcp_ - e_.base_height_ + kFloorClearance;
+    if (e_.pca_center_.z() < floor) e_.pca_center_.z() = static_cast<float>(floor);
+  }
+
+  int trash_type_3() {
+    if (e_.enable_pcacenter_extend_) extend_along_camera_ray();
+    if (e_.grab_mode_ != 1) return litterpose::kNoGrasp;
+    switch (e_.main_axis_type_) {
+      case HORIZONTAL: return lying();
+      case VERTICAL: return standing();
+      default: return litterpose::kNoGrasp;
+    }
+  }
+
+  int lying() {
+    if (const int refused = vertical_window(kFamilyLying)) return refused;
+    const float yaw = axis_yaw();
+    std::printf("pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
+    std::printf("rot_z: %f\n", yaw);
+    const Quat first = ori::vertical_grasp(yaw);
+    print_q_grab(first);
+    if (reached(first, cz())) return litterpose::kGrabFound;
+    console::line(YELLOW_BOLD, "当前位置无法竖直抓取!!!");
+    if (!e_.is_grab_slanted_) return litterpose::kNoGrasp;
+
+    for (const int tilt : kLyingTilts) {
+      if (reached(first * ori::rot_x_deg(tilt),
+                  raised(cz(), tilt, kLyingRaiseTilt, kLyingRaisePositive)))
+        return litterpose::kGrabFound;
+      if (reached(first * ori::rot_x_deg(-tilt),
+                  raised(cz(), tilt, kLyingRaiseTilt, kLyingRaiseNegative)))
+        return litterpose::kGrabFound;
+    }
+    return no_grasp();
+  }
+
+  int standing() {
+    if (const int refused = parallel_window(kFamilyStanding)) return refused;
+    const Quat first = ori::side_grasp(bearing());
+    print_q_grab(first);
+    if (reached(first, cz())) return litterpose::kGrabFound;
+    console::line(YELLOW_BOLD, "当前位置无法水平抓取!!!");
+    for (const int tilt : kStandingTilts) {
+      if (reached(first * ori::rot_y_deg(-tilt), cz())) return litterpose::kGrabFound;
+    }
+    return no_grasp();
+  }
+
+  GrabPoseEstimate& e_;
+};
+
+}  // namespace
+
+int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
+  checks::replace_null_cloud(cloud);
+  if (enable_process_cloud_) {
+    PclProcessFunc(cloud, cloud);
+    console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
+    if (cloud->size() < checks::kMinPointsMainEntry) {
+      console::line(RED_BOLD, checks::kTooFewPoints);
+      return litterpose::kTooFewPoints;
+    }
+  }
+  PCAFunc(cloud);
+  OBBFunc(cloud);
+  MinAreaRectFunc(cloud);
+  if (!checks::grasp_point_is_finite(pca_center_)) {
+    checks::report_non_finite_grasp_point();
+    return litterpose::kTooFewPoints;
+  }
+
+  ori::classify_main_axis(pca_vectors_, main_axis_type_);
+  console::line(PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
+  console::line(PURPLE_BOLD, "Trash Type:", trash_type_);
+  return MainStrategy(*this).run();
+}

@@ -8,6 +8,8 @@
 
 #include <Eigen/Geometry>
 
+#include "litterpose.h"
+
 namespace litterpose::orientation {
 
 using Quat = Eigen::Quaterniond;
@@ -35,6 +37,10 @@ inline Quat rot_y_deg(int degrees) {
 
 // Bearing of a point from the arm's forward direction (-x), growing towards +y; radians.
 inline float bearing(float x, float y) { return std::atan2(y, -x); }
+// A bearing in radians as degrees: the product in single precision, the quotient in double.
+inline float bearing_deg(float bearing_rad) {
+  return static_cast<float>(bearing_rad * 180.0f / M_PI);
+}
 // Yaw of a main axis v, atan2(-v.y, v.x); radians.
 inline float axis_yaw(float vx, float vy) { return std::atan2(-vy, vx); }
 
@@ -42,6 +48,31 @@ inline float axis_yaw(float vx, float vy) { return std::atan2(-vy, vx); }
 inline Quat vertical_grasp(float yaw) { return down() * rot_z(yaw); }
 // D * S * Rx(-beta): tool z horizontal, from the base towards the object.
 inline Quat side_grasp(float bearing_rad) { return down() * side() * rot_x(-bearing_rad); }
+
+// Classifies the main axis, column 0 of vectors, by the angle between it and the
+// horizontal, and turns it into the half-space the strategies expect: near-horizontal
+// axes point towards +x, steep ones downwards. An axis exactly vertical (or not a number)
+// gives no class; type and column then stay as they were.
+inline void classify_main_axis(Eigen::Matrix3f& vectors, MainAxisType& type) {
+  constexpr double kCos75 = 0.25881904510252074;
+  constexpr double kCos45 = 0.7071067811865475;
+  constexpr double kCos15 = 0.9659258262890683;
+  auto v = vectors.col(0);
+  const float a = std::fabs(v.z());
+  if (a < kCos75) {
+    type = HORIZONTAL;
+    if (v.x() < 0) v = -v;
+  } else if (a < kCos45) {
+    type = TILTED_LOW;
+    if (v.x() < 0) v = -v;
+  } else if (a < kCos15) {
+    type = TILTED_HIGH;
+    if (v.z() > 0) v = -v;
+  } else if (a < 1.0f) {
+    type = VERTICAL;
+    if (v.z() > 0) v = -v;
+  }
+}
 
 // No non-number and no infinity among the four components.
 inline bool is_finite(const Quat& q) { return q.coeffs().allFinite(); }

@@ -1,0 +1,83 @@
+// Rules shared by the entries and the feasibility checks: the distance and bearing
+// window with its four refusals, the point minimums, and the soundness of a pose.
+#ifndef LITTERPOSE_INTERNAL_GRASP_CHECKS_H
+#define LITTERPOSE_INTERNAL_GRASP_CHECKS_H
+
+#include <cmath>
+#include <cstddef>
+
+#include "internal/console.h"
+#include "litterpose.h"
+
+namespace litterpose::checks {
+
+// Below these counts the shape analysis says too little about the object to grasp it.
+constexpr std::size_t kMinPointsMainEntry = 10;
+constexpr std::size_t kMinPointsCommonEntries = 100;
+
+constexpr char kTooFewPoints[] = "处理后点云数量太少-------------";
+
+enum class Window { inside, too_near, too_far, too_far_left, too_far_right };
+
+// The first failing test in the order near, far, left, right; a value on a bound passes,
+// and so does a non-number (the soundness tests below catch those).
+inline Window judge(float distance, float angle_deg, float distance_min, float distance_max,
+                    float angle_min, float angle_max) {
+  if (distance < distance_min) return Window::too_near;
+  if (distance > distance_max) return Window::too_far;
+  if (angle_deg < angle_min) return Window::too_far_left;
+  if (angle_deg > angle_max) return Window::too_far_right;
+  return Window::inside;
+}
+
+// Offset of a refusal within its result family (family + 1 ... family + 4).
+inline int offset(Window w) { return static_cast<int>(w); }
+
+inline const char* message(Window w) {
+  switch (w) {
+    case Window::too_near: return "垃圾位置太近了！！！";
+    case Window::too_far: return "垃圾位置太远了！！！";
+    case Window::too_far_left: return "垃圾位置太靠左了！！！";
+    case Window::too_far_right: return "垃圾位置太靠右了！！！";
+    case Window::inside: break;
+  }
+  return "";
+}
+
+// A cloud holding non-finite coordinates (kept by the preparation's fallback, or not
+// prepared at all) has a non-finite centroid; no grasp point can be derived from it.
+inline bool grasp_point_is_finite(const Eigen::Vector4f& centre) {
+  return centre.head<3>().allFinite();
+}
+inline void report_non_finite_grasp_point() {
+  console::line(RED_BOLD, "grasp point is not finite: the cloud holds non-finite coordinates!!!");
+}
+
+// A pose may be offered to the solver or to the host only when every number in it is
+// finite and the orientation is a rotation.
+constexpr double kUnitQuaternionTolerance = 1e-6;
+inline bool is_sound(const GrabPoseEstimate::Pose6D& pose) {
+  return pose.position.allFinite() && pose.orientation.coeffs().allFinite() &&
+         std::fabs(pose.orientation.norm() - 1.0) <= kUnitQuaternionTolerance;
+}
+inline void report_unsound_pose() {
+  console::line(RED_BOLD, "grasp pose is not finite, refused!!!");
+}
+
+// A null cloud is taken as an empty one, so that it meets the same point minimums.
+inline void replace_null_cloud(GrabPoseEstimate::CloudPtr& cloud) {
+  if (!cloud) cloud = std::make_shared<GrabPoseEstimate::Cloud>();
+}
+
+// Unit direction of the camera ray through p, from the camera origin (translation column
+// of the camera-to-base transform); zero when p is the camera origin itself.
+inline Eigen::Vector3f camera_ray(const Eigen::Matrix4f& camera_extrinsic,
+                                  const Eigen::Vector3f& p) {
+  Eigen::Vector3f u = p - camera_extrinsic.block<3, 1>(0, 3);
+  if (u.squaredNorm() > 0.0f) u.normalize();
+  return u;
+}
+
+}  // namespace litterpose::checks
+
+#endif
