@@ -1,1 +1,172 @@
+// Cloud preparation: height measurement, removal of what lies below the object, and the
+// fallback to the untouched cloud when too little would be left.
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include <pcl/common/io.h>
+#include <pcl/common/transforms.h>
+#include <pcl/filters/passthrough.h>
+
+#include "internal/console.h"
 #include "litterpose.h"
+
+namespace {
+
+using litterpose::console::line;
+
+// Fewer points than this after filtering and the shape analysis gets the entry cloud.
+constexpr std::size_t kMinPreparedPoints = 100;
+// Band 2 keeps this margin above the lowest point for the pass-through.
+constexpr float kBand2PassMargin = 0.012f;
+// Nothing above this height (metres, base frame) belongs to an object on the ground.
+constexpr float kPassUpperLimit = 1.0f;
+constexpr double kPi = 3.141592653589793;
+
+bool is_finite(const pcl::PointXYZ& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// Lowest and highest z of the points with all coordinates finite, whatever the cloud's
+// is_dense flag claims; NaN for both when there is no such point, so that an empty cloud
+// selects no height band and leaves pass_ajust_value_ alone.
+std::pair<float, float> z_range(const GrabPoseEstimate::Cloud& cloud) {
+  float lowest = std::numeric_limits<float>::max();
+  float highest = std::numeric_limits<float>::lowest();
+  bool any = false;
+  for (const auto& p : cloud.points) {
+    if (!is_finite(p)) continue;
+    any = true;
+    lowest = std::min(lowest, p.z);
+    highest = std::max(highest, p.z);
+  }
+  if (!any) return {std::nanf(""), std::nanf("")};
+  return {lowest, highest};
+}
+
+}  // namespace
+
+// A null input or output is no cloud: nothing is measured, printed or changed.
+void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
+  const auto start = litterpose::console::Clock::now();
+  if (!input || !output) return;
+  const bool in_place = input.get() == output.get();
+
+  std::tie(trash_lowest_z_, trash_highest_z_) = z_range(*output);
+  trash_height_ = trash_highest_z_ - trash_lowest_z_;
+  line(MAGENTA_BOLD, "trash_lowest_z_: ", trash_lowest_z_);
+  line(MAGENTA_BOLD, "trash_highest_z_: ", trash_highest_z_);
+  line(MAGENTA_BOLD, "trash_height_:", trash_height_);
+
+  if (is_on_floor_) {
+    trash_lowest_z_ = -base_height_;
+    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", trash_lowest_z_);
+  }
+
+  // The entry state is needed only if the fallback would otherwise find it changed: the
+  // bottom cut rewrites the output, which is the input when the caller cleans in place.
+  std::optional<Cloud> entry_state;
+  if (trash_height_ < remove_bottom_height_threshold_1_) {
+    line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
+    pass_ajust_value_ = 0.0f;
+  } else if (trash_height_ < remove_bottom_height_threshold_2_) {
+    line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_");
+    pass_ajust_value_ = kBand2PassMargin;
+  } else if (trash_height_ < remove_bottom_height_threshold_3_) {
+    line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
+  } else if (trash_height_ > remove_bottom_height_threshold_3_) {
+    line(YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
+    if (in_place) entry_state.emplace(*input);
+    RemoveBottomCloud(output, trash_lowest_z_, remove_cloud_angle_);
+  }
+
+  // Filtering into a cloud of our own and swapping spares the copy of the in-place filter.
+  Cloud filtered;
+  pcl::PassThrough<pcl::PointXYZ> pass;
+  pass.setInputCloud(output);
+  pass.setFilterFieldName("z");
+  pass.setFilterLimits(trash_lowest_z_ + pass_ajust_value_, kPassUpperLimit);
+  pass.setNegative(false);
+  pass.filter(filtered);
+
+  if (filtered.size() < kMinPreparedPoints) {
+    line(YELLOW_BOLD, "去z坐标 ", trash_lowest_z_ + pass_ajust_value_,
+         " 以下点云后数量太少-------------");
+    if (entry_state) {
+      pcl::copyPointCloud(*entry_state, *output);
+    } else if (!in_place) {
+      pcl::copyPointCloud(*input, *output);
+    }
+  } else {
+    output->swap(filtered);
+  }
+
+  line(RED_BOLD, "PclProcessFunc cost ", litterpose::console::cost_ms(start), " ms");
+}
+
+void GrabPoseEstimate::RemoveBottomCloud(CloudPtr& cloud, float cut_height, float angle_deg) {
+  pcl::PointXYZ plane_point = GetMinPointXY(cloud);
+  plane_point.z = cut_height;
+  const double angle = angle_deg * kPi / 180.0;
+  const Eigen::Vector3f down_slope(-static_cast<float>(std::sin(angle)), 0.0f,
+                                   -static_cast<float>(std::cos(angle)));
+  RemovePointsInDirection(cloud, plane_point, down_slope);
+}
+
+void GrabPoseEstimate::RemovePointsInDirection(CloudPtr& cloud, const pcl::PointXYZ& plane_point,
+                                               const Eigen::Matrix<float, 3, 1>& direction) {
+  if (!cloud) return;
+  Cloud kept;
+  kept.reserve(cloud->size());
+  bool all_finite = true;
+  for (const auto& q : cloud->points) {
+    const float dx = q.x - plane_point.x;
+    const float dy = q.y - plane_point.y;
+    const float dz = q.z - plane_point.z;
+    const float s = (dx * direction.x() + dy * direction.y()) + dz * direction.z();
+    // Written as "not above" so that a point whose s is not a number is kept.
+    if (!(s > 0.0f)) {
+      kept.push_back(q);
+      all_finite = all_finite && is_finite(q);
+    }
+  }
+  // A kept point with a non-finite coordinate must not be hidden behind a dense flag.
+  kept.is_dense = all_finite;
+  cloud->swap(kept);
+}
+
+pcl::PointXYZ GrabPoseEstimate::GetMinPointXY(CloudPtr cloud) {
+  pcl::PointXYZ nearest(0.0f, 0.0f, 0.0f);
+  if (!cloud) return nearest;
+  float best = std::numeric_limits<float>::max();
+  for (const auto& p : cloud->points) {
+    const float r = p.x * p.x + p.y * p.y;
+    if (r < best) {
+      best = r;
+      nearest = p;
+    }
+  }
+  return nearest;
+}
+
+pcl::PointXYZ GrabPoseEstimate::GetMaxPointXY(CloudPtr cloud) {
+  pcl::PointXYZ farthest(0.0f, 0.0f, 0.0f);
+  if (!cloud) return farthest;
+  float best = 0.0f;
+  for (const auto& p : cloud->points) {
+    const float r = p.x * p.x + p.y * p.y;
+    if (r > best) {
+      best = r;
+      farthest = p;
+    }
+  }
+  return farthest;
+}
+
+// A null output receives a new cloud; a null input leaves the output as it is.
+void GrabPoseEstimate::PclTransform(CloudPtr& input, CloudPtr& output,
+                                    Eigen::Matrix<float, 4, 4> transform) {
+  if (!input) return;
+  if (!output) output = std::make_shared<Cloud>();
+  pcl::transformPointCloud(*input, *output, transform, true);
+}
