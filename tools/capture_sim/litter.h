@@ -1,0 +1,36 @@
+// Simple litter shapes at a place on the floor, and the set of captures bundled in data/.
+#ifndef LITTERPOSE_TOOLS_CAPTURE_SIM_LITTER_H
+#define LITTERPOSE_TOOLS_CAPTURE_SIM_LITTER_H
+
+#include <string>
+#include <vector>
+
+#include "depth_camera.h"
+
+namespace capture_sim {
+
+enum class Litter { kBottleLying, kCanStanding, kCartonBox, kPaperSheet, kCupOnSide, kStick };
+
+// Where an object lies: horizontal distance from the arm's vertical axis, bearing in
+// degrees (0 straight ahead along -x, positive towards +y), and the turn of its long
+// side about the vertical, in degrees from the x axis.
+struct Placement {
+  double distance = 0.0;
+  double bearing_deg = 0.0;
+  double yaw_deg = 0.0;
+};
+
+Object makeLitter(Litter kind, const Placement& at, double floor_z);
+
+struct Capture {
+  std::string file_name;
+  Litter kind;
+  Placement at;
+};
+
+// The captures of data/: reachable objects first, then ones the arm must refuse.
+const std::vector<Capture>& sampleCaptures();
+
+}  // namespace capture_sim
+
+#endif

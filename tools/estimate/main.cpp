@@ -1,0 +1,198 @@
+// Runs one estimation entry on recorded clouds and writes one JSON line per cloud, for
+// tuning a configuration. The estimator logs to standard output; that log is moved to
+// standard error (or discarded with --quiet) so that standard output holds only JSON.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <litterpose.h>
+#include <litterpose_result.h>
+#include <pcl/io/ply_io.h>
+
+#include "json_line.h"
+
+namespace {
+
+constexpr int kUsageOrInputError = 2;
+constexpr int kEstimatorFailed = 1;
+
+const char kUsage[] =
+    "usage: litterpose-estimate --config FILE [--entry main|common|initial] [--trash-type N]\n"
+    "                           [--quiet] FILE.ply...\n"
+    "Brings each cloud (camera frame) into the arm base frame, runs one estimate on a fresh\n"
+    "estimator and writes one JSON line per file to standard output. The estimator's log goes\n"
+    "to standard error, or nowhere with --quiet. Defaults: --entry common, --trash-type 3.\n"
+    "Exit status: 0 all files processed, 1 the estimator failed on a file, 2 a file could not\n"
+    "be read or the arguments are wrong.\n";
+
+struct Options {
+  std::string config;
+  std::string entry = "common";
+  int trash_type = 3;
+  bool quiet = false;
+  std::vector<std::string> files;
+};
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "litterpose-estimate: %s\n%s", message.c_str(), kUsage);
+  return kUsageOrInputError;
+}
+
+// Returns 0 when the arguments are usable, else the exit status after the message.
+int parse(int argc, char** argv, Options& o) {
+  bool files_only = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (files_only || arg.empty() || arg[0] != '-') {
+      o.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      files_only = true;
+    } else if (arg == "--quiet") {
+      o.quiet = true;
+    } else if (arg == "--config" || arg == "--entry" || arg == "--trash-type") {
+      if (i + 1 >= argc) return usageError(arg + " needs a value");
+      const std::string value = argv[++i];
+      if (arg == "--config") {
+        o.config = value;
+      } else if (arg == "--entry") {
+        if (value != "main" && value != "common" && value != "initial")
+          return usageError("--entry must be main, common or initial, not '" + value + "'");
+        o.entry = value;
+      } else {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || n < -1000000 || n > 1000000)
+          return usageError("--trash-type needs an integer, not '" + value + "'");
+        o.trash_type = static_cast<int>(n);
+      }
+    } else {
+      return usageError("unknown option '" + arg + "'");
+    }
+  }
+  if (o.config.empty()) return usageError("--config FILE is required");
+  if (o.files.empty()) return usageError("no PLY file given");
+  return 0;
+}
+
+// Keeps the real standard output for the JSON and points fd 1, where the library's
+// printf and std::cout write, at standard error or /dev/null.
+std::FILE* divertLibraryOutput(bool quiet) {
+  std::fflush(stdout);
+  const int json_fd = ::dup(STDOUT_FILENO);
+  if (json_fd < 0) return nullptr;
+  const int log_fd = quiet ? ::open("/dev/null", O_WRONLY) : STDERR_FILENO;
+  if (log_fd < 0 || ::dup2(log_fd, STDOUT_FILENO) < 0) return nullptr;
+  if (quiet) ::close(log_fd);
+  return ::fdopen(json_fd, "w");
+}
+
+int runEntry(GrabPoseEstimate& estimator, const std::string& entry, GrabPoseEstimate::CloudPtr& cloud) {
+  if (entry == "main") return estimator.GrabPoseEstimateFunc(cloud);
+  if (entry == "initial") return estimator.GetInitialGrabPose(cloud);
+  return estimator.CommonGrabPoseFunc(cloud);
+}
+
+// The codes that end an estimate before its main axis is classified.
+bool classifiesMainAxis(int result) {
+  return result != litterpose::kTooFewPoints && result != litterpose::kOutsideWorkspace;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const int status = parse(argc, argv, options); status != 0) return status;
+
+  std::FILE* json = divertLibraryOutput(options.quiet);
+  if (json == nullptr) {
+    std::perror("litterpose-estimate: cannot set up the output");
+    return kEstimatorFailed;
+  }
+
+  try {
+    const GrabPoseEstimate probe(options.config);
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fprintf(stderr, "litterpose-estimate: cannot load the configuration file '%s': %s\n",
+                 options.config.c_str(), e.what());
+    return kUsageOrInputError;
+  }
+
+  int status = 0;
+  for (const std::string& file : options.files) {
+    litterpose_estimate::JsonLine line;
+    line.text("file", file).text("entry", options.entry).integer("trash_type", options.trash_type);
+
+    auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>();
+    pcl::PLYReader reader;
+    std::fflush(stdout);
+    if (::access(file.c_str(), R_OK) != 0 || reader.read(file, *camera_cloud) < 0) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "litterpose-estimate: cannot read the PLY file '%s'\n", file.c_str());
+      std::fprintf(json, "%s\n", line.text("error", "cannot read the PLY file").str().c_str());
+      std::fflush(json);
+      status = kUsageOrInputError;
+      continue;
+    }
+
+    try {
+      // A fresh estimator per cloud: an estimate leaves state (the z margin of the
+      // preparation) that would otherwise make a file's result depend on the files before it.
+      GrabPoseEstimate estimator(options.config);
+      auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
+      estimator.PclTransform(camera_cloud, cloud, estimator.camera_extrinsic_);
+      const std::size_t points_read = cloud->size();
+      estimator.trash_type_ = options.trash_type;
+
+      const auto start = std::chrono::steady_clock::now();
+      const int result = runEntry(estimator, options.entry, cloud);
+      const double elapsed_ms =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
+      std::cout.flush();
+      std::fflush(stdout);
+
+      line.integer("result", result)
+          .text("meaning", litterpose::describeResult(result))
+          .integer("points_read", static_cast<long long>(points_read))
+          .integer("points_prepared", static_cast<long long>(cloud->size()));
+      if (classifiesMainAxis(result)) line.integer("main_axis_type", estimator.main_axis_type_);
+      else line.null("main_axis_type");
+      if (result == litterpose::kGrabFound) {
+        const auto& p = estimator.grab_pose_.position;
+        const auto& q = estimator.grab_pose_.orientation;
+        line.numbers("position", {p.x(), p.y(), p.z()});
+        line.json("orientation", litterpose_estimate::JsonLine()
+                                     .number("w", q.w())
+                                     .number("x", q.x())
+                                     .number("y", q.y())
+                                     .number("z", q.z())
+                                     .str());
+      } else {
+        line.null("position").null("orientation");
+      }
+      line.number("elapsed_ms", elapsed_ms, 6);
+    } catch (const std::exception& e) {
+      std::cout.flush();
+      std::fflush(stdout);
+      std::fprintf(stderr, "litterpose-estimate: %s: %s\n", file.c_str(), e.what());
+      line.text("error", e.what());
+      if (status == 0) status = kEstimatorFailed;
+    }
+    std::fprintf(json, "%s\n", line.str().c_str());
+    std::fflush(json);
+  }
+  std::fclose(json);
+  return status;
+}

@@ -1,0 +1,69 @@
+#include "startup.h"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+namespace litterview {
+namespace {
+
+// The libraries' messages do not always say that the file is simply not there.
+std::string cause(const std::string& config_path, const std::exception& e) {
+  std::ifstream file(config_path);
+  if (!file) return std::strerror(errno);
+  return e.what();
+}
+
+}  // namespace
+
+void EstimatorSlot::build(const std::string& config_path) noexcept {
+  try {
+    estimator_ = std::make_unique<GrabPoseEstimate>(config_path);
+    error_.clear();
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    error_ = "cannot build the estimator from the configuration file \"" + config_path +
+             "\": " + cause(config_path, e);
+  } catch (...) {
+    error_ = "cannot build the estimator from the configuration file \"" + config_path +
+             "\": unknown error";
+  }
+}
+
+void EstimatorSlot::rebuild(const std::string& config_path) noexcept {
+  estimator_.reset();
+  build(config_path);
+}
+
+std::optional<Arguments> parseArguments(int argc, const char* const* argv) {
+  static const char kUsage[] = "usage: litterview [--screenshot FILE.png] [CONFIG [PLY]]\n";
+  Arguments args;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--screenshot") {
+      if (i + 1 >= argc) {
+        std::cerr << "litterview: --screenshot needs a file name\n" << kUsage;
+        return std::nullopt;
+      }
+      args.screenshot = argv[++i];
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::cerr << "litterview: unknown option '" << arg << "'\n" << kUsage;
+      return std::nullopt;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() > 2) {
+    std::cerr << "litterview: too many arguments\n" << kUsage;
+    return std::nullopt;
+  }
+  if (!positional.empty()) args.config = positional[0];
+  if (positional.size() == 2) args.cloud = positional[1];
+  return args;
+}
+
+}  // namespace litterview
