@@ -2,7 +2,9 @@
 // fallback to the untouched cloud when too little would be left.
 #include <cmath>
 #include <limits>
-#include <optional>
+#include <cstdint>
+#include <tuple>
+#include <utility>
 
 #include <pcl/common/io.h>
 #include <pcl/common/transforms.h>
@@ -44,6 +46,48 @@ std::pair<float, float> z_range(const GrabPoseEstimate::Cloud& cloud) {
   return {lowest, highest};
 }
 
+struct Plane {
+  pcl::PointXYZ point;
+  Eigen::Vector3f direction;  // towards the side that is removed
+};
+
+// The bottom cut: through the point nearest to the base axis at the cut height, tilted
+// so that it rises by tan(angle) per metre towards -x.
+Plane bottom_plane(const pcl::PointXYZ& nearest, float cut_height, float angle_deg) {
+  Plane plane{nearest, Eigen::Vector3f::Zero()};
+  plane.point.z = cut_height;
+  const double angle = angle_deg * kPi / 180.0;
+  plane.direction = Eigen::Vector3f(-static_cast<float>(std::sin(angle)), 0.0f,
+                                    -static_cast<float>(std::cos(angle)));
+  return plane;
+}
+
+// Appends to a new cloud, in order, the points of `in` that do not lie beyond the plane.
+void keep_behind(const GrabPoseEstimate::Cloud& in, const Plane& plane,
+                 GrabPoseEstimate::Cloud& kept) {
+  const pcl::PointXYZ& p = plane.point;
+  const Eigen::Vector3f& n = plane.direction;
+  kept.points.reserve(in.size());
+  bool all_finite = true;
+  for (const auto& q : in.points) {
+    const float dx = q.x - p.x;
+    const float dy = q.y - p.y;
+    const float dz = q.z - p.z;
+    const float s = (dx * n.x() + dy * n.y()) + dz * n.z();
+    // Written as "not beyond" so that a point whose s is not a number is kept.
+    if (!(s > 0.0f)) {
+      kept.points.push_back(q);
+      all_finite = all_finite && is_finite(q);
+    }
+  }
+  if (!kept.points.empty()) {
+    kept.width = static_cast<std::uint32_t>(kept.points.size());
+    kept.height = 1;
+  }
+  // A kept point with a non-finite coordinate must not be hidden behind a dense flag.
+  kept.is_dense = all_finite;
+}
+
 }  // namespace
 
 // A null input or output is no cloud: nothing is measured, printed or changed.
@@ -63,9 +107,10 @@ void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
     line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", trash_lowest_z_);
   }
 
-  // The entry state is needed only if the fallback would otherwise find it changed: the
-  // bottom cut rewrites the output, which is the input when the caller cleans in place.
-  std::optional<Cloud> entry_state;
+  // The bottom cut and the pass-through write into clouds of this call; the output is
+  // replaced only when enough points are left, so the fallback needs no copy of the entry
+  // cloud unless the output is a different cloud.
+  CloudPtr source = output;
   if (trash_height_ < remove_bottom_height_threshold_1_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
     pass_ajust_value_ = 0.0f;
@@ -76,14 +121,15 @@ void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
   } else if (trash_height_ > remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
-    if (in_place) entry_state.emplace(*input);
-    RemoveBottomCloud(output, trash_lowest_z_, remove_cloud_angle_);
+    source = std::make_shared<Cloud>();
+    keep_behind(*output,
+                bottom_plane(GetMinPointXY(output), trash_lowest_z_, remove_cloud_angle_),
+                *source);
   }
 
-  // Filtering into a cloud of our own and swapping spares the copy of the in-place filter.
   Cloud filtered;
   pcl::PassThrough<pcl::PointXYZ> pass;
-  pass.setInputCloud(output);
+  pass.setInputCloud(source);
   pass.setFilterFieldName("z");
   pass.setFilterLimits(trash_lowest_z_ + pass_ajust_value_, kPassUpperLimit);
   pass.setNegative(false);
@@ -92,11 +138,7 @@ void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
   if (filtered.size() < kMinPreparedPoints) {
     line(YELLOW_BOLD, "去z坐标 ", trash_lowest_z_ + pass_ajust_value_,
          " 以下点云后数量太少-------------");
-    if (entry_state) {
-      pcl::copyPointCloud(*entry_state, *output);
-    } else if (!in_place) {
-      pcl::copyPointCloud(*input, *output);
-    }
+    if (!in_place) pcl::copyPointCloud(*input, *output);
   } else {
     output->swap(filtered);
   }
@@ -105,33 +147,15 @@ void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
 }
 
 void GrabPoseEstimate::RemoveBottomCloud(CloudPtr& cloud, float cut_height, float angle_deg) {
-  pcl::PointXYZ plane_point = GetMinPointXY(cloud);
-  plane_point.z = cut_height;
-  const double angle = angle_deg * kPi / 180.0;
-  const Eigen::Vector3f down_slope(-static_cast<float>(std::sin(angle)), 0.0f,
-                                   -static_cast<float>(std::cos(angle)));
-  RemovePointsInDirection(cloud, plane_point, down_slope);
+  const Plane plane = bottom_plane(GetMinPointXY(cloud), cut_height, angle_deg);
+  RemovePointsInDirection(cloud, plane.point, plane.direction);
 }
 
 void GrabPoseEstimate::RemovePointsInDirection(CloudPtr& cloud, const pcl::PointXYZ& plane_point,
                                                const Eigen::Matrix<float, 3, 1>& direction) {
   if (!cloud) return;
   Cloud kept;
-  kept.reserve(cloud->size());
-  bool all_finite = true;
-  for (const auto& q : cloud->points) {
-    const float dx = q.x - plane_point.x;
-    const float dy = q.y - plane_point.y;
-    const float dz = q.z - plane_point.z;
-    const float s = (dx * direction.x() + dy * direction.y()) + dz * direction.z();
-    // Written as "not above" so that a point whose s is not a number is kept.
-    if (!(s > 0.0f)) {
-      kept.push_back(q);
-      all_finite = all_finite && is_finite(q);
-    }
-  }
-  // A kept point with a non-finite coordinate must not be hidden behind a dense flag.
-  kept.is_dense = all_finite;
+  keep_behind(*cloud, Plane{plane_point, direction}, kept);
   cloud->swap(kept);
 }
 
