@@ -540,11 +540,10 @@ TEST(SideStyle, ReachableStandingObject) {
   expect_pose_is_last_candidate(*e, o);
   // The tool z axis points horizontally from the base towards the object.
   const Vector3d tool_z = e->grab_pose_.orientation.toRotationMatrix().col(2);
-  if (o.candidates.size() == 1) {
-    EXPECT_NEAR(tool_z.z(), 0.0, 1e-9);
-    const Vector3d c = centre_of(*e);
-    EXPECT_GT(tool_z.head<2>().dot(c.head<2>()), 0.99 * c.head<2>().norm());
-  }
+  ASSERT_EQ(o.candidates.size(), 1u);
+  EXPECT_NEAR(tool_z.z(), 0.0, 1e-9);
+  const Vector3d c = centre_of(*e);
+  EXPECT_GT(tool_z.head<2>().dot(c.head<2>()), 0.99 * c.head<2>().norm());
 }
 
 }  // namespace
