@@ -7,13 +7,20 @@
 #include <iostream>
 #include <vector>
 
+#include <yaml-cpp/exceptions.h>
+
 namespace litterview {
 namespace {
 
-// The libraries' messages do not always say that the file is simply not there.
+// The libraries' own messages are terse ("bad file", "bad conversion"); say what they mean.
 std::string cause(const std::string& config_path, const std::exception& e) {
   std::ifstream file(config_path);
   if (!file) return std::strerror(errno);
+  if (dynamic_cast<const YAML::ParserException*>(&e) != nullptr)
+    return std::string("not valid YAML: ") + e.what();
+  if (dynamic_cast<const YAML::RepresentationException*>(&e) != nullptr)
+    return std::string("a mandatory key is missing or its value has the wrong type (") +
+           e.what() + ")";
   return e.what();
 }
 

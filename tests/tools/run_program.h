@@ -1,0 +1,60 @@
+// Runs a program through the shell and collects its exit status and both output streams.
+#ifndef LITTERPOSE_TESTS_TOOLS_RUN_PROGRAM_H
+#define LITTERPOSE_TESTS_TOOLS_RUN_PROGRAM_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace run_program {
+
+struct Outcome {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Single-quotes a word for the shell.
+inline std::string quote(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
+inline std::string scratchPath(const std::string& stem) {
+  static int counter = 0;
+  return testing::TempDir() + "litterpose_" + std::to_string(::getpid()) + "_" +
+         std::to_string(counter++) + "_" + stem;
+}
+
+// command is shell text; its words must already be quoted.
+inline Outcome run(const std::string& command) {
+  const std::string out = scratchPath("stdout"), err = scratchPath("stderr");
+  const int raw = std::system((command + " >" + quote(out) + " 2>" + quote(err)).c_str());
+  Outcome o;
+  if (raw != -1 && WIFEXITED(raw)) o.status = WEXITSTATUS(raw);
+  o.out = slurp(out);
+  o.err = slurp(err);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return o;
+}
+
+}  // namespace run_program
+
+#endif

@@ -1,0 +1,125 @@
+// The litterview program as a user starts it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include <pcl/io/ply_io.h>
+#include <sys/stat.h>
+#include <yaml-cpp/yaml.h>
+
+#include "support/estimator.h"
+#include "tools/run_program.h"
+
+namespace {
+
+using run_program::quote;
+
+const std::string kProgram = LITTERVIEW_PROGRAM;
+const std::string kConfig = support::default_config_path();
+const std::string kDefaultCloud =
+    std::string(LITTERPOSE_SOURCE_DIR) + "/data/B001PA420231018-1[0].ply";
+const std::string kFixedConfig =
+    "/home/halvane/WorkSpace/onWorking/halvanepro/src/halvanepro_pose_estimate/config/"
+    "grab_pose_estimate_config.yaml";
+
+bool exists(const std::string& path) {
+  struct stat s;
+  return ::stat(path.c_str(), &s) == 0;
+}
+
+run_program::Outcome litterview(const std::string& arguments) {
+  return run_program::run(quote(kProgram) + " " + arguments);
+}
+
+TEST(LitterviewProgram, MissingConfigurationNamesTheFileAndExitsOne) {
+  const std::string missing = testing::TempDir() + "no_such_dir/litterpose.yaml";
+  const auto r = litterview(quote(missing));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("原始点云数量"), std::string::npos);  // main never got to the cloud
+}
+
+TEST(LitterviewProgram, WithoutArgumentsAMissingFixedConfigurationExitsOne) {
+  if (exists(kFixedConfig)) GTEST_SKIP() << "the fixed configuration exists on this machine";
+  const auto r = litterview("");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(kFixedConfig), std::string::npos) << r.err;
+}
+
+TEST(LitterviewProgram, IncompleteConfigurationSaysAKeyIsMissing) {
+  const std::string path = support::write_config(
+      [](YAML::Node& c) { c["grab_pose_estimate"].remove("extend_length_max_"); });
+  const auto r = litterview(quote(path));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("a mandatory key is missing"), std::string::npos) << r.err;
+  // Both calibration blocks came before the failing key.
+  EXPECT_NE(r.out.find("相机内参： "), std::string::npos);
+}
+
+TEST(LitterviewProgram, ConfigurationThatIsNotYamlExitsOne) {
+  const std::string path = run_program::scratchPath("broken.yaml");
+  std::ofstream(path) << "camera_extrinsic: [unclosed\n";
+  const auto r = litterview(quote(path));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not valid YAML"), std::string::npos) << r.err;
+}
+
+TEST(LitterviewProgram, DataDirectoryThatCannotBeCreatedExitsOne) {
+  // A plain file where the data directory needs a parent directory.
+  const std::string blocker = run_program::scratchPath("not_a_directory");
+  std::ofstream(blocker) << "x";
+  const std::string code = "../../../.." + blocker + "/code";
+  const std::string path =
+      support::write_config([&](YAML::Node& c) { c["debug_choice"]["trash_code"] = code; });
+  const auto r = litterview(quote(path));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Not a directory"), std::string::npos) << r.err;
+}
+
+TEST(LitterviewProgram, WrongCommandLineExitsTwo) {
+  EXPECT_EQ(litterview("--no-such-flag").status, 2);
+  EXPECT_EQ(litterview("--screenshot").status, 2);
+  EXPECT_EQ(litterview("a.yaml b.ply c").status, 2);
+}
+
+TEST(LitterviewProgram, ScreenshotOfTheDefaultCloud) {
+  const std::string png = run_program::scratchPath("litterview.png");
+  const auto r = litterview("--screenshot " + quote(png) + " " + quote(kConfig) + " " +
+                            quote(kDefaultCloud));
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  pcl::PointCloud<pcl::PointXYZ> read;
+  ASSERT_EQ(pcl::PLYReader().read(kDefaultCloud, read), 0);
+  EXPECT_NE(r.out.find(std::string(MAGENTA_BOLD) + "原始点云数量：" + std::to_string(read.size()) +
+                       "\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("flash_estimate: 1"), std::string::npos);
+
+  const std::string image = run_program::slurp(png);
+  ASSERT_GT(image.size(), 8u);
+  EXPECT_EQ(image.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+}
+
+TEST(LitterviewProgram, UnreadableCloudShowsAnEmptyScene) {
+  const std::string png = run_program::scratchPath("empty.png");
+  const auto r = litterview("--screenshot " + quote(png) + " " + quote(kConfig) + " " +
+                            quote(testing::TempDir() + "missing.ply"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("原始点云数量：0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("原始点云数量太少，请重新检测"), std::string::npos);
+  EXPECT_EQ(r.out.find("flash_estimate"), std::string::npos);
+}
+
+TEST(LitterviewProgram, ScreenshotThatCannotBeWrittenExitsOne) {
+  const auto r = litterview("--screenshot " + quote(testing::TempDir() + "no_dir/x.png") + " " +
+                            quote(kConfig) + " " + quote(kDefaultCloud));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no_dir/x.png"), std::string::npos) << r.err;
+}
+
+}  // namespace
