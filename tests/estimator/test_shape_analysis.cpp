@@ -305,6 +305,16 @@ TEST(MinAreaRect, PointsOnALineGiveTheLineDirection) {
   }
 }
 
+TEST(MinAreaRect, TwoPointFootprintIsTurnedTowardsPositiveX) {
+  auto e = support::make_estimator();
+  CloudPtr cloud = clouds::empty();
+  cloud->push_back(pcl::PointXYZ(-0.4f, 0.0f, -0.1f));
+  cloud->push_back(pcl::PointXYZ(-0.3f, 0.05f, -0.1f));
+  support::printed_by([&] { e->MinAreaRectFunc(cloud); });
+  EXPECT_TRUE(e->rect_direction_.isApprox(Eigen::Vector2f(0.1f, 0.05f).normalized(), 1e-5f))
+      << e->rect_direction_.transpose();
+}
+
 TEST(MinAreaRect, FootprintWithoutLongSideGetsTheXAxis) {
   auto e = support::make_estimator();
   support::printed_by([&] { e->MinAreaRectFunc(clouds::column(-0.4f, 0.2f, -0.17f, 0.01f, 20)); });
