@@ -108,7 +108,7 @@ private:
   }
 
   int no_grasp() {
-    console::line(RED_BOLD, "当前位置无法抓取!!!");
+    console::line(RED_BOLD, checks::kCannotGrasp);
     console::reset();
     std::cout << RESET_FORMAT << '\n';
     return litterpose::kNoGrasp;
@@ -149,7 +149,7 @@ private:
     if (!common) return offer_initial();
     if (accepted()) return litterpose::kGrabFound;
 
-    console::line(YELLOW_BOLD, "当前位置无法竖直抓取!!!");
+    console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
     switch (e_.trash_type_) {
       case 1:
       case 2:
@@ -211,7 +211,7 @@ private:
     if (!common) return offer_initial();
     if (accepted()) return litterpose::kGrabFound;
 
-    console::line(YELLOW_BOLD, "当前位置无法水平抓取!!!");
+    console::line(YELLOW_BOLD, checks::kCannotGraspSideways);
     for (const int tilt : kSideTilts) {
       if (try_candidate(first * ori::rot_y_deg(-tilt))) return litterpose::kGrabFound;
     }

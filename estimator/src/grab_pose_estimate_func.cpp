@@ -100,7 +100,7 @@ private:
   }
 
   int no_grasp() {
-    console::line(RED_BOLD, "当前位置无法抓取!!!");
+    console::line(RED_BOLD, checks::kCannotGrasp);
     return litterpose::kNoGrasp;
   }
 
@@ -114,7 +114,7 @@ private:
     const Quat first = ori::vertical_grasp(yaw);
     if (type2) print_q_grab(first);
     if (reached(first, cz())) return litterpose::kGrabFound;
-    console::line(YELLOW_BOLD, "当前位置无法竖直抓取!!!");
+    console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
 
     const Quat towards_object = ori::down() * ori::rot_z(bearing());
     for (const int tilt : kVerticalTilts) {
@@ -157,7 +157,7 @@ private:
     const Quat first = ori::vertical_grasp(yaw);
     print_q_grab(first);
     if (reached(first, cz())) return litterpose::kGrabFound;
-    console::line(YELLOW_BOLD, "当前位置无法竖直抓取!!!");
+    console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
     if (!e_.is_grab_slanted_) return litterpose::kNoGrasp;
 
     for (const int tilt : kLyingTilts) {
@@ -176,7 +176,7 @@ private:
     const Quat first = ori::side_grasp(bearing());
     print_q_grab(first);
     if (reached(first, cz())) return litterpose::kGrabFound;
-    console::line(YELLOW_BOLD, "当前位置无法水平抓取!!!");
+    console::line(YELLOW_BOLD, checks::kCannotGraspSideways);
     for (const int tilt : kStandingTilts) {
       if (reached(first * ori::rot_y_deg(-tilt), cz())) return litterpose::kGrabFound;
     }

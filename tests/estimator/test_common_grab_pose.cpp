@@ -244,6 +244,14 @@ TEST_P(BothEntries, LowGraspPointGoesDownToTheLowestPoint) {
   support::expect_same_orientation(e->grab_pose_.orientation, D() * Rz(yaw), 1e-6);
   EXPECT_EQ(o.code, litterpose::kGrabFound);
   EXPECT_EQ(o.candidates.size(), entry == Entry::common ? 1u : 0u);
+
+  // The last window measured: the grab space (common) or the workspace sector (initial).
+  const double x = e->pca_center_.x(), y = e->pca_center_.y(), z = e->pca_center_.z();
+  const double distance = entry == Entry::common
+                              ? std::hypot(x, y)
+                              : std::hypot(std::hypot(x, y) - 0.01125, z - 0.1555);
+  EXPECT_NEAR(e->grab_distance_, distance, 1e-6);
+  EXPECT_NEAR(e->grab_angle_, support::bearing_of(x, y) * 180.0 / M_PI, 1e-4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, BothEntries, testing::Values(Entry::common, Entry::initial));
@@ -320,6 +328,21 @@ TEST(GraspPointCorrections, LongTallObjectsAreExtendedAlongTheCameraRay) {
   const Vector3d ray = (c - e->camera_extrinsic_.block<3, 1>(0, 3).cast<double>()).normalized();
   EXPECT_NEAR(e->grab_tcp_.x(), c.x() + e->extend_length_ * ray.x(), 1e-6);
   EXPECT_NEAR(e->grab_tcp_.y(), c.y() + e->extend_length_ * ray.y(), 1e-6);
+}
+
+TEST(CommonMainAxis, AClassOutsideOneToFourGraspsNothing) {
+  for (Entry entry : {Entry::common, Entry::initial}) {
+    auto e = support::make_estimator();
+    e->main_axis_type_ = static_cast<MainAxisType>(0);
+    // An exactly vertical line (sums exact in single precision) leaves the class as it was.
+    const Outcome o =
+        run(*e, entry, clouds::column(-0.5f, 0.25f, -0.17f, 0.001953125f, 150), 1);
+    EXPECT_EQ(o.code, litterpose::kNoGrasp);
+    EXPECT_EQ(e->main_axis_type_, 0);
+    const std::string tail = coloured(MAGENTA_BOLD, "main_axis_type_:0") +
+                             coloured(MAGENTA_BOLD, "trash_type_:1") + kReset + kReset + "\n";
+    EXPECT_EQ(o.out.substr(o.out.size() - tail.size()), tail);
+  }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -16,6 +16,9 @@ constexpr std::size_t kMinPointsMainEntry = 10;
 constexpr std::size_t kMinPointsCommonEntries = 100;
 
 constexpr char kTooFewPoints[] = "处理后点云数量太少-------------";
+constexpr char kCannotGraspVertically[] = "当前位置无法竖直抓取!!!";
+constexpr char kCannotGraspSideways[] = "当前位置无法水平抓取!!!";
+constexpr char kCannotGrasp[] = "当前位置无法抓取!!!";
 
 enum class Window { inside, too_near, too_far, too_far_left, too_far_right };
 
