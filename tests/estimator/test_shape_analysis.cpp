@@ -343,10 +343,18 @@ TEST(MinAreaRect, NonFinitePointsHaveNoPlaceInTheFootprint) {
   dirty->push_back(pcl::PointXYZ(inf, 0.0f, 0.0f));
   dirty->push_back(pcl::PointXYZ(0.0f, -inf, nan));
   dirty->push_back(pcl::PointXYZ(nan, nan, nan));
-  dirty->is_dense = false;
-  support::printed_by([&] { e->MinAreaRectFunc(dirty); });
-  EXPECT_TRUE(e->rect_direction_.allFinite());
-  EXPECT_NEAR(std::abs(e->rect_direction_.dot(clean_direction)), 1.0f, 1e-3f);
+  for (bool dense : {true, false}) {
+    dirty->is_dense = dense;
+    // None of the four may fail on them; the footprint direction stays a unit vector.
+    support::printed_by([&] {
+      e->PCAFunc(dirty);
+      e->OBBFunc(dirty);
+      e->AABBFunc(dirty);
+      e->MinAreaRectFunc(dirty);
+    });
+    EXPECT_TRUE(e->rect_direction_.allFinite());
+    EXPECT_NEAR(std::abs(e->rect_direction_.dot(clean_direction)), 1.0f, 1e-3f);
+  }
 
   CloudPtr only_nan = clouds::empty();
   for (int i = 0; i < 5; ++i) only_nan->push_back(pcl::PointXYZ(nan, nan, nan));
@@ -388,23 +396,6 @@ TEST(ShapeAnalysis, CallersCloudIsUnchanged) {
   EXPECT_EQ(cloud->width, before.width);
   EXPECT_EQ(cloud->height, before.height);
   EXPECT_EQ(cloud->is_dense, before.is_dense);
-}
-
-TEST(ShapeAnalysis, NonNumbersNeverCrashAndKeepTheDirectionFinite) {
-  auto e = support::make_estimator();
-  for (bool dense : {true, false}) {
-    CloudPtr cloud = tilted_slab(500);
-    for (std::size_t i = 0; i < cloud->size(); i += 11) (*cloud)[i].y = std::nanf("");
-    cloud->is_dense = dense;
-    support::printed_by([&] {
-      e->PCAFunc(cloud);
-      e->OBBFunc(cloud);
-      e->AABBFunc(cloud);
-      e->MinAreaRectFunc(cloud);
-    });
-    EXPECT_TRUE(e->rect_direction_.allFinite()) << dense;
-    EXPECT_NEAR(e->rect_direction_.norm(), 1.0f, 1e-5f);
-  }
 }
 
 TEST(GetObbPose, IdentityBaseReturnsTheBoxPose) {
