@@ -31,6 +31,9 @@ struct Capture {
 // The captures of data/: reachable objects first, then ones the arm must refuse.
 const std::vector<Capture>& sampleCaptures();
 
+// Capture i of data/ uses the seed kSampleSeed + i.
+inline constexpr unsigned kSampleSeed = 20231018;
+
 }  // namespace capture_sim
 
 #endif

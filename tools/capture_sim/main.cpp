@@ -25,7 +25,7 @@ void usage(std::FILE* to) {
 
 int main(int argc, char** argv) {
   std::string config, out;
-  unsigned seed = 20231018;
+  unsigned seed = capture_sim::kSampleSeed;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help") {

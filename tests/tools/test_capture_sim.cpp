@@ -1,0 +1,256 @@
+// The simulated depth camera against the geometry it was given: what comes back, once
+// brought into the base frame, must lie on the visible surfaces of the solids and on the
+// floor around them, with the configured noise.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+#include <string>
+
+#include <pcl/common/transforms.h>
+#include <pcl/io/ply_io.h>
+#include <sys/stat.h>
+
+#include "depth_camera.h"
+#include "litter.h"
+#include "support/estimator.h"
+
+namespace {
+
+using capture_sim::Box;
+using capture_sim::CaptureOptions;
+using capture_sim::Cylinder;
+using capture_sim::Object;
+using Cloud = pcl::PointCloud<pcl::PointXYZ>;
+
+constexpr double kOnSurface = 1e-4;  // float storage of camera-frame points
+
+class CaptureSim : public testing::Test {
+protected:
+  void SetUp() override {
+    estimator_ = support::make_estimator();
+    camera_.fx = estimator_->fx_;
+    camera_.fy = estimator_->fy_;
+    camera_.cx = estimator_->cx_;
+    camera_.cy = estimator_->cy_;
+    camera_.camera_to_base = estimator_->camera_extrinsic_.cast<double>();
+    floor_z_ = -estimator_->base_height_;
+  }
+
+  Cloud toBase(const Cloud& camera_frame) const {
+    Cloud base;
+    pcl::transformPointCloud(camera_frame, base, estimator_->camera_extrinsic_);
+    return base;
+  }
+
+  CaptureOptions noiseless() const {
+    CaptureOptions o;
+    o.floor_z = floor_z_;
+    o.depth_noise_per_m2 = 0.0;
+    o.outliers = 0;
+    return o;
+  }
+
+  Eigen::Vector3d cameraOrigin() const { return camera_.camera_to_base.block<3, 1>(0, 3); }
+
+  std::unique_ptr<GrabPoseEstimate> estimator_;
+  capture_sim::Camera camera_;
+  double floor_z_ = 0.0;
+};
+
+Eigen::Vector3d vec(const pcl::PointXYZ& p) { return {p.x, p.y, p.z}; }
+
+// A carton on the floor, 0.40 m ahead and a little to +y, turned by 0.3 rad.
+Box carton(double floor_z) {
+  return {{-0.40, 0.05, floor_z + 0.03}, 0.3, {0.08, 0.05, 0.03}};
+}
+
+Eigen::Vector3d inBoxFrame(const Box& b, const Eigen::Vector3d& p) {
+  return Eigen::AngleAxisd(-b.yaw, Eigen::Vector3d::UnitZ()) * (p - b.centre);
+}
+
+TEST_F(CaptureSim, NoiselessBoxPointsLieOnFacesTurnedToTheCamera) {
+  const Box box = carton(floor_z_);
+  const Object object{{box}, {}};
+  const Cloud cloud = toBase(capture_sim::capture(camera_, object, noiseless()));
+
+  int on_box = 0, on_floor = 0;
+  for (const auto& point : cloud) {
+    const Eigen::Vector3d p = vec(point);
+    if (p.z() < floor_z_ + kOnSurface) {
+      ++on_floor;
+      EXPECT_NEAR(p.z(), floor_z_, kOnSurface);
+      // Within the 2 cm margin around the footprint.
+      const Eigen::Vector3d q = inBoxFrame(box, p);
+      const double dx = std::max(std::abs(q.x()) - box.half_size.x(), 0.0);
+      const double dy = std::max(std::abs(q.y()) - box.half_size.y(), 0.0);
+      EXPECT_LE(std::hypot(dx, dy), 0.02 + kOnSurface);
+      continue;
+    }
+    ++on_box;
+    const Eigen::Vector3d q = inBoxFrame(box, p);
+    // Inside the box, on one of its faces, and on one that looks towards the camera: the
+    // far side and the bottom are hidden. (Points on an edge lie on two faces.)
+    const Eigen::Vector3d to_camera = inBoxFrame(box, cameraOrigin()) - q;
+    bool on_face = false, seen = false;
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_LE(std::abs(q[i]), box.half_size[i] + kOnSurface);
+      if (std::abs(std::abs(q[i]) - box.half_size[i]) < kOnSurface) {
+        on_face = true;
+        seen = seen || (q[i] > 0 ? to_camera[i] > 0 : to_camera[i] < 0);
+      }
+    }
+    ASSERT_TRUE(on_face) << "point inside the box";
+    EXPECT_TRUE(seen) << q.transpose();
+  }
+  EXPECT_GT(on_box, 1000);
+  EXPECT_GT(on_floor, 100);
+}
+
+TEST_F(CaptureSim, NoisyBoxComesBackWithItsSizePlaceAndNoise) {
+  const Box box = carton(floor_z_);
+  CaptureOptions options = noiseless();
+  options.depth_noise_per_m2 = 0.001;
+  const Cloud camera_frame = capture_sim::capture(camera_, {{box}, {}}, options);
+  const Cloud cloud = toBase(camera_frame);
+
+  Eigen::Vector3d low = Eigen::Vector3d::Constant(1e9), high = -low;
+  Eigen::Vector2d top_sum = Eigen::Vector2d::Zero();
+  double top_residual2 = 0.0, top_expected2 = 0.0;
+  int top = 0;
+  const Eigen::Matrix3d rotation = camera_.camera_to_base.block<3, 3>(0, 0);
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    const Eigen::Vector3d p = vec(cloud[i]);
+    if (p.z() < floor_z_ + 0.005) continue;  // the floor, with its noise
+    const Eigen::Vector3d q = inBoxFrame(box, p);
+    low = low.cwiseMin(q);
+    high = high.cwiseMax(q);
+    // Top face: away from the side faces by more than the noise can move a point.
+    if (std::abs(q.x()) < box.half_size.x() - 0.005 && std::abs(q.y()) < box.half_size.y() - 0.005) {
+      ++top;
+      top_sum += q.head<2>();
+      top_residual2 += std::pow(q.z() - box.half_size.z(), 2);
+      // Depth noise sigma 0.001 z^2 along the pixel's ray, seen in the base frame's z.
+      const Eigen::Vector3d unit_depth_ray = vec(camera_frame[i]) / camera_frame[i].z;
+      const double depth = camera_frame[i].z;
+      top_expected2 += std::pow(0.001 * depth * depth * (rotation * unit_depth_ray).z(), 2);
+    }
+  }
+  // Extents: the full box within a pixel's footprint and the noise; at the bottom, the
+  // front face reaches down to the cut that separated the floor.
+  for (int k = 0; k < 3; ++k) {
+    const double expected_low = k == 2 ? -box.half_size.z() + 0.005 : -box.half_size[k];
+    EXPECT_NEAR(low[k], expected_low, 0.003) << "axis " << k;
+    EXPECT_NEAR(high[k], box.half_size[k], 0.003) << "axis " << k;
+  }
+  ASSERT_GT(top, 1000);
+  // The top face is seen whole: its points centre on the box's axis.
+  EXPECT_NEAR(top_sum.x() / top, 0.0, 0.008);
+  EXPECT_NEAR(top_sum.y() / top, 0.0, 0.008);
+  // Its scatter about the true plane is the depth noise of the model.
+  EXPECT_NEAR(std::sqrt(top_residual2 / top_expected2), 1.0, 0.1);
+}
+
+TEST_F(CaptureSim, StandingCanShowsItsSideAndTopButNotItsBottom) {
+  const Cylinder can{{-0.35, -0.03, floor_z_ + 0.061}, Eigen::Vector3d::UnitZ(), 0.033, 0.061};
+  const Cloud cloud = toBase(capture_sim::capture(camera_, {{}, {can}}, noiseless()));
+  int side = 0, top = 0;
+  for (const auto& point : cloud) {
+    const Eigen::Vector3d p = vec(point);
+    if (p.z() < floor_z_ + kOnSurface) continue;
+    const double r = (p - can.centre).head<2>().norm();
+    const double h = p.z() - can.centre.z();
+    if (std::abs(h - can.half_length) < kOnSurface) {
+      ++top;
+      EXPECT_LE(r, can.radius + kOnSurface);
+    } else {
+      ++side;
+      EXPECT_NEAR(r, can.radius, kOnSurface);
+      EXPECT_LE(std::abs(h), can.half_length + kOnSurface);
+      // Only the half of the mantle that faces the camera.
+      EXPECT_GT((p - can.centre).head<2>().dot((cameraOrigin() - p).head<2>()), -kOnSurface);
+    }
+  }
+  EXPECT_GT(top, 200);
+  EXPECT_GT(side, 200);
+}
+
+TEST_F(CaptureSim, OutliersAreFewAndOffTheSurface) {
+  const Box box = carton(floor_z_);
+  CaptureOptions options = noiseless();
+  options.outliers = 3;
+  const Cloud cloud = toBase(capture_sim::capture(camera_, {{box}, {}}, options));
+  int off = 0;
+  for (const auto& point : cloud) {
+    const Eigen::Vector3d p = vec(point);
+    if (std::abs(p.z() - floor_z_) < kOnSurface) continue;
+    const Eigen::Vector3d q = inBoxFrame(box, p);
+    double inside = -1e9;  // signed distance to the box, >= 0 outside
+    for (int i = 0; i < 3; ++i) inside = std::max(inside, std::abs(q[i]) - box.half_size[i]);
+    bool on_face = std::abs(inside) < kOnSurface;
+    if (!on_face) ++off;
+  }
+  EXPECT_GE(off, 1);
+  EXPECT_LE(off, 3);
+}
+
+TEST_F(CaptureSim, SameSeedSameCloudOtherSeedOtherNoise) {
+  CaptureOptions options;
+  options.floor_z = floor_z_;
+  const Object object{{carton(floor_z_)}, {}};
+  const Cloud a = capture_sim::capture(camera_, object, options);
+  const Cloud b = capture_sim::capture(camera_, object, options);
+  options.seed += 1;
+  const Cloud c = capture_sim::capture(camera_, object, options);
+  ASSERT_EQ(a.size(), b.size());
+  ASSERT_EQ(a.size(), c.size());
+  int differ = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(vec(a[i]), vec(b[i]));
+    differ += vec(a[i]) != vec(c[i]);
+  }
+  EXPECT_GT(differ, static_cast<int>(a.size()) / 2);
+}
+
+// The clouds in data/ are what the simulator makes of its catalogue, and each name says
+// where its object lies.
+TEST_F(CaptureSim, BundledCloudsMatchTheCatalogueAndTheirNames) {
+  const auto& captures = capture_sim::sampleCaptures();
+  ASSERT_GE(captures.size(), 10u);
+  const std::regex place(R"(_([0-9.]+)m_([+-]?[0-9]+)deg\.ply$)");
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    const auto& c = captures[i];
+    SCOPED_TRACE(c.file_name);
+    const std::string path = std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + c.file_name;
+    struct stat s;
+    ASSERT_EQ(::stat(path.c_str(), &s), 0);
+    EXPECT_LT(s.st_size, 1 << 20);
+
+    Cloud stored;
+    ASSERT_EQ(pcl::PLYReader().read(path, stored), 0);
+    CaptureOptions options;
+    options.floor_z = floor_z_;
+    options.seed = capture_sim::kSampleSeed + static_cast<unsigned>(i);
+    const Cloud fresh =
+        capture_sim::capture(camera_, capture_sim::makeLitter(c.kind, c.at, floor_z_), options);
+    ASSERT_EQ(stored.size(), fresh.size()) << "data/ is stale: scripts/make-sample-clouds.sh";
+    for (std::size_t k = 0; k < stored.size(); k += 97) EXPECT_EQ(vec(stored[k]), vec(fresh[k]));
+
+    std::smatch m;
+    if (std::regex_search(c.file_name, m, place)) {
+      EXPECT_DOUBLE_EQ(std::stod(m[1]), c.at.distance);
+      EXPECT_DOUBLE_EQ(std::stod(m[2]), c.at.bearing_deg);
+    }
+
+    // The cloud, object and the floor around it, centres on the named place; the hidden
+    // far side shifts it towards the camera, which stands behind the arm.
+    Eigen::Vector2d sum = Eigen::Vector2d::Zero();
+    for (const auto& point : toBase(stored)) sum += Eigen::Vector2d(point.x, point.y);
+    const Eigen::Vector2d centre = sum / static_cast<double>(stored.size());
+    EXPECT_LT(centre.norm(), c.at.distance + 0.01);
+    EXPECT_GT(centre.norm(), c.at.distance - 0.05);
+    EXPECT_NEAR(std::atan2(centre.y(), -centre.x()) * 180.0 / M_PI, c.at.bearing_deg, 3.0);
+  }
+}
+
+}  // namespace
