@@ -1,8 +1,9 @@
 // Cloud preparation: height measurement, removal of what lies below the object, and the
 // fallback to the untouched cloud when too little would be left.
+#include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdint>
+#include <limits>
 #include <tuple>
 #include <utility>
 
@@ -21,7 +22,7 @@ using litterpose::console::line;
 constexpr std::size_t kMinPreparedPoints = 100;
 // Band 2 keeps this margin above the lowest point for the pass-through.
 constexpr float kBand2PassMargin = 0.012f;
-// Nothing above this height (metres, base frame) belongs to an object on the ground.
+// Points higher than this (metres, base frame) are never part of an object to pick up.
 constexpr float kPassUpperLimit = 1.0f;
 constexpr double kPi = 3.141592653589793;
 
