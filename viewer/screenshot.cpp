@@ -21,6 +21,8 @@ bool saveScreenshot(pcl::visualization::PCLVisualizer& viewer, const std::string
   }
   std::fclose(probe);
 
+  // A frame-rate counter would make every screenshot of the same scene differ.
+  viewer.setShowFPS(false);
   vtkRenderWindow* window = viewer.getRenderWindow();
   window->Render();
   auto image = vtkSmartPointer<vtkWindowToImageFilter>::New();
