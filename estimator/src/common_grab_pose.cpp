@@ -60,13 +60,13 @@ public:
       return litterpose::kTooFewPoints;
     }
     e_.PCAFunc(cloud);
-    e_.OBBFunc(cloud);
-    e_.AABBFunc(cloud);
-    e_.MinAreaRectFunc(cloud);
     if (!checks::grasp_point_is_finite(e_.pca_center_)) {
       checks::report_non_finite_grasp_point();
       return litterpose::kTooFewPoints;
     }
+    e_.OBBFunc(cloud);
+    e_.AABBFunc(cloud);
+    e_.MinAreaRectFunc(cloud);
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) return litterpose::kOutsideWorkspace;

@@ -199,12 +199,12 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
     }
   }
   PCAFunc(cloud);
-  OBBFunc(cloud);
-  MinAreaRectFunc(cloud);
   if (!checks::grasp_point_is_finite(pca_center_)) {
     checks::report_non_finite_grasp_point();
     return litterpose::kTooFewPoints;
   }
+  OBBFunc(cloud);
+  MinAreaRectFunc(cloud);
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   console::line(PURPLE_BOLD, "main_axis_type_:", main_axis_type_);

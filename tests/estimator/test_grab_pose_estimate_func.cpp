@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,10 @@ struct AxisCase {
   bool points_to_plus_x;  // else the axis is turned to point down
 };
 
+void PrintTo(const AxisCase& c, std::ostream* os) {
+  *os << "axis (" << c.direction.transpose() << ")";
+}
+
 class MainAxisClassTest : public testing::TestWithParam<AxisCase> {};
 
 TEST_P(MainAxisClassTest, ClassAndSignOfTheMainAxis) {
@@ -247,6 +252,8 @@ struct WindowCase {
   int code;
   const char* message;
 };
+
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << "expecting " << c.code; }
 
 class WindowRefusalTest : public testing::TestWithParam<WindowCase> {};
 

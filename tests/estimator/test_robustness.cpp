@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -114,6 +115,11 @@ struct Scenario {
   bool prepare;
 };
 
+void PrintTo(const Scenario& s, std::ostream* os) {
+  *os << "entry " << static_cast<int>(s.entry) << ", trash type " << s.trash_type
+      << (s.prepare ? ", prepared" : ", unprepared");
+}
+
 class AdversarialCloudTest : public testing::TestWithParam<Scenario> {};
 
 TEST_P(AdversarialCloudTest, ClearResultOrTheAnalysisException) {
@@ -181,6 +187,9 @@ TEST(NonFiniteInput, UnpreparedNaNPointsEndInTooFewPoints) {
     const std::string tail = coloured(RED_BOLD, kNonFiniteGraspPoint);
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
     EXPECT_EQ(out.find("grab_pose."), std::string::npos);
+    // Refused before the boxes and the footprint are computed from non-numbers.
+    EXPECT_EQ(out.find("OBB"), std::string::npos);
+    EXPECT_EQ(out.find("MinAreaRect"), std::string::npos);
   }
 }
 

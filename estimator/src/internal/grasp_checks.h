@@ -48,7 +48,8 @@ inline const char* message(Window w) {
 }
 
 // A cloud holding non-finite coordinates (kept by the preparation's fallback, or not
-// prepared at all) has a non-finite centroid; no grasp point can be derived from it.
+// prepared at all) has a non-finite centroid; no grasp point can be derived from it, and
+// the boxes and the footprint rectangle would be computed from non-numbers.
 inline bool grasp_point_is_finite(const Eigen::Vector4f& centre) {
   return centre.head<3>().allFinite();
 }
