@@ -17,11 +17,6 @@ namespace litterview {
 inline constexpr std::size_t kFewestPointsToEstimate = 100;
 inline constexpr int kTrashType = 3;
 
-// The ids of the scene elements, in the order they are added.
-inline constexpr std::array<const char*, 12> kElementIds = {
-    "cloud_trash", "arm_base", "camera_base", "pca_transform", "grab_mainaxis", "OBB",
-    "AABB",        "plane",    "rect0",       "rect1",         "rect2",         "rect3"};
-
 struct Segment {
   Eigen::Vector3f from;
   Eigen::Vector3f to;

@@ -21,6 +21,10 @@ namespace {
 using Cloud = GrabPoseEstimate::Cloud;
 using CloudPtr = GrabPoseEstimate::CloudPtr;
 
+const char* const kElementIds[] = {"cloud_trash", "arm_base", "camera_base", "pca_transform",
+                                   "grab_mainaxis", "OBB", "AABB", "plane",
+                                   "rect0", "rect1", "rect2", "rect3"};
+
 // A visualiser without a window of its own, with counts of what it holds.
 class InspectedViewer : public pcl::visualization::PCLVisualizer {
 public:
@@ -78,7 +82,7 @@ TEST(ViewerScene, SuccessfulEstimateShowsExactlyTheTwelveElements) {
   ASSERT_TRUE(outcome.estimated);
   ASSERT_EQ(outcome.result, litterpose::kGrabFound) << printed;
   EXPECT_NE(printed.find("flash_estimate: 1"), std::string::npos);
-  for (const char* id : litterview::kElementIds) EXPECT_TRUE(viewer.contains(id)) << id;
+  for (const char* id : kElementIds) EXPECT_TRUE(viewer.contains(id)) << id;
   EXPECT_EQ(viewer.clouds(), 2u);             // cloud_trash, plane
   EXPECT_EQ(viewer.shapes(), 7u);             // grab_mainaxis, OBB, AABB, rect0..3
   EXPECT_EQ(viewer.coordinateSystems(), 3u);  // arm_base, camera_base, pca_transform
@@ -181,7 +185,7 @@ TEST(ViewerScene, HundredPointsAreEstimatedAndDrawnWhateverTheResult) {
   EXPECT_EQ(printed.rfind(std::string(MAGENTA_BOLD) + "原始点云数量：100\n", 0), 0u);
   EXPECT_NE(printed.find("CommonGrabPoseFunc"), std::string::npos);
   EXPECT_NE(printed.find("flash_estimate: " + std::to_string(outcome.result)), std::string::npos);
-  for (const char* id : litterview::kElementIds) EXPECT_TRUE(viewer.contains(id)) << id;
+  for (const char* id : kElementIds) EXPECT_TRUE(viewer.contains(id)) << id;
 }
 
 }  // namespace
