@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <regex>
 #include <string>
 
 #include <pcl/common/transforms.h>
@@ -212,12 +211,24 @@ TEST_F(CaptureSim, SameSeedSameCloudOtherSeedOtherNoise) {
   EXPECT_GT(differ, static_cast<int>(a.size()) / 2);
 }
 
+// "<what>_<case>_<distance>m_<bearing>deg.ply" -> distance and bearing; false for other names.
+bool namedPlace(const std::string& name, double& distance, double& bearing) {
+  const std::size_t deg = name.rfind("deg.ply");
+  const std::size_t bearing_at = name.rfind("m_", deg);
+  const std::size_t distance_at = name.rfind('_', bearing_at);
+  if (deg == std::string::npos || bearing_at == std::string::npos ||
+      distance_at == std::string::npos)
+    return false;
+  distance = std::stod(name.substr(distance_at + 1, bearing_at - distance_at - 1));
+  bearing = std::stod(name.substr(bearing_at + 2, deg - bearing_at - 2));
+  return true;
+}
+
 // The clouds in data/ are what the simulator makes of its catalogue, and each name says
 // where its object lies.
 TEST_F(CaptureSim, BundledCloudsMatchTheCatalogueAndTheirNames) {
   const auto& captures = capture_sim::sampleCaptures();
   ASSERT_GE(captures.size(), 10u);
-  const std::regex place(R"(_([0-9.]+)m_([+-]?[0-9]+)deg\.ply$)");
   for (std::size_t i = 0; i < captures.size(); ++i) {
     const auto& c = captures[i];
     SCOPED_TRACE(c.file_name);
@@ -236,10 +247,11 @@ TEST_F(CaptureSim, BundledCloudsMatchTheCatalogueAndTheirNames) {
     ASSERT_EQ(stored.size(), fresh.size()) << "data/ is stale: scripts/make-sample-clouds.sh";
     for (std::size_t k = 0; k < stored.size(); k += 97) EXPECT_EQ(vec(stored[k]), vec(fresh[k]));
 
-    std::smatch m;
-    if (std::regex_search(c.file_name, m, place)) {
-      EXPECT_DOUBLE_EQ(std::stod(m[1]), c.at.distance);
-      EXPECT_DOUBLE_EQ(std::stod(m[2]), c.at.bearing_deg);
+    double distance = 0, bearing = 0;
+    if (c.file_name != "B001PA420231018-1[0].ply") {
+      ASSERT_TRUE(namedPlace(c.file_name, distance, bearing));
+      EXPECT_DOUBLE_EQ(distance, c.at.distance);
+      EXPECT_DOUBLE_EQ(bearing, c.at.bearing_deg);
     }
 
     // The cloud, object and the floor around it, centres on the named place; the hidden
