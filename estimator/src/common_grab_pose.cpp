@@ -39,6 +39,9 @@ constexpr int kSlantMax = -25;
 // Tilts of the side retries, in degrees.
 constexpr int kSideTilts[] = {10, 20, 30};
 
+// The reset on a line of its own that closes an entry without a grasp.
+void reset_line() { std::cout << RESET_FORMAT << '\n'; }
+
 void print_grab_mainaxis(const Eigen::Vector3f& g) {
   console::line(YELLOW_BOLD, "grab_mainaxis_: ", g.x(), " ", g.y(), " ", g.z());
 }
@@ -77,7 +80,7 @@ public:
       case VERTICAL:
       case TILTED_HIGH: return from_side();
     }
-    std::cout << RESET_FORMAT << '\n';
+    reset_line();
     return litterpose::kNoGrasp;
   }
 
@@ -110,7 +113,7 @@ private:
   int no_grasp() {
     console::line(RED_BOLD, checks::kCannotGrasp);
     console::reset();
-    std::cout << RESET_FORMAT << '\n';
+    reset_line();
     return litterpose::kNoGrasp;
   }
 
