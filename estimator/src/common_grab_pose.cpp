@@ -209,7 +209,7 @@ private:
       return litterpose::kStandingTooNear;
 
     const Quat first = ori::side_grasp(ori::bearing(tcp().x(), tcp().y()));
-    if (common) std::printf("q_grab: %f  %f  %f  %f\n", first.w(), first.x(), first.y(), first.z());
+    if (common) checks::print_q_grab(first);
     e_.AssignGrabPose(tcp(), first, e_.grab_pose_);
     if (!common) return offer_initial();
     if (accepted()) return litterpose::kGrabFound;

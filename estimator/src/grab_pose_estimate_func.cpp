@@ -39,10 +39,6 @@ constexpr double kThinExtentLimit = 0.06;
 constexpr float kThickObjectExtension = 0.036f;
 constexpr double kFloorClearance = 0.01;
 
-void print_q_grab(const Quat& q) {
-  std::printf("q_grab: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
-}
-
 float raised(float z, int tilt, int raise_tilt, double raise) {
   return static_cast<float>(z + raise * (tilt / raise_tilt));
 }
@@ -112,14 +108,14 @@ private:
     if (type2) std::printf("pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
     std::printf("rot_z: %f\n", yaw);
     const Quat first = ori::vertical_grasp(yaw);
-    if (type2) print_q_grab(first);
+    if (type2) checks::print_q_grab(first);
     if (reached(first, cz())) return litterpose::kGrabFound;
     console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
 
     const Quat towards_object = ori::down() * ori::rot_z(bearing());
     for (const int tilt : kVerticalTilts) {
       const Quat q = towards_object * ori::rot_y_deg(tilt);
-      if (!type2) print_q_grab(q);
+      if (!type2) checks::print_q_grab(q);
       if (reached(q, raised(cz(), tilt, kVerticalRaiseTilt, kVerticalRaise)))
         return litterpose::kGrabFound;
     }
@@ -155,7 +151,7 @@ private:
     std::printf("pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
     std::printf("rot_z: %f\n", yaw);
     const Quat first = ori::vertical_grasp(yaw);
-    print_q_grab(first);
+    checks::print_q_grab(first);
     if (reached(first, cz())) return litterpose::kGrabFound;
     console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
     if (!e_.is_grab_slanted_) return litterpose::kNoGrasp;
@@ -174,7 +170,7 @@ private:
   int standing() {
     if (const int refused = parallel_window(kFamilyStanding)) return refused;
     const Quat first = ori::side_grasp(bearing());
-    print_q_grab(first);
+    checks::print_q_grab(first);
     if (reached(first, cz())) return litterpose::kGrabFound;
     console::line(YELLOW_BOLD, checks::kCannotGraspSideways);
     for (const int tilt : kStandingTilts) {

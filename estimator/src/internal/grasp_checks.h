@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 
 #include "internal/console.h"
 #include "litterpose.h"
@@ -66,6 +67,11 @@ inline bool is_sound(const GrabPoseEstimate::Pose6D& pose) {
 }
 inline void report_unsound_pose() {
   console::line(RED_BOLD, "grasp pose is not finite, refused!!!");
+}
+
+// The orientation line both entries print for the candidates they name.
+inline void print_q_grab(const Eigen::Quaterniond& q) {
+  std::printf("q_grab: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
 }
 
 // A null cloud is taken as an empty one, so that it meets the same point minimums.
