@@ -157,10 +157,11 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
     }
   }
 
-  if (ref != nullptr) {
-    if (std::fabs(theta6 - ref[5]) < kPi) {
-      // already the turn nearest the reference
-    } else if (std::fabs(theta6 - 2.0 * kPi - ref[5]) < kPi) {
+  // Exactly half a turn from the reference, both turns are equally near: keep this one
+  // rather than refuse a reachable pose (a tool straight down and straight ahead lands
+  // here against a reference of 0).
+  if (ref != nullptr && !(std::fabs(theta6 - ref[5]) <= kPi)) {
+    if (std::fabs(theta6 - 2.0 * kPi - ref[5]) < kPi) {
       theta6 -= 2.0 * kPi;
     } else if (std::fabs(theta6 + 2.0 * kPi - ref[5]) < kPi) {
       theta6 += 2.0 * kPi;

@@ -122,6 +122,22 @@ TEST(InverseKinematics, JointSixFollowsTheReferenceTurn) {
   expect_untouched(out);
 }
 
+TEST(InverseKinematics, JointSixHalfATurnFromTheReferenceIsKept) {
+  // Tool straight down, straight ahead of the base: joint 6 comes out at exactly pi, as far
+  // from a reference of 0 as its other turn -pi. The pose is reachable and must be solved.
+  QuorvinKinematics arm = test_arm::make();
+  Eigen::MatrixXd pose = Eigen::MatrixXd::Identity(4, 4);
+  pose(0, 0) = -1;
+  pose(2, 2) = -1;
+  pose(0, 3) = -400;
+  pose(2, 3) = 100;
+  const double ref[6] = {0, 0.6891, 1.5223, 0, 0.9253, 0};
+  double out[6];
+  ASSERT_EQ(arm.inverse_kinematics(pose, ref, out), 0);
+  EXPECT_DOUBLE_EQ(std::fabs(out[5]), M_PI);
+  EXPECT_TRUE(arm.forward_kinematics(out).isApprox(pose, 1e-9));
+}
+
 TEST(InverseKinematics, WristThreshold) {
   QuorvinKinematics arm = test_arm::make();
   const Eigen::MatrixXd pose = arm.forward_kinematics(kQ);
