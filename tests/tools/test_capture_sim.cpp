@@ -125,7 +125,8 @@ TEST_F(CaptureSim, NoisyBoxComesBackWithItsSizePlaceAndNoise) {
     low = low.cwiseMin(q);
     high = high.cwiseMax(q);
     // Top face: away from the side faces by more than the noise can move a point.
-    if (std::abs(q.x()) < box.half_size.x() - 0.005 && std::abs(q.y()) < box.half_size.y() - 0.005) {
+    if (std::abs(q.x()) < box.half_size.x() - 0.005 &&
+        std::abs(q.y()) < box.half_size.y() - 0.005) {
       ++top;
       top_sum += q.head<2>();
       top_residual2 += std::pow(q.z() - box.half_size.z(), 2);

@@ -180,6 +180,26 @@ TEST(LitterposeEstimate, UnreadableFileIsReportedAndTheOthersStillRun) {
   EXPECT_EQ(recs[2].result, "1");
 }
 
+TEST(LitterposeEstimate, AnExceptionOfTheEstimatorIsRecordedAndExitsOne) {
+  // Without preparation the main entry takes any cloud to the principal component
+  // analysis, which throws for fewer than three points.
+  const std::string config = support::write_config(
+      [](YAML::Node& c) { c["debug_choice"]["enable_process_cloud"] = false; });
+  const std::string two_points = run_program::scratchPath("two.ply");
+  std::ofstream(two_points) << "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
+                               "property float y\nproperty float z\nend_header\n"
+                               "0 0 0.5\n0.01 0 0.5\n";
+  const auto r = run_program::run(quote(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
+                                  quote(config) + " --entry main " + quote(two_points) + " " +
+                                  quote(kDefaultCloud));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, two_points)) << r.err;
+  const auto recs = records(r.out);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0].result, "error");
+  EXPECT_NE(recs[1].result, "error");
+}
+
 TEST(LitterposeEstimate, WrongArgumentsExitTwoWithAMessage) {
   const std::string program = quote(LITTERPOSE_ESTIMATE_PROGRAM);
   const std::string cloud = quote(kDefaultCloud);

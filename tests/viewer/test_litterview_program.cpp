@@ -95,9 +95,9 @@ TEST(LitterviewProgram, ScreenshotOfTheDefaultCloud) {
 
   pcl::PointCloud<pcl::PointXYZ> read;
   ASSERT_EQ(pcl::PLYReader().read(kDefaultCloud, read), 0);
-  EXPECT_NE(r.out.find(std::string(MAGENTA_BOLD) + "原始点云数量：" + std::to_string(read.size()) +
-                       "\n"),
-            std::string::npos);
+  const std::string count_line =
+      std::string(MAGENTA_BOLD) + "原始点云数量：" + std::to_string(read.size()) + "\n";
+  EXPECT_NE(r.out.find(count_line), std::string::npos);
   EXPECT_NE(r.out.find("flash_estimate: 1"), std::string::npos);
 
   const std::string image = run_program::slurp(png);

@@ -96,7 +96,8 @@ std::FILE* divertLibraryOutput(bool quiet) {
   return ::fdopen(json_fd, "w");
 }
 
-int runEntry(GrabPoseEstimate& estimator, const std::string& entry, GrabPoseEstimate::CloudPtr& cloud) {
+int runEntry(GrabPoseEstimate& estimator, const std::string& entry,
+             GrabPoseEstimate::CloudPtr& cloud) {
   if (entry == "main") return estimator.GrabPoseEstimateFunc(cloud);
   if (entry == "initial") return estimator.GetInitialGrabPose(cloud);
   return estimator.CommonGrabPoseFunc(cloud);
@@ -136,9 +137,7 @@ int main(int argc, char** argv) {
 
     auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>();
     pcl::PLYReader reader;
-    std::fflush(stdout);
     if (::access(file.c_str(), R_OK) != 0 || reader.read(file, *camera_cloud) < 0) {
-      std::fflush(stdout);
       std::fprintf(stderr, "litterpose-estimate: cannot read the PLY file '%s'\n", file.c_str());
       std::fprintf(json, "%s\n", line.text("error", "cannot read the PLY file").str().c_str());
       std::fflush(json);
