@@ -63,8 +63,8 @@ public:
       return litterpose::kTooFewPoints;
     }
     e_.PCAFunc(cloud);
-    if (!checks::grasp_point_is_finite(e_.pca_center_)) {
-      checks::report_non_finite_grasp_point();
+    if (!checks::shape_is_finite(e_)) {
+      checks::report_non_finite_shape();
       return litterpose::kTooFewPoints;
     }
     e_.OBBFunc(cloud);

@@ -195,8 +195,8 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
     }
   }
   PCAFunc(cloud);
-  if (!checks::grasp_point_is_finite(pca_center_)) {
-    checks::report_non_finite_grasp_point();
+  if (!checks::shape_is_finite(*this)) {
+    checks::report_non_finite_shape();
     return litterpose::kTooFewPoints;
   }
   OBBFunc(cloud);

@@ -26,8 +26,8 @@ using support::printed_by;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-const char kNonFiniteGraspPoint[] =
-    "grasp point is not finite: the cloud holds non-finite coordinates!!!";
+const char kNonFiniteShape[] =
+    "cloud shape is not finite: the cloud holds non-finite or overflowing coordinates!!!";
 const char kUnsoundPose[] = "grasp pose is not finite, refused!!!";
 
 enum class Entry { main, common, initial };
@@ -147,7 +147,7 @@ TEST_P(AdversarialCloudTest, ClearResultOrTheAnalysisException) {
     if (std::string(a.name).find("NaN") != std::string::npos ||
         std::string(a.name).find("infinite") != std::string::npos) {
       // Non-finite points either leave with the preparation or end in a refusal.
-      const bool kept = out.find(kNonFiniteGraspPoint) != std::string::npos;
+      const bool kept = out.find(kNonFiniteShape) != std::string::npos;
       if (kept) {
         EXPECT_EQ(code, litterpose::kTooFewPoints);
       }
@@ -184,13 +184,26 @@ TEST(NonFiniteInput, UnpreparedNaNPointsEndInTooFewPoints) {
     int code = 0;
     const std::string out = printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
     EXPECT_EQ(code, litterpose::kTooFewPoints);
-    const std::string tail = coloured(RED_BOLD, kNonFiniteGraspPoint);
+    const std::string tail = coloured(RED_BOLD, kNonFiniteShape);
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
     EXPECT_EQ(out.find("grab_pose."), std::string::npos);
     // Refused before the boxes and the footprint are computed from non-numbers.
     EXPECT_EQ(out.find("OBB"), std::string::npos);
     EXPECT_EQ(out.find("MinAreaRect"), std::string::npos);
   }
+}
+
+TEST(NonFiniteInput, OverflowingCoordinatesAreRefusedBeforeTheBoxes) {
+  auto e = support::make_estimator();
+  e->enable_process_cloud_ = false;
+  e->trash_type_ = 3;
+  CloudPtr cloud = object();
+  for (auto& p : cloud->points) p.getVector3fMap() *= 1e30f;
+  int code = 0;
+  const std::string out = printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
+  EXPECT_EQ(code, litterpose::kTooFewPoints);
+  EXPECT_NE(out.find(coloured(RED_BOLD, kNonFiniteShape)), std::string::npos);
+  EXPECT_EQ(out.find("OBB"), std::string::npos);
 }
 
 TEST(NonFiniteInput, ThePreparationFallbackKeepsNaNPointsAndTheCommonEntriesRefuse) {
@@ -205,7 +218,7 @@ TEST(NonFiniteInput, ThePreparationFallbackKeepsNaNPointsAndTheCommonEntriesRefu
     const std::string out = printed_by(
         [&] { code = initial ? e->GetInitialGrabPose(cloud) : e->CommonGrabPoseFunc(cloud); });
     EXPECT_EQ(code, litterpose::kTooFewPoints);
-    EXPECT_NE(out.find(coloured(RED_BOLD, kNonFiniteGraspPoint)), std::string::npos);
+    EXPECT_NE(out.find(coloured(RED_BOLD, kNonFiniteShape)), std::string::npos);
   }
 }
 

@@ -49,13 +49,16 @@ inline const char* message(Window w) {
 }
 
 // A cloud holding non-finite coordinates (kept by the preparation's fallback, or not
-// prepared at all) has a non-finite centroid; no grasp point can be derived from it, and
-// the boxes and the footprint rectangle would be computed from non-numbers.
-inline bool grasp_point_is_finite(const Eigen::Vector4f& centre) {
-  return centre.head<3>().allFinite();
+// prepared at all) has a non-finite centroid, and one with coordinates so large that its
+// covariance overflows has non-finite axes or extents: no grasp can be derived from it,
+// and the boxes and the footprint rectangle would be computed from non-numbers.
+inline bool shape_is_finite(const GrabPoseEstimate& e) {
+  return e.pca_center_.head<3>().allFinite() && e.pca_vectors_.allFinite() &&
+         e.pca_lengths_.allFinite();
 }
-inline void report_non_finite_grasp_point() {
-  console::line(RED_BOLD, "grasp point is not finite: the cloud holds non-finite coordinates!!!");
+inline void report_non_finite_shape() {
+  console::line(RED_BOLD,
+                "cloud shape is not finite: the cloud holds non-finite or overflowing coordinates!!!");
 }
 
 // A pose may be offered to the solver or to the host only when every number in it is
