@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include <pcl/common/transforms.h>
@@ -86,6 +87,43 @@ TEST(ViewerScene, SuccessfulEstimateShowsExactlyTheTwelveElements) {
   EXPECT_EQ(viewer.clouds(), 2u);             // cloud_trash, plane
   EXPECT_EQ(viewer.shapes(), 7u);             // grab_mainaxis, OBB, AABB, rect0..3
   EXPECT_EQ(viewer.coordinateSystems(), 3u);  // arm_base, camera_base, pca_transform
+}
+
+// The log without the lines that carry wall-clock times.
+std::string untimed(const std::string& log) {
+  std::istringstream lines(log);
+  std::string line, kept;
+  while (std::getline(lines, line))
+    if (line.find(" cost ") == std::string::npos) kept += line + "\n";
+  return kept;
+}
+
+TEST(ViewerScene, EstimatesAsAHostProgramDoes) {
+  auto viewer_estimator = support::make_estimator();
+  CloudPtr viewer_cloud = defaultCloud(*viewer_estimator);
+  InspectedViewer viewer;
+  litterview::SceneOutcome outcome;
+  const std::string viewer_log = support::printed_by(
+      [&] { outcome = litterview::estimateAndDraw(viewer, *viewer_estimator, viewer_cloud); });
+
+  auto host_estimator = support::make_estimator();
+  CloudPtr host_cloud = defaultCloud(*host_estimator);
+  host_estimator->trash_type_ = 3;
+  int host_result = 0;
+  const std::string host_log = support::printed_by(
+      [&] { host_result = host_estimator->CommonGrabPoseFunc(host_cloud); });
+
+  EXPECT_EQ(outcome.result, host_result);
+  const std::string result_line = std::string(MAGENTA_BOLD) + "flash_estimate: " +
+                                  std::to_string(host_result) + RESET_FORMAT + "\n";
+  // Between the viewer's point-count line and its result line: the estimate's own log.
+  const std::size_t first_line_end = viewer_log.find('\n') + 1;
+  ASSERT_GE(viewer_log.size(), first_line_end + result_line.size());
+  EXPECT_EQ(viewer_log.substr(viewer_log.size() - result_line.size()), result_line);
+  EXPECT_EQ(untimed(viewer_log.substr(first_line_end,
+                                      viewer_log.size() - result_line.size() - first_line_end)),
+            untimed(host_log));
+  EXPECT_EQ(viewer_cloud->size(), host_cloud->size());  // prepared alike
 }
 
 TEST(ViewerScene, FootprintRectangleLiesOnTheConfiguredFloor) {
