@@ -135,7 +135,14 @@ private:
         console::line(MAGENTA_BOLD, "grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!");
       }
     }
-    if (e_.is_on_floor_) tcp().z() = -e_.base_height_;
+    // A flying pixel under the floor drags the lowest point, and with it the grasp point,
+    // below the floor, where the gripper must never be sent.
+    const float floor = -e_.base_height_;
+    if (tcp().z() < floor) {
+      console::line(YELLOW_BOLD, "grab_tcp_.z() < -base_height_!!!");
+      tcp().z() = floor;
+    }
+    if (e_.is_on_floor_) tcp().z() = floor;
   }
 
   int from_above() {

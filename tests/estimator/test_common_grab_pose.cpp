@@ -312,6 +312,19 @@ TEST(GraspPointCorrections, OnTheFloorTheGraspHeightIsTheFloor) {
   EXPECT_EQ(e->grab_pose_.position.z(), -e->base_height_);
 }
 
+TEST(GraspPointCorrections, AFlyingPixelUnderTheFloorDoesNotTakeTheGraspBelowIt) {
+  auto e = support::make_estimator();
+  clouds::CloudPtr cloud = flat_box(0.35f, 10.0f);
+  const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 10.0f);
+  cloud->push_back(pcl::PointXYZ(xy.x(), xy.y(), clouds::kFloorZ - 0.03f));
+  const Outcome o = run(*e, Entry::initial, cloud, 1);
+  ASSERT_LT(e->trash_lowest_z_, -e->base_height_);
+  EXPECT_EQ(e->grab_tcp_.z(), -e->base_height_);
+  EXPECT_EQ(e->grab_pose_.position.z(), -e->base_height_);
+  EXPECT_NE(o.out.find(coloured(YELLOW_BOLD, "grab_tcp_.z() < -base_height_!!!")),
+            std::string::npos);
+}
+
 TEST(GraspPointCorrections, LongTallObjectsAreExtendedAlongTheCameraRay) {
   auto e = support::make_estimator();
   const Outcome o = run(
