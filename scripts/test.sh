@@ -17,7 +17,7 @@ run_suite() {
 
 run_suite build -DCMAKE_BUILD_TYPE=Release
 
-export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1:detect_leaks=1:suppressions=$root/scripts/sanitizer/lsan.supp"
+export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1:detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$root/scripts/sanitizer/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 run_suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLITTERPOSE_SANITIZE=ON \
