@@ -5,46 +5,18 @@
 // /dev/null while timing.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <fcntl.h>
-#include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include <litterpose.h>
 
+#include "silenced_stdout.h"
 #include "support/clouds.h"
 
 namespace {
 
 using clouds::Cloud;
 using clouds::CloudPtr;
-
-class StdoutToDevNull {
-public:
-  StdoutToDevNull() {
-    flush();
-    saved_ = ::dup(STDOUT_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::close(null);
-  }
-  ~StdoutToDevNull() {
-    flush();
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-  }
-  StdoutToDevNull(const StdoutToDevNull&) = delete;
-  StdoutToDevNull& operator=(const StdoutToDevNull&) = delete;
-
-private:
-  static void flush() {
-    std::cout.flush();
-    std::fflush(stdout);
-  }
-  int saved_ = -1;
-};
 
 // A 0.22 m bottle of 0.035 m radius lying on the floor, 0.35 m ahead and 10 degrees to
 // the side, its axis turned 30 degrees: reachable from above with the first candidate.
@@ -53,7 +25,7 @@ CloudPtr bottle(int points) {
 }
 
 std::unique_ptr<GrabPoseEstimate> estimator() {
-  StdoutToDevNull quiet;
+  SilencedStdout quiet;
   auto e = std::make_unique<GrabPoseEstimate>(std::string(LITTERPOSE_SOURCE_DIR) +
                                               "/config/grab_pose_estimate_config.yaml");
   e->trash_type_ = 3;
@@ -68,7 +40,7 @@ void run_entry(benchmark::State& state, Entry entry) {
   CloudPtr work = std::make_shared<Cloud>(*source);
   int code = 0;
   {
-    StdoutToDevNull quiet;
+    SilencedStdout quiet;
     code = ((*e).*entry)(work);
     for (auto _ : state) {
       state.PauseTiming();
@@ -103,7 +75,7 @@ void BM_CommonGrabPoseFuncAllRefused(benchmark::State& state) {
   CloudPtr work = std::make_shared<Cloud>(*source);
   int code = 0;
   {
-    StdoutToDevNull quiet;
+    SilencedStdout quiet;
     code = e->CommonGrabPoseFunc(work);
     for (auto _ : state) {
       state.PauseTiming();

@@ -3,16 +3,13 @@
 // default settings is measured alongside, as the cost the boxes would otherwise carry.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <fcntl.h>
-#include <iostream>
 #include <map>
 #include <memory>
-#include <unistd.h>
 
 #include <litterpose.h>
 #include <pcl/features/moment_of_inertia_estimation.h>
 
+#include "silenced_stdout.h"
 #include "support/clouds.h"
 
 namespace {
@@ -20,33 +17,9 @@ namespace {
 using clouds::Cloud;
 using clouds::CloudPtr;
 
-// Standard output (printf and std::cout alike) goes to /dev/null while this lives.
-class Silenced {
-public:
-  Silenced() {
-    std::cout.flush();
-    std::fflush(stdout);
-    saved_ = ::dup(STDOUT_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::close(null);
-  }
-  ~Silenced() {
-    std::cout.flush();
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-  }
-  Silenced(const Silenced&) = delete;
-  Silenced& operator=(const Silenced&) = delete;
-
-private:
-  int saved_ = -1;
-};
-
 GrabPoseEstimate& estimator() {
   static std::unique_ptr<GrabPoseEstimate> e = [] {
-    Silenced quiet;
+    SilencedStdout quiet;
     return std::make_unique<GrabPoseEstimate>(LITTERPOSE_SOURCE_DIR
                                               "/config/grab_pose_estimate_config.yaml");
   }();
@@ -77,7 +50,7 @@ void BM_PclProcessFunc(benchmark::State& state) {
   const Cloud& source = sample(static_cast<int>(state.range(0)));
   const float margin = e.pass_ajust_value_;
   CloudPtr cloud = std::make_shared<Cloud>();
-  Silenced quiet;
+  SilencedStdout quiet;
   for (auto _ : state) {
     state.PauseTiming();
     *cloud = source;
@@ -92,7 +65,7 @@ template <void (GrabPoseEstimate::*Step)(const GrabPoseEstimate::CloudPtr&)>
 void BM_Shape(benchmark::State& state) {
   GrabPoseEstimate& e = estimator();
   const CloudPtr cloud = std::make_shared<Cloud>(sample(static_cast<int>(state.range(0))));
-  Silenced quiet;
+  SilencedStdout quiet;
   for (auto _ : state) {
     (e.*Step)(cloud);
     benchmark::ClobberMemory();
