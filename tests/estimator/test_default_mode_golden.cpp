@@ -1,0 +1,199 @@
+// The default preparation stays what it was: every bundled cloud through every entry and
+// trash type gives the recorded code, the recorded sequence of printed lines and the
+// recorded members. The record (golden/default_mode.txt) was taken before the robust
+// preparation existed; LITTERPOSE_WRITE_GOLDEN=FILE writes a new one instead of comparing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pcl/io/ply_io.h>
+
+#include "support/estimator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Cloud = GrabPoseEstimate::Cloud;
+
+const std::string kGolden =
+    std::string(LITTERPOSE_SOURCE_DIR) + "/tests/estimator/golden/default_mode.txt";
+
+// Members are compared to this relative tolerance: the record holds nine significant
+// digits, and another processor may round the last bit of an eigenvector differently.
+constexpr double kTolerance = 2e-6;
+
+std::vector<std::string> bundled_clouds() {
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(std::string(LITTERPOSE_SOURCE_DIR) + "/data"))
+    if (e.path().extension() == ".ply") files.push_back(e.path().filename().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The printed text with every number replaced by '#': which lines, in which order, with
+// which words, independent of timings and of the last digits.
+std::string shape_of(const std::string& printed) {
+  const auto digit = [&](std::size_t k) {
+    return k < printed.size() && std::isdigit(static_cast<unsigned char>(printed[k]));
+  };
+  std::string out;
+  for (std::size_t i = 0; i < printed.size();) {
+    if (printed[i] == '\x1b') {  // a colour escape is text: ESC [ ... m
+      const std::size_t end = printed.find('m', i);
+      const std::size_t stop = end == std::string::npos ? printed.size() : end + 1;
+      out.append(printed, i, stop - i);
+      i = stop;
+    } else if (digit(i) || ((printed[i] == '-' || printed[i] == '.') && digit(i + 1))) {
+      out += '#';
+      ++i;
+      while (digit(i) || (i < printed.size() && (printed[i] == '.' || printed[i] == 'e')) ||
+             ((printed[i] == '-' || printed[i] == '+') && printed[i - 1] == 'e'))
+        ++i;
+    } else {
+      out += printed[i++];
+    }
+  }
+  return out;
+}
+
+std::uint64_t fnv1a(const std::string& text) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+std::vector<double> members_of(const GrabPoseEstimate& e, const Cloud& prepared) {
+  std::vector<double> m = {e.trash_lowest_z_, e.trash_highest_z_, e.trash_height_,
+                           e.pass_ajust_value_, static_cast<double>(e.main_axis_type_),
+                           e.grab_distance_, e.grab_angle_};
+  for (int i = 0; i < 9; ++i) m.push_back(e.pca_vectors_(i % 3, i / 3));
+  for (int i = 0; i < 4; ++i) m.push_back(e.pca_center_[i]);
+  for (int i = 0; i < 3; ++i) {
+    m.push_back(e.pca_lengths_[i]);
+    m.push_back(e.grab_mainaxis_[i]);
+    m.push_back(e.grab_tcp_[i]);
+    m.push_back(e.grab_pose_.position[i]);
+    m.push_back(e.obb_position_[i]);
+    m.push_back(e.aabb_center_[i]);
+  }
+  for (int i = 0; i < 4; ++i) {
+    m.push_back(e.grab_pose_.orientation.coeffs()[i]);
+    m.push_back(e.obb_orientation_.coeffs()[i]);
+    m.push_back(e.rect_points_[i].x);
+    m.push_back(e.rect_points_[i].y);
+  }
+  for (const auto& p : {e.obb_min_point_, e.obb_max_point_, e.aabb_min_point_, e.aabb_max_point_}) {
+    m.push_back(p.x);
+    m.push_back(p.y);
+    m.push_back(p.z);
+  }
+  m.push_back(e.rect_direction_.x());
+  m.push_back(e.rect_direction_.y());
+  // The prepared cloud: its size and the sums of its coordinates.
+  double sx = 0, sy = 0, sz = 0;
+  for (const auto& p : prepared) {
+    sx += p.x;
+    sy += p.y;
+    sz += p.z;
+  }
+  m.push_back(static_cast<double>(prepared.size()));
+  m.insert(m.end(), {sx, sy, sz});
+  return m;
+}
+
+struct Record {
+  std::string key;  // "<cloud> <entry> <trash type>"
+  int code = 0;
+  std::uint64_t printed = 0;
+  std::vector<double> members;
+};
+
+std::vector<Record> run_everything() {
+  std::vector<Record> runs;
+  for (const std::string& file : bundled_clouds()) {
+    Cloud camera;
+    EXPECT_EQ(pcl::PLYReader().read(std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + file, camera),
+              0);
+    for (const char* entry : {"main", "common", "initial"}) {
+      for (int trash_type = 1; trash_type <= 3; ++trash_type) {
+        auto e = support::make_estimator();
+        auto cloud = std::make_shared<Cloud>();
+        auto input = std::make_shared<Cloud>(camera);
+        e->PclTransform(input, cloud, e->camera_extrinsic_);
+        e->trash_type_ = trash_type;
+        int code = 0;
+        const std::string printed = support::printed_by([&] {
+          const std::string which = entry;
+          code = which == "main"     ? e->GrabPoseEstimateFunc(cloud)
+                 : which == "common" ? e->CommonGrabPoseFunc(cloud)
+                                     : e->GetInitialGrabPose(cloud);
+        });
+        runs.push_back({file + " " + entry + " " + std::to_string(trash_type), code,
+                        fnv1a(shape_of(printed)), members_of(*e, *cloud)});
+      }
+    }
+  }
+  return runs;
+}
+
+bool close(double actual, double expected) {
+  if (std::isnan(expected)) return std::isnan(actual);
+  return std::fabs(actual - expected) <= kTolerance * std::max(1.0, std::fabs(expected));
+}
+
+TEST(DefaultModeGolden, BundledCloudsGiveTheRecordedCodesLinesAndMembers) {
+  const std::vector<Record> runs = run_everything();
+  ASSERT_FALSE(runs.empty());
+
+  if (const char* out = std::getenv("LITTERPOSE_WRITE_GOLDEN")) {
+    std::ofstream file(out);
+    for (const Record& r : runs) {
+      file << r.key << '\t' << r.code << '\t' << r.printed;
+      char number[40];
+      for (double v : r.members) {
+        std::snprintf(number, sizeof number, "%.9g", v);
+        file << '\t' << number;
+      }
+      file << '\n';
+    }
+    GTEST_SKIP() << "wrote " << out;
+  }
+
+  std::ifstream file(kGolden);
+  ASSERT_TRUE(file) << kGolden;
+  std::map<std::string, std::string> recorded;
+  for (std::string line; std::getline(file, line);) {
+    const auto tab = line.find('\t');
+    recorded[line.substr(0, tab)] = line.substr(tab + 1);
+  }
+  ASSERT_EQ(recorded.size(), runs.size());
+  for (const Record& r : runs) {
+    SCOPED_TRACE(r.key);
+    ASSERT_EQ(recorded.count(r.key), 1u);
+    std::istringstream fields(recorded[r.key]);
+    int code = 0;
+    std::uint64_t printed = 0;
+    fields >> code >> printed;
+    EXPECT_EQ(r.code, code);
+    EXPECT_EQ(r.printed, printed) << "the printed lines changed";
+    std::vector<double> members;
+    for (std::string v; fields >> v;) members.push_back(std::strtod(v.c_str(), nullptr));
+    ASSERT_EQ(members.size(), r.members.size());
+    for (std::size_t i = 0; i < members.size(); ++i)
+      EXPECT_TRUE(close(r.members[i], members[i]))
+          << "member " << i << ": " << r.members[i] << " recorded " << members[i];
+  }
+}
+
+}  // namespace
