@@ -28,8 +28,18 @@ enum GrabResult : int {
   kNoGrasp = 1111,           // no reachable candidate, or no strategy applies
 };
 
-// Short English text of a result code; "unknown result" for any other value.
+// The estimation entries of GrabPoseEstimate; 101 and 311 mean different things in
+// GrabPoseEstimateFunc and CommonGrabPoseFunc.
+enum class Entry : int { GrabPoseEstimateFunc, CommonGrabPoseFunc, GetInitialGrabPose };
+inline constexpr int kEntryCount = 3;
+
+// Short English text of a result code of any entry (101 and 311 give both meanings);
+// "unknown result" for any other value.
 const char* describeResult(int code);
+
+// Short English text of a result code as the given entry returns it; "unknown result"
+// for a code that entry never returns.
+const char* describeResult(int code, Entry entry);
 
 }  // namespace litterpose
 

@@ -29,4 +29,31 @@ const char* describeResult(int code) {
   }
 }
 
+const char* describeResult(int code, Entry entry) {
+  constexpr const char* kUnknown = "unknown result";
+  switch (entry) {
+    case Entry::GrabPoseEstimateFunc:
+      switch (code) {
+        case kOutsideWorkspace: return kUnknown;
+        case kType1TooNear: return "too near (trash type 1)";
+        case kStandingTooNear: return "too near (trash type 3, standing)";
+        default: return describeResult(code);
+      }
+    case Entry::CommonGrabPoseFunc:
+    case Entry::GetInitialGrabPose: {
+      const bool common = entry == Entry::CommonGrabPoseFunc;
+      switch (code) {
+        case kGrabFound:
+        case kTooFewPoints:
+        case kOutsideWorkspace:
+        case kNoGrasp: return describeResult(code);
+        case kType1TooNear: return common ? "outside the vertical grab space" : kUnknown;
+        case kStandingTooNear: return common ? "outside the horizontal grab space" : kUnknown;
+        default: return kUnknown;
+      }
+    }
+  }
+  return kUnknown;
+}
+
 }  // namespace litterpose
