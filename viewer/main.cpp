@@ -4,9 +4,9 @@
 
 #include <litterpose.h>
 #include <pcl/common/transforms.h>
-#include <pcl/io/ply_io.h>
 #include <pcl/visualization/pcl_visualizer.h>
 
+#include "cloud_file.h"
 #include "scene.h"
 #include "screenshot.h"
 #include "startup.h"
@@ -35,14 +35,21 @@ int main(int argc, char** argv) {
     std::cerr << "litterview: " << g_estimator.error() << std::endl;
     return 1;
   }
+  if (const auto bad = litterpose_io::nonFiniteCalibration(*estimator)) {
+    std::cerr << "litterview: the configuration file \"" << args->config.value_or(kConfigPath)
+              << "\" is refused: " << *bad << std::endl;
+    return 2;
+  }
+  // A cloud that cannot be read is reported, not shown as an empty scene.
+  auto input = std::make_shared<GrabPoseEstimate::Cloud>();
+  if (const auto error = litterpose_io::readCloud(args->cloud.value_or(kCloudPath), *input)) {
+    std::cerr << "litterview: " << *error << std::endl;
+    return 2;
+  }
 
   pcl::visualization::PCLVisualizer viewer("Point Cloud Viewer");
   viewer.setBackgroundColor(0, 0, 0);
-  auto input = std::make_shared<GrabPoseEstimate::Cloud>();
   auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-
-  pcl::PLYReader reader;
-  reader.read(args->cloud.value_or(kCloudPath), *input);  // the library reports a failure
   pcl::transformPointCloud(*input, *cloud, estimator->camera_extrinsic_);
 
   litterview::estimateAndDraw(viewer, *estimator, cloud);

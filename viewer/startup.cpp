@@ -46,7 +46,7 @@ void EstimatorSlot::rebuild(const std::string& config_path) noexcept {
 }
 
 std::optional<Arguments> parseArguments(int argc, const char* const* argv) {
-  static const char kUsage[] = "usage: litterview [--screenshot FILE.png] [CONFIG [PLY]]\n";
+  static const char kUsage[] = "usage: litterview [--screenshot FILE.png] [CONFIG [CLOUD]]\n";
   Arguments args;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {

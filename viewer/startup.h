@@ -38,8 +38,8 @@ struct Arguments {
   std::optional<std::string> screenshot;
 };
 
-// litterview [--screenshot FILE.png] [CONFIG [PLY]]. On a wrong command line, returns
-// nullopt after a message on standard error.
+// litterview [--screenshot FILE.png] [CONFIG [CLOUD]], CLOUD a PLY or PCD file. On a wrong
+// command line, returns nullopt after a message on standard error.
 std::optional<Arguments> parseArguments(int argc, const char* const* argv);
 
 }  // namespace litterview

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+
 #include "support/estimator.h"
 #include "tools/run_program.h"
 
@@ -221,6 +224,95 @@ TEST(LitterposeEstimate, WrongArgumentsExitTwoWithAMessage) {
   EXPECT_EQ(bad_config.status, 2);
   EXPECT_TRUE(contains(bad_config.err, missing)) << bad_config.err;
   EXPECT_TRUE(bad_config.out.empty());
+}
+
+// The default cloud with its coordinates stored as doubles, as numpy and Open3D write.
+std::string doublePly() {
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  EXPECT_EQ(pcl::PLYReader().read(kDefaultCloud, cloud), 0);
+  std::string text = "ply\nformat binary_little_endian 1.0\nelement vertex " +
+                     std::to_string(cloud.size()) +
+                     "\nproperty double x\nproperty double y\nproperty double z\nend_header\n";
+  for (const auto& p : cloud)
+    for (const double c : {double{p.x}, double{p.y}, double{p.z}})
+      text.append(reinterpret_cast<const char*>(&c), sizeof c);
+  const std::string path = run_program::scratchPath("double.ply");
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::string lineOf(const std::string& out, std::size_t index) {
+  std::istringstream lines(out);
+  std::string line;
+  for (std::size_t i = 0; i <= index; ++i) std::getline(lines, line);
+  return line;
+}
+
+// The same capture stored as float PLY, double PLY and PCD is the same estimate.
+TEST(LitterposeEstimate, DoubleAndPcdCloudsAreEstimatedLikeTheFloatOriginal) {
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  ASSERT_EQ(pcl::PLYReader().read(kDefaultCloud, cloud), 0);
+  const std::string pcd = run_program::scratchPath("cloud.pcd");
+  ASSERT_EQ(pcl::PCDWriter().writeBinary(pcd, cloud), 0);
+
+  const auto r = estimate("--quiet " + quote(kDefaultCloud) + " " + quote(doublePly()) + " " +
+                          quote(pcd));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto recs = records(r.out);
+  ASSERT_EQ(recs.size(), 3u);
+  for (std::size_t i = 1; i < 3; ++i) {
+    EXPECT_EQ(recs[i].result, "1");
+    // Everything after the file name is the same, elapsed time aside.
+    std::string original = lineOf(r.out, 0), copy = lineOf(r.out, i);
+    const auto tail = [](const std::string& line) {
+      return line.substr(line.find("\"entry\""), line.find("\"elapsed_ms\"") - line.find("\"entry\""));
+    };
+    EXPECT_EQ(tail(copy), tail(original));
+  }
+}
+
+TEST(LitterposeEstimate, CloudWithoutCoordinatesIsAnErrorNotAnEstimate) {
+  const std::string no_z = run_program::scratchPath("no_z.ply");
+  std::ofstream(no_z) << "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
+                         "property float y\nend_header\n0 0\n1 1\n";
+  const auto r = estimate("--quiet " + quote(no_z) + " " + quote(kDefaultCloud));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, no_z)) << r.err;
+  EXPECT_TRUE(contains(r.err, "no vertex property z")) << r.err;
+  const auto recs = records(r.out);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0].result, "error");
+  EXPECT_TRUE(contains(lineOf(r.out, 0), "no vertex property z"));
+  EXPECT_EQ(recs[1].result, "1");
+}
+
+TEST(LitterposeEstimate, ConfigurationWithNonFiniteCalibrationIsRefused) {
+  for (const auto& [map, key] : {std::pair{"camera_extrinsic", "Rxyz"},
+                                 std::pair{"camera_intrinsic", "fx"}}) {
+    SCOPED_TRACE(key);
+    const std::string config = support::write_config([&](YAML::Node& c) {
+      if (c[map][key].IsSequence()) c[map][key][0] = ".nan";
+      else c[map][key] = ".inf";
+    });
+    const auto r = run_program::run(quote(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
+                                    quote(config) + " " + quote(kDefaultCloud));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, config)) << r.err;
+    EXPECT_TRUE(contains(r.err, "not finite") || contains(r.err, "non-finite")) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
+TEST(LitterposeEstimate, MeaningFollowsTheEntry) {
+  const std::string too_near = kData + "carton-box_too-near_0.15m_0deg.ply";
+  const auto common = estimate("--quiet " + quote(too_near));
+  ASSERT_EQ(common.status, 0) << common.err;
+  EXPECT_TRUE(contains(common.out, "\"result\":101,\"meaning\":\"outside the vertical grab space\""))
+      << common.out;
+  const auto main = estimate("--quiet --entry main " + quote(too_near));
+  ASSERT_EQ(main.status, 0) << main.err;
+  EXPECT_TRUE(contains(main.out, "\"result\":301,\"meaning\":\"too near (trash type 3, lying)\""))
+      << main.out;
 }
 
 }  // namespace

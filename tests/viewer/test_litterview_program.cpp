@@ -105,14 +105,33 @@ TEST(LitterviewProgram, ScreenshotOfTheDefaultCloud) {
   EXPECT_EQ(image.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 }
 
-TEST(LitterviewProgram, UnreadableCloudShowsAnEmptyScene) {
-  const std::string png = run_program::scratchPath("empty.png");
-  const auto r = litterview("--screenshot " + quote(png) + " " + quote(kConfig) + " " +
-                            quote(testing::TempDir() + "missing.ply"));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("原始点云数量：0\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("原始点云数量太少，请重新检测"), std::string::npos);
-  EXPECT_EQ(r.out.find("flash_estimate"), std::string::npos);
+// A cloud that cannot be used is reported by name and reason; no window, no estimate.
+TEST(LitterviewProgram, CloudThatCannotBeReadExitsTwo) {
+  const std::string no_z = run_program::scratchPath("no_z.ply");
+  std::ofstream(no_z) << "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
+                         "property float y\nend_header\n0 0\n";
+  const std::string missing = testing::TempDir() + "missing.ply";
+  for (const auto& [cloud, reason] : {std::pair{missing, std::string("No such file or directory")},
+                                      std::pair{no_z, std::string("no vertex property z")}}) {
+    const std::string png = run_program::scratchPath("unused.png");
+    const auto r = litterview("--screenshot " + quote(png) + " " + quote(kConfig) + " " +
+                              quote(cloud));
+    EXPECT_EQ(r.status, 2) << cloud;
+    EXPECT_NE(r.err.find(cloud), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("flash_estimate"), std::string::npos);
+    EXPECT_FALSE(exists(png));
+  }
+}
+
+TEST(LitterviewProgram, ConfigurationWithNonFiniteExtrinsicExitsTwo) {
+  const std::string path = support::write_config(
+      [](YAML::Node& c) { c["camera_extrinsic"]["Txyz"][2] = ".inf"; });
+  const auto r = litterview(quote(path) + " " + quote(kDefaultCloud));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("camera extrinsic holds a non-finite number"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("原始点云数量"), std::string::npos);
 }
 
 TEST(LitterviewProgram, ScreenshotThatCannotBeWrittenExitsOne) {

@@ -15,8 +15,8 @@
 
 #include <litterpose.h>
 #include <litterpose_result.h>
-#include <pcl/io/ply_io.h>
 
+#include "cloud_file.h"
 #include "json_line.h"
 
 namespace {
@@ -26,12 +26,12 @@ constexpr int kEstimatorFailed = 1;
 
 const char kUsage[] =
     "usage: litterpose-estimate --config FILE [--entry main|common|initial] [--trash-type N]\n"
-    "                           [--quiet] FILE.ply...\n"
+    "                           [--quiet] FILE.ply|FILE.pcd...\n"
     "Brings each cloud (camera frame) into the arm base frame, runs one estimate on a fresh\n"
     "estimator and writes one JSON line per file to standard output. The estimator's log goes\n"
     "to standard error, or nowhere with --quiet. Defaults: --entry common, --trash-type 3.\n"
     "Exit status: 0 all files processed, 1 the estimator failed on a file, 2 a file could not\n"
-    "be read or the arguments are wrong.\n";
+    "be read, the configuration is unusable or the arguments are wrong.\n";
 
 struct Options {
   std::string config;
@@ -80,7 +80,7 @@ int parse(int argc, char** argv, Options& o) {
     }
   }
   if (o.config.empty()) return usageError("--config FILE is required");
-  if (o.files.empty()) return usageError("no PLY file given");
+  if (o.files.empty()) return usageError("no cloud file given");
   return 0;
 }
 
@@ -96,10 +96,19 @@ std::FILE* divertLibraryOutput(bool quiet) {
   return ::fdopen(json_fd, "w");
 }
 
-int runEntry(GrabPoseEstimate& estimator, const std::string& entry,
+litterpose::Entry entryOf(const std::string& name) {
+  if (name == "main") return litterpose::Entry::GrabPoseEstimateFunc;
+  if (name == "initial") return litterpose::Entry::GetInitialGrabPose;
+  return litterpose::Entry::CommonGrabPoseFunc;
+}
+
+int runEntry(GrabPoseEstimate& estimator, litterpose::Entry entry,
              GrabPoseEstimate::CloudPtr& cloud) {
-  if (entry == "main") return estimator.GrabPoseEstimateFunc(cloud);
-  if (entry == "initial") return estimator.GetInitialGrabPose(cloud);
+  switch (entry) {
+    case litterpose::Entry::GrabPoseEstimateFunc: return estimator.GrabPoseEstimateFunc(cloud);
+    case litterpose::Entry::GetInitialGrabPose: return estimator.GetInitialGrabPose(cloud);
+    case litterpose::Entry::CommonGrabPoseFunc: break;
+  }
   return estimator.CommonGrabPoseFunc(cloud);
 }
 
@@ -122,6 +131,13 @@ int main(int argc, char** argv) {
 
   try {
     const GrabPoseEstimate probe(options.config);
+    std::cout.flush();
+    std::fflush(stdout);
+    if (const auto bad = litterpose_io::nonFiniteCalibration(probe)) {
+      std::fprintf(stderr, "litterpose-estimate: the configuration file '%s' is refused: %s\n",
+                   options.config.c_str(), bad->c_str());
+      return kUsageOrInputError;
+    }
   } catch (const std::exception& e) {
     std::cout.flush();
     std::fflush(stdout);
@@ -129,6 +145,7 @@ int main(int argc, char** argv) {
                  options.config.c_str(), e.what());
     return kUsageOrInputError;
   }
+  const litterpose::Entry entry = entryOf(options.entry);
 
   int status = 0;
   for (const std::string& file : options.files) {
@@ -136,10 +153,9 @@ int main(int argc, char** argv) {
     line.text("file", file).text("entry", options.entry).integer("trash_type", options.trash_type);
 
     auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-    pcl::PLYReader reader;
-    if (::access(file.c_str(), R_OK) != 0 || reader.read(file, *camera_cloud) < 0) {
-      std::fprintf(stderr, "litterpose-estimate: cannot read the PLY file '%s'\n", file.c_str());
-      std::fprintf(json, "%s\n", line.text("error", "cannot read the PLY file").str().c_str());
+    if (const auto error = litterpose_io::readCloud(file, *camera_cloud)) {
+      std::fprintf(stderr, "litterpose-estimate: %s\n", error->c_str());
+      std::fprintf(json, "%s\n", line.text("error", *error).str().c_str());
       std::fflush(json);
       status = kUsageOrInputError;
       continue;
@@ -155,7 +171,7 @@ int main(int argc, char** argv) {
       estimator.trash_type_ = options.trash_type;
 
       const auto start = std::chrono::steady_clock::now();
-      const int result = runEntry(estimator, options.entry, cloud);
+      const int result = runEntry(estimator, entry, cloud);
       const double elapsed_ms =
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
               .count();
@@ -163,7 +179,7 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
 
       line.integer("result", result)
-          .text("meaning", litterpose::describeResult(result))
+          .text("meaning", litterpose::describeResult(result, entry))
           .integer("points_read", static_cast<long long>(points_read))
           .integer("points_prepared", static_cast<long long>(cloud->size()));
       if (classifiesMainAxis(result)) line.integer("main_axis_type", estimator.main_axis_type_);
