@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <pcl/common/transforms.h>
 #include <pcl/io/ply_io.h>
@@ -210,6 +214,176 @@ TEST_F(CaptureSim, SameSeedSameCloudOtherSeedOtherNoise) {
     differ += vec(a[i]) != vec(c[i]);
   }
   EXPECT_GT(differ, static_cast<int>(a.size()) / 2);
+}
+
+// --- Artefacts of real captures -----------------------------------------------------------
+
+// Pixel of a camera-frame point (points lie on their pixel's ray through its centre).
+std::pair<int, int> pixelOf(const capture_sim::Camera& c, const pcl::PointXYZ& p) {
+  return {static_cast<int>(std::lround(c.fx * p.x / p.z + c.cx)),
+          static_cast<int>(std::lround(c.fy * p.y / p.z + c.cy))};
+}
+
+class CaptureArtefacts : public CaptureSim {
+protected:
+  // The carton, noiseless, without the floor around its footprint.
+  CaptureOptions bare() const {
+    CaptureOptions o = noiseless();
+    o.floor_margin = 0.0;
+    return o;
+  }
+  Cloud carton_capture(const CaptureOptions& o) const {
+    return capture_sim::capture(camera_, {{carton(floor_z_)}, {}}, o);
+  }
+  // Image of the pixels holding a point of the cloud.
+  std::vector<bool> mask(const Cloud& cloud) const {
+    std::vector<bool> m(static_cast<std::size_t>(camera_.width * camera_.height), false);
+    for (const auto& p : cloud) {
+      const auto [u, v] = pixelOf(camera_, p);
+      m[static_cast<std::size_t>(v * camera_.width + u)] = true;
+    }
+    return m;
+  }
+  // Pixels from (u, v) to the nearest set pixel of the mask, searched up to `radius`.
+  double pixelsToMask(const std::vector<bool>& m, int u, int v, int radius) const {
+    double best = std::numeric_limits<double>::infinity();
+    for (int dv = -radius; dv <= radius; ++dv)
+      for (int du = -radius; du <= radius; ++du) {
+        const int x = u + du, y = v + dv;
+        if (x < 0 || y < 0 || x >= camera_.width || y >= camera_.height) continue;
+        if (m[static_cast<std::size_t>(y * camera_.width + x)]) best = std::min(best, std::hypot(du, dv));
+      }
+    return best;
+  }
+  double focal() const { return 0.5 * (camera_.fx + camera_.fy); }
+};
+
+// Every floor pixel within the band's width of the outline (metres across the ray at the
+// floor's depth) is kept, and none beyond it; found here by a search over the image.
+TEST_F(CaptureArtefacts, FloorBandCoversItsWidthAroundTheOutline) {
+  CaptureOptions o = bare();
+  const std::vector<bool> object = mask(carton_capture(o));  // without any floor
+  o.band_width = 0.01;
+  const std::vector<bool> kept = mask(carton_capture(o));
+
+  int expected = 0, kept_floor = 0, widest_reached = 0;
+  for (int v = 0; v < camera_.height; ++v) {
+    for (int u = 0; u < camera_.width; ++u) {
+      const auto ray = camera_.pixelRay(u, v);
+      if (object[static_cast<std::size_t>(v * camera_.width + u)] || ray.direction.z() >= 0) continue;
+      const double depth = (floor_z_ - ray.origin.z()) / ray.direction.z();  // optical-axis depth
+      const double reach = o.band_width * focal() / depth;
+      const double away = pixelsToMask(object, u, v, static_cast<int>(reach) + 1);
+      const bool in_band = away <= reach;
+      const bool is_kept = kept[static_cast<std::size_t>(v * camera_.width + u)];
+      expected += in_band;
+      kept_floor += is_kept;
+      EXPECT_EQ(is_kept, in_band) << "pixel " << u << ", " << v;
+      if (is_kept && away * depth / focal() > 0.8 * o.band_width) ++widest_reached;
+    }
+  }
+  EXPECT_GT(expected, 1000);
+  EXPECT_EQ(kept_floor, expected);
+  EXPECT_GT(widest_reached, 100);
+}
+
+TEST_F(CaptureArtefacts, FloorBandDensityKeepsThatShareOfItsPixels) {
+  CaptureOptions full = bare();
+  const std::size_t object = carton_capture(full).size();
+  full.band_width = 0.015;
+  CaptureOptions half = full;
+  half.band_density = 0.5;
+  const std::size_t band = carton_capture(full).size() - object;
+  const std::size_t kept = carton_capture(half).size() - object;
+  ASSERT_GT(band, 1500u);
+  EXPECT_NEAR(static_cast<double>(kept) / band, 0.5, 0.04);
+}
+
+// A share of the points moved along their rays, the others untouched to the bit.
+TEST_F(CaptureArtefacts, OutlierShareMovesThatManyPointsAlongTheirRays) {
+  CaptureOptions o = noiseless();
+  const Cloud clean = carton_capture(o);
+  o.outlier_share = 0.02;
+  o.outlier_sigma = 0.05;
+  const Cloud noisy = carton_capture(o);
+  ASSERT_EQ(clean.size(), noisy.size());
+  std::size_t moved = 0, below_floor = 0;
+  for (std::size_t i = 0; i < clean.size(); ++i) {
+    if (vec(clean[i]) == vec(noisy[i])) continue;
+    ++moved;
+    EXPECT_NEAR(noisy[i].x / noisy[i].z, clean[i].x / clean[i].z, 1e-5);
+    EXPECT_NEAR(noisy[i].y / noisy[i].z, clean[i].y / clean[i].z, 1e-5);
+    Cloud one;
+    one.push_back(noisy[i]);
+    below_floor += toBase(one)[0].z < floor_z_ - 0.005;
+  }
+  EXPECT_EQ(moved, static_cast<std::size_t>(std::lround(0.02 * clean.size())));
+  EXPECT_GT(below_floor, 0u);
+}
+
+// Mixed pixels: object pixels at an edge towards the floor, pushed along their ray towards
+// the floor behind them, never past it.
+TEST_F(CaptureArtefacts, MixedPixelsLieBetweenTheObjectEdgeAndTheFloorBehind) {
+  CaptureOptions o = noiseless();
+  const Cloud clean = carton_capture(o);
+  o.mixed_pixel_share = 1.0;
+  const Cloud mixed = carton_capture(o);
+  ASSERT_EQ(clean.size(), mixed.size());
+  CaptureOptions bare_object = bare();
+  const std::vector<bool> object = mask(carton_capture(bare_object));
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < clean.size(); ++i) {
+    if (vec(clean[i]) == vec(mixed[i])) continue;
+    ++changed;
+    const auto [u, v] = pixelOf(camera_, clean[i]);
+    EXPECT_EQ(pixelsToMask(object, u, v, 0), 0.0);
+    // An edge pixel: a neighbour is not the object.
+    bool edge = false;
+    for (const auto& [du, dv] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}})
+      edge = edge || !object[static_cast<std::size_t>((v + dv) * camera_.width + u + du)];
+    EXPECT_TRUE(edge) << u << ", " << v;
+    const auto ray = camera_.pixelRay(u, v);
+    const double floor_depth = (floor_z_ - ray.origin.z()) / ray.direction.z();
+    EXPECT_GT(mixed[i].z, clean[i].z);
+    EXPECT_LE(mixed[i].z, floor_depth + 1e-4);
+  }
+  EXPECT_GT(changed, 50u);
+}
+
+TEST_F(CaptureArtefacts, DepthStepRoundsEveryDepth) {
+  CaptureOptions o;
+  o.floor_z = floor_z_;
+  o.depth_step = 0.002;
+  for (const auto& p : carton_capture(o)) {
+    const double steps = p.z / o.depth_step;
+    ASSERT_NEAR(steps, std::round(steps), 1e-3) << p.z;
+  }
+}
+
+// A partial mask drops that share of the object's pixels, all on one side of a line.
+TEST_F(CaptureArtefacts, PartialMaskDropsAShareOfTheObjectOnOneSide) {
+  CaptureOptions o = bare();
+  const Cloud whole = carton_capture(o);
+  o.mask_drop_share = 0.25;
+  const Cloud partial = carton_capture(o);
+  std::vector<std::pair<double, double>> kept, dropped;
+  std::set<std::pair<int, int>> remaining;
+  for (const auto& p : partial) remaining.insert(pixelOf(camera_, p));
+  for (const auto& p : whole) {
+    const auto px = pixelOf(camera_, p);
+    (remaining.count(px) ? kept : dropped).push_back({double(px.first), double(px.second)});
+  }
+  EXPECT_EQ(dropped.size(), static_cast<std::size_t>(std::lround(0.25 * whole.size())));
+  EXPECT_EQ(partial.size() + dropped.size(), whole.size());
+  bool separable = false;
+  for (int step = 0; step < 720 && !separable; ++step) {
+    const double a = step * M_PI / 360.0;
+    double last_dropped = -1e9, first_kept = 1e9;
+    for (const auto& [u, v] : dropped) last_dropped = std::max(last_dropped, u * std::cos(a) + v * std::sin(a));
+    for (const auto& [u, v] : kept) first_kept = std::min(first_kept, u * std::cos(a) + v * std::sin(a));
+    separable = last_dropped <= first_kept + 1.0;
+  }
+  EXPECT_TRUE(separable);
 }
 
 // "<what>_<case>_<distance>m_<bearing>deg.ply" -> distance and bearing; false for other names.

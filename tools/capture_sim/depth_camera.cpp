@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <numeric>
 #include <random>
+#include <utility>
+
+#include <opencv2/imgproc.hpp>
 
 namespace capture_sim {
 namespace {
@@ -105,37 +110,234 @@ double footprintDistance(const Eigen::Vector2d& xy, const Object& object) {
   return best;
 }
 
+Bounds bounds(const Object& object) {
+  Bounds b{Eigen::Vector3d::Constant(std::numeric_limits<double>::infinity()),
+           Eigen::Vector3d::Constant(-std::numeric_limits<double>::infinity())};
+  for (const Box& box : object.boxes) {
+    const Eigen::Matrix3d r = yawRotation(box.yaw);
+    const Eigen::Vector3d reach = r.cwiseAbs() * box.half_size;
+    b.low = b.low.cwiseMin(box.centre - reach);
+    b.high = b.high.cwiseMax(box.centre + reach);
+  }
+  for (const Cylinder& c : object.cylinders) {
+    Eigen::Vector3d reach;
+    for (int i = 0; i < 3; ++i)
+      reach[i] = std::abs(c.axis[i]) * c.half_length +
+                 c.radius * std::sqrt(std::max(0.0, 1.0 - c.axis[i] * c.axis[i]));
+    b.low = b.low.cwiseMin(c.centre - reach);
+    b.high = b.high.cwiseMax(c.centre + reach);
+  }
+  return b;
+}
+
 Ray Camera::pixelRay(int u, int v) const {
   const Eigen::Vector3d in_camera((u - cx) / fx, (v - cy) / fy, 1.0);
   return {camera_to_base.block<3, 1>(0, 3), camera_to_base.block<3, 3>(0, 0) * in_camera};
 }
 
+Eigen::Vector3d Camera::project(const Eigen::Vector3d& base_point) const {
+  const Eigen::Vector3d q = camera_to_base.block<3, 3>(0, 0).inverse() *
+                            (base_point - camera_to_base.block<3, 1>(0, 3));
+  return {fx * q.x() / q.z() + cx, fy * q.y() / q.z() + cy, q.z()};
+}
+
+namespace {
+
+// Mean focal length: pixels per metre across the ray at unit depth.
+double focal(const Camera& camera) { return 0.5 * (std::abs(camera.fx) + std::abs(camera.fy)); }
+
+// Nearest depth at which a point of the box can lie in front of the camera.
+constexpr double kNearestDepth = 1e-3;
+
+}  // namespace
+
+PixelWindow pixelsNear(const Camera& camera, const Object& object,
+                       const CaptureOptions& options) {
+  const PixelWindow whole{0, 0, camera.width - 1, camera.height - 1};
+  Bounds b = bounds(object);
+  if (!b.low.allFinite() || !b.high.allFinite()) return whole;
+  // footprintDistance measures from a cylinder's axis shadow widened by its radius, which
+  // reaches past the solid's own box beyond the caps.
+  for (const Cylinder& c : object.cylinders) {
+    for (double end : {-1.0, 1.0}) {
+      const Eigen::Vector3d e = c.centre + end * c.half_length * c.axis;
+      for (int i = 0; i < 2; ++i) {
+        b.low[i] = std::min(b.low[i], e[i] - c.radius);
+        b.high[i] = std::max(b.high[i], e[i] + c.radius);
+      }
+    }
+  }
+  b.low.head<2>().array() -= options.floor_margin;
+  b.high.head<2>().array() += options.floor_margin;
+  b.low.z() = std::min(b.low.z(), options.floor_z);
+  double u0 = std::numeric_limits<double>::infinity(), v0 = u0, u1 = -u0, v1 = -u0;
+  double nearest = u0;
+  for (int corner = 0; corner < 8; ++corner) {
+    const Eigen::Vector3d p((corner & 1) ? b.high.x() : b.low.x(),
+                            (corner & 2) ? b.high.y() : b.low.y(),
+                            (corner & 4) ? b.high.z() : b.low.z());
+    const Eigen::Vector3d uvz = camera.project(p);
+    if (!(uvz.z() > kNearestDepth) || !uvz.allFinite()) return whole;
+    u0 = std::min(u0, uvz.x());
+    u1 = std::max(u1, uvz.x());
+    v0 = std::min(v0, uvz.y());
+    v1 = std::max(v1, uvz.y());
+    nearest = std::min(nearest, uvz.z());
+  }
+  // The band reaches farthest in the image where the floor is nearest to the camera,
+  // and never nearer than the object's own nearest point; one pixel more for rounding
+  // and one for the neighbours of the edge pixels.
+  const double reach = options.band_width * focal(camera) / nearest + 2.0;
+  PixelWindow w;
+  w.u0 = static_cast<int>(std::max(0.0, std::floor(u0 - reach)));
+  w.v0 = static_cast<int>(std::max(0.0, std::floor(v0 - reach)));
+  w.u1 = static_cast<int>(std::min<double>(camera.width - 1, std::ceil(u1 + reach)));
+  w.v1 = static_cast<int>(std::min<double>(camera.height - 1, std::ceil(v1 + reach)));
+  return w;
+}
+
+namespace {
+
+enum class Seen : std::uint8_t { nothing, object, floor };
+
+// What one pixel's ray meets first.
+struct Pixel {
+  Seen seen = Seen::nothing;
+  double depth = 0.0;        // of what it meets
+  double floor_depth = 0.0;  // of the floor behind it, 0 when the ray never meets the floor
+  bool kept = false;         // part of the cloud
+};
+
+// The pixels of a window, row by row.
+class PixelGrid {
+public:
+  explicit PixelGrid(const PixelWindow& w)
+      : w_(w), cols_(w.u1 - w.u0 + 1), rows_(w.v1 - w.v0 + 1),
+        pixels_(static_cast<std::size_t>(std::max(0, cols_) * std::max(0, rows_))) {}
+  int cols() const { return cols_; }
+  int rows() const { return rows_; }
+  int u(int col) const { return w_.u0 + col; }
+  int v(int row) const { return w_.v0 + row; }
+  Pixel& at(int col, int row) { return pixels_[static_cast<std::size_t>(row) * cols_ + col]; }
+  bool inside(int col, int row) const { return col >= 0 && row >= 0 && col < cols_ && row < rows_; }
+
+private:
+  PixelWindow w_;
+  int cols_, rows_;
+  std::vector<Pixel> pixels_;
+};
+
+void castRays(const Camera& camera, const Object& object, const CaptureOptions& options,
+              PixelGrid& grid) {
+  for (int row = 0; row < grid.rows(); ++row) {
+    for (int col = 0; col < grid.cols(); ++col) {
+      const Ray ray = camera.pixelRay(grid.u(col), grid.v(row));
+      Pixel& px = grid.at(col, row);
+      if (ray.direction.z() < -kParallel) {
+        const double t = (options.floor_z - ray.origin.z()) / ray.direction.z();
+        if (t > 0) px.floor_depth = t;
+      }
+      const std::optional<double> object_t = intersect(ray, object);
+      if (object_t && (px.floor_depth == 0.0 || *object_t < px.floor_depth)) {
+        px.seen = Seen::object;
+        px.depth = *object_t;
+        px.kept = true;
+      } else if (px.floor_depth > 0.0) {
+        px.seen = Seen::floor;
+        px.depth = px.floor_depth;
+        const Eigen::Vector3d p = ray.origin + px.floor_depth * ray.direction;
+        px.kept = footprintDistance(p.head<2>(), object) <= options.floor_margin;
+      }
+    }
+  }
+}
+
+// Drops the given share of the object's pixels: those lowest along a random direction.
+void dropPartOfMask(double share, PixelGrid& grid, std::mt19937& rng) {
+  std::vector<std::pair<double, Pixel*>> object;
+  const double angle = std::uniform_real_distribution<double>(0.0, 2.0 * M_PI)(rng);
+  for (int row = 0; row < grid.rows(); ++row)
+    for (int col = 0; col < grid.cols(); ++col)
+      if (grid.at(col, row).seen == Seen::object)
+        object.push_back({col * std::cos(angle) + row * std::sin(angle), &grid.at(col, row)});
+  const auto drop = static_cast<std::size_t>(std::lround(share * object.size()));
+  std::sort(object.begin(), object.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i < drop && i < object.size(); ++i) object[i].second->kept = false;
+}
+
+// Keeps floor pixels within the band around the kept object pixels.
+void keepFloorBand(const Camera& camera, const CaptureOptions& options, PixelGrid& grid,
+                   std::mt19937& rng) {
+  if (grid.cols() <= 0 || grid.rows() <= 0) return;
+  cv::Mat outside(grid.rows(), grid.cols(), CV_8U);
+  for (int row = 0; row < grid.rows(); ++row)
+    for (int col = 0; col < grid.cols(); ++col) {
+      const Pixel& px = grid.at(col, row);
+      outside.at<std::uint8_t>(row, col) = px.seen == Seen::object && px.kept ? 0 : 255;
+    }
+  cv::Mat distance;  // pixels to the nearest kept object pixel
+  cv::distanceTransform(outside, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+  std::bernoulli_distribution keep(std::clamp(options.band_density, 0.0, 1.0));
+  const double f = focal(camera);
+  for (int row = 0; row < grid.rows(); ++row)
+    for (int col = 0; col < grid.cols(); ++col) {
+      Pixel& px = grid.at(col, row);
+      if (px.seen != Seen::floor || px.kept) continue;
+      if (distance.at<float>(row, col) <= options.band_width * f / px.depth && keep(rng))
+        px.kept = true;
+    }
+}
+
+// Mixes the depth of object pixels at a depth edge with the background's.
+void mixEdgePixels(double share, PixelGrid& grid, std::mt19937& rng) {
+  std::bernoulli_distribution mixed(std::clamp(share, 0.0, 1.0));
+  std::uniform_real_distribution<double> weight(0.0, 1.0);
+  const int steps[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  for (int row = 0; row < grid.rows(); ++row)
+    for (int col = 0; col < grid.cols(); ++col) {
+      Pixel& px = grid.at(col, row);
+      if (px.seen != Seen::object || !px.kept) continue;
+      double background = 0.0;
+      for (const auto& s : steps) {
+        if (!grid.inside(col + s[0], row + s[1])) continue;
+        const Pixel& n = grid.at(col + s[0], row + s[1]);
+        if (n.seen == Seen::floor && n.depth > px.depth + kMixedPixelStep)
+          background = std::max(background, n.depth);
+      }
+      if (background > 0.0 && mixed(rng)) {
+        const double w = weight(rng);
+        px.depth = w * px.depth + (1.0 - w) * background;
+      }
+    }
+}
+
+}  // namespace
+
 pcl::PointCloud<pcl::PointXYZ> capture(const Camera& camera, const Object& object,
                                        const CaptureOptions& options) {
+  PixelGrid grid(pixelsNear(camera, object, options));
+  castRays(camera, object, options, grid);
+
+  std::seed_seq artefact_seed{options.seed, 0x5eedu};
+  std::mt19937 artefacts(artefact_seed);
+  if (options.mask_drop_share > 0.0) dropPartOfMask(options.mask_drop_share, grid, artefacts);
+  if (options.band_width > 0.0) keepFloorBand(camera, options, grid, artefacts);
+  if (options.mixed_pixel_share > 0.0) mixEdgePixels(options.mixed_pixel_share, grid, artefacts);
+
   struct Hit {
     Eigen::Vector3d in_camera;  // unit depth
     double depth;
     bool on_object;
   };
   std::vector<Hit> hits;
-  for (int v = 0; v < camera.height; ++v) {
-    for (int u = 0; u < camera.width; ++u) {
-      const Ray ray = camera.pixelRay(u, v);
-      const Eigen::Vector3d in_camera((u - camera.cx) / camera.fx, (v - camera.cy) / camera.fy,
-                                      1.0);
-      std::optional<double> floor_t;
-      if (ray.direction.z() < -kParallel) {
-        const double t = (options.floor_z - ray.origin.z()) / ray.direction.z();
-        if (t > 0) floor_t = t;
-      }
-      const std::optional<double> object_t = intersect(ray, object);
-      if (object_t && (!floor_t || *object_t < *floor_t)) {
-        hits.push_back({in_camera, *object_t, true});
-      } else if (floor_t) {
-        const Eigen::Vector3d p = ray.origin + *floor_t * ray.direction;
-        if (footprintDistance(p.head<2>(), object) <= options.floor_margin)
-          hits.push_back({in_camera, *floor_t, false});
-      }
+  for (int row = 0; row < grid.rows(); ++row) {
+    for (int col = 0; col < grid.cols(); ++col) {
+      const Pixel& px = grid.at(col, row);
+      if (!px.kept) continue;
+      const Eigen::Vector3d in_camera((grid.u(col) - camera.cx) / camera.fx,
+                                      (grid.v(row) - camera.cy) / camera.fy, 1.0);
+      hits.push_back({in_camera, px.depth, px.seen == Seen::object});
     }
   }
 
@@ -155,6 +357,18 @@ pcl::PointCloud<pcl::PointXYZ> capture(const Camera& camera, const Object& objec
       h.depth += farther(rng) ? shift(rng) : -shift(rng);
     }
   }
+
+  if (options.outlier_share > 0.0 && !hits.empty()) {
+    const auto count = static_cast<std::size_t>(
+        std::lround(std::clamp(options.outlier_share, 0.0, 1.0) * hits.size()));
+    std::vector<std::size_t> order(hits.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), artefacts);
+    std::normal_distribution<double> moved(0.0, options.outlier_sigma);
+    for (std::size_t k = 0; k < count; ++k) hits[order[k]].depth += moved(artefacts);
+  }
+  if (options.depth_step > 0.0)
+    for (Hit& h : hits) h.depth = std::round(h.depth / options.depth_step) * options.depth_step;
 
   pcl::PointCloud<pcl::PointXYZ> cloud;
   cloud.reserve(hits.size());

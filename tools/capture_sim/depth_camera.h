@@ -48,6 +48,13 @@ std::optional<double> intersect(const Ray& ray, const Object& object);
 // Horizontal distance from (x, y) to the object's vertical shadow on the floor; 0 inside.
 double footprintDistance(const Eigen::Vector2d& xy, const Object& object);
 
+// Axis-aligned box around the object's solids, base frame.
+struct Bounds {
+  Eigen::Vector3d low;
+  Eigen::Vector3d high;
+};
+Bounds bounds(const Object& object);
+
 struct Camera {
   double fx = 0, fy = 0, cx = 0, cy = 0;
   int width = 640;
@@ -57,6 +64,10 @@ struct Camera {
   // Ray through the centre of pixel (u, v), in the base frame, its direction scaled so
   // that the ray parameter is the depth along the optical axis.
   Ray pixelRay(int u, int v) const;
+
+  // Pixel coordinates (u, v) and depth of a base-frame point; the depth is not positive
+  // for a point behind the camera.
+  Eigen::Vector3d project(const Eigen::Vector3d& base_point) const;
 };
 
 struct CaptureOptions {
@@ -67,7 +78,42 @@ struct CaptureOptions {
   double outlier_max = 0.04;
   double floor_margin = 0.02;       // floor kept this far around the footprint
   unsigned seed = 1;
+
+  // Artefacts of real captures, all off by default. They draw from a random stream of
+  // their own, so that switching one on leaves the noise of every other pixel as it was.
+
+  // A segmentation mask drawn too wide: floor pixels within band_width of the object's
+  // outline in the image (metres across the ray at the floor pixel's depth), each kept
+  // with probability band_density.
+  double band_width = 0.0;
+  double band_density = 1.0;
+  // Share of the object's depth-edge pixels (next to a background pixel more than
+  // kMixedPixelStep farther away) whose depth is a random mix of the two: the flying
+  // pixels that time-of-flight and stereo cameras give at depth edges.
+  double mixed_pixel_share = 0.0;
+  // Share of the points moved along their ray by a normal distance of sigma
+  // outlier_sigma; those pushed away from the camera may end below the floor.
+  double outlier_share = 0.0;
+  double outlier_sigma = 0.02;
+  // Depth delivered in steps of this size (a 16-bit millimetre depth image: 0.001).
+  double depth_step = 0.0;
+  // Share of the object's pixels missing from the mask, all on one side of a line through
+  // the object in the image (a segmentation that misses part of the object).
+  double mask_drop_share = 0.0;
 };
+
+// Depth difference across an edge that mixes pixels.
+inline constexpr double kMixedPixelStep = 0.01;
+
+// Inclusive pixel rectangle.
+struct PixelWindow {
+  int u0 = 0, v0 = 0, u1 = -1, v1 = -1;
+};
+
+// The pixels a capture must look at: every pixel whose ray can meet the object, the floor
+// within floor_margin of its footprint, or the floor band around its outline. The whole
+// image when part of the object lies behind the camera.
+PixelWindow pixelsNear(const Camera& camera, const Object& object, const CaptureOptions& options);
 
 // The object's cloud as the camera reports it: camera frame (x right, y down, z forward),
 // unorganised, metres.

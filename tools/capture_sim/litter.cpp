@@ -8,29 +8,29 @@ namespace {
 constexpr double kDegree = M_PI / 180.0;
 
 // Solids of one object in its own frame: floor at z = 0, long side along x.
-Object shape(Litter kind) {
+Object shape(Litter kind, const Dimensions& d) {
   const Eigen::Vector3d x = Eigen::Vector3d::UnitX();
   const Eigen::Vector3d z = Eigen::Vector3d::UnitZ();
+  const double half = d.length / 2;
+  const double r = d.width / 2;
   Object o;
   switch (kind) {
-    case Litter::kBottleLying:  // 0.5 l bottle: body and neck
-      o.cylinders.push_back({{0.0, 0.0, 0.033}, x, 0.033, 0.08});
-      o.cylinders.push_back({{0.105, 0.0, 0.033}, x, 0.014, 0.025});
+    case Litter::kBottleLying:  // body and neck, the neck towards +x
+      o.cylinders.push_back({{0.0, 0.0, r}, x, r, half});
+      o.cylinders.push_back({{half + d.neck_length / 2, 0.0, r}, x, d.neck_radius,
+                             d.neck_length / 2});
       break;
-    case Litter::kCanStanding:  // 0.33 l can
-      o.cylinders.push_back({{0.0, 0.0, 0.061}, z, 0.033, 0.061});
+    case Litter::kCanStanding:
+      o.cylinders.push_back({{0.0, 0.0, d.height / 2}, z, r, d.height / 2});
       break;
     case Litter::kCartonBox:
-      o.boxes.push_back({{0.0, 0.0, 0.03}, 0.0, {0.08, 0.05, 0.03}});
-      break;
-    case Litter::kPaperSheet:  // A5, flat
-      o.boxes.push_back({{0.0, 0.0, 0.00075}, 0.0, {0.105, 0.074, 0.00075}});
+    case Litter::kPaperSheet:
+      o.boxes.push_back({{0.0, 0.0, d.height / 2}, 0.0, {half, d.width / 2, d.height / 2}});
       break;
     case Litter::kCupOnSide:
-      o.cylinders.push_back({{0.0, 0.0, 0.04}, x, 0.04, 0.0475});
-      break;
     case Litter::kStick:
-      o.cylinders.push_back({{0.0, 0.0, 0.01}, x, 0.01, 0.175});
+    case Litter::kCanLying:
+      o.cylinders.push_back({{0.0, 0.0, r}, x, r, half});
       break;
   }
   return o;
@@ -38,13 +38,30 @@ Object shape(Litter kind) {
 
 }  // namespace
 
+Dimensions standardDimensions(Litter kind) {
+  switch (kind) {
+    case Litter::kBottleLying: return {0.16, 0.066, 0.066, 0.05, 0.014};  // 0.5 l bottle
+    case Litter::kCanStanding: return {0.066, 0.066, 0.122};             // 0.33 l can
+    case Litter::kCartonBox: return {0.16, 0.10, 0.06};
+    case Litter::kPaperSheet: return {0.21, 0.148, 0.0015};  // A5, flat
+    case Litter::kCupOnSide: return {0.095, 0.08, 0.08};
+    case Litter::kStick: return {0.35, 0.02, 0.02};
+    case Litter::kCanLying: return {0.122, 0.066, 0.066};
+  }
+  return {};
+}
+
 Object makeLitter(Litter kind, const Placement& at, double floor_z) {
+  return makeLitter(kind, standardDimensions(kind), at, floor_z);
+}
+
+Object makeLitter(Litter kind, const Dimensions& size, const Placement& at, double floor_z) {
   const double bearing = at.bearing_deg * kDegree;
   const double yaw = at.yaw_deg * kDegree;
   const Eigen::Vector3d place(-at.distance * std::cos(bearing), at.distance * std::sin(bearing),
                               floor_z);
   const Eigen::Matrix3d turn = Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitZ()).toRotationMatrix();
-  Object o = shape(kind);
+  Object o = shape(kind, size);
   for (Box& b : o.boxes) {
     b.centre = place + turn * b.centre;
     b.yaw += yaw;

@@ -9,7 +9,29 @@
 
 namespace capture_sim {
 
-enum class Litter { kBottleLying, kCanStanding, kCartonBox, kPaperSheet, kCupOnSide, kStick };
+enum class Litter {
+  kBottleLying,
+  kCanStanding,
+  kCartonBox,
+  kPaperSheet,
+  kCupOnSide,
+  kStick,
+  kCanLying,
+};
+
+// Sizes of one object, metres: the long side, the side across it and the height as it
+// lies (a cylinder's width and height are its diameter; a standing can's length and
+// width too); a bottle's neck besides its body.
+struct Dimensions {
+  double length = 0.0;
+  double width = 0.0;
+  double height = 0.0;
+  double neck_length = 0.0;
+  double neck_radius = 0.0;
+};
+
+// The sizes of the objects of the sample clouds.
+Dimensions standardDimensions(Litter kind);
 
 // Where an object lies: horizontal distance from the arm's vertical axis, bearing in
 // degrees (0 straight ahead along -x, positive towards +y), and the turn of its long
@@ -20,6 +42,9 @@ struct Placement {
   double yaw_deg = 0.0;
 };
 
+// The object resting on the floor at z = floor_z; its long side (the bottle's neck
+// towards +x) turned by at.yaw_deg.
+Object makeLitter(Litter kind, const Dimensions& size, const Placement& at, double floor_z);
 Object makeLitter(Litter kind, const Placement& at, double floor_z);
 
 struct Capture {
