@@ -200,6 +200,26 @@ public:
   float fy_ = 0.0f;
   float cx_ = 0.0f;
   float cy_ = 0.0f;
+
+  // --- Robust preparation (optional map robust_preparation; see the configuration) ---
+  // Off, PclProcessFunc prepares the cloud as above; on, it first removes what a real
+  // capture adds around an object (points below the floor, statistical outliers, the floor
+  // around the object) and measures the object on what remains.
+  struct RobustPreparation {
+    bool enable = false;             // key enable
+    float below_floor_margin = 0.01f;  // points below -base_height_ - this are dropped
+    float std_dev_mul = 3.0f;        // statistical outliers: mean distance to the
+                                     // sor2_meank_value_ nearest points above
+                                     // mean + this * standard deviation
+    float voxel_size = 0.008f;       // neighbourhoods are counted on voxels of about this
+                                     // size (resized to the cloud's density)
+    float floor_clearance = 0.005f;  // the floor is cut this far above its level
+    float bottom_share = 0.3f;       // lying objects: the lowest share of the height too
+    float leaf_size = 0.003f;        // one point per leaf of this size (0: all points)
+    float footprint_trim = 0.01f;    // share of points at each end of the footprint's axes
+    float footprint_margin = 0.005f; // beyond which points farther than this are strays
+  };
+  RobustPreparation robust_preparation_;
 };
 
 #endif  // LITTERPOSE_H

@@ -12,6 +12,7 @@
 #include <pcl/filters/passthrough.h>
 
 #include "internal/console.h"
+#include "internal/robust_preparation.h"
 #include "litterpose.h"
 
 namespace {
@@ -93,6 +94,10 @@ void keep_behind(const GrabPoseEstimate::Cloud& in, const Plane& plane,
 
 // A null input or output is no cloud: nothing is measured, printed or changed.
 void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
+  if (robust_preparation_.enable) {
+    litterpose::robust::prepare(*this, input, output);
+    return;
+  }
   const auto start = litterpose::console::Clock::now();
   if (!input || !output) return;
   const bool in_place = input.get() == output.get();

@@ -1,6 +1,11 @@
 // Construction of the estimator: configuration, camera calibration, data directories.
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+#include <string>
 
 #include <boost/filesystem.hpp>
 #include <yaml-cpp/yaml.h>
@@ -30,6 +35,55 @@ Eigen::Matrix4f read_matrix(YAML::Node node) {
   Eigen::Matrix4f m;
   for (int k = 0; k < 16; ++k) m(k / 4, k % 4) = node[k].as<float>();
   return m;
+}
+
+// The optional map robust_preparation: absent, null or without a key, the member keeps its
+// defaults. A key of another name is refused, so that a misspelt key cannot leave the
+// preparation silently as it was; so is a value out of its range.
+void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPreparation& r) {
+  if (!map || map.IsNull()) return;
+  if (!map.IsMap())
+    throw YAML::RepresentationException(map.Mark(), "robust_preparation must be a map");
+  struct Limit {
+    const char* key;
+    float* member;
+    float low;
+    bool low_included;
+    float high;
+  };
+  constexpr float kNoLimit = std::numeric_limits<float>::max();
+  const Limit floats[] = {
+      {"below_floor_margin", &r.below_floor_margin, 0.0f, true, kNoLimit},
+      {"std_dev_mul", &r.std_dev_mul, 0.0f, false, kNoLimit},
+      {"voxel_size", &r.voxel_size, 0.0f, false, kNoLimit},
+      {"floor_clearance", &r.floor_clearance, 0.0f, true, kNoLimit},
+      {"bottom_share", &r.bottom_share, 0.0f, true, 1.0f},
+      {"leaf_size", &r.leaf_size, 0.0f, true, kNoLimit},
+      {"footprint_trim", &r.footprint_trim, 0.0f, true, 0.5f},
+      {"footprint_margin", &r.footprint_margin, 0.0f, true, kNoLimit},
+  };
+  for (const auto& entry : map) {
+    const std::string key = entry.first.as<std::string>();
+    if (key == "enable") {
+      r.enable = entry.second.as<bool>();
+      continue;
+    }
+    const auto* limit = std::find_if(std::begin(floats), std::end(floats),
+                                     [&](const Limit& l) { return key == l.key; });
+    if (limit == std::end(floats))
+      throw YAML::RepresentationException(entry.first.Mark(),
+                                          "robust_preparation has no key '" + key + "'");
+    const float value = entry.second.as<float>();
+    const bool above = limit->low_included ? value >= limit->low : value > limit->low;
+    if (!std::isfinite(value) || !above || !(value < limit->high || limit->high == kNoLimit)) {
+      std::ostringstream why;
+      why << "robust_preparation: " << key << " must be a number "
+          << (limit->low_included ? "from " : "above ") << limit->low;
+      if (limit->high != kNoLimit) why << " and below " << limit->high;
+      throw YAML::RepresentationException(entry.second.Mark(), why.str());
+    }
+    *limit->member = value;
+  }
 }
 
 // Two 3-element sequences of a pair, read element by element in turn.
@@ -139,6 +193,8 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path) {
   trash_code_ = debug["trash_code"].as<std::string>();
   trash_test_pose_ = debug["trash_test_pose"].as<std::string>();
   file_name_suffix_ = debug["file_name_suffix"].as<std::string>();
+
+  read_robust_preparation(config["robust_preparation"], robust_preparation_);
 
   trash_data_dir_ = kDataRoot + trash_code_;
   const std::string missing_dir = kMissingDetectRoot + trash_code_;

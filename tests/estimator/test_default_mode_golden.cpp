@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -193,6 +194,68 @@ TEST(DefaultModeGolden, BundledCloudsGiveTheRecordedCodesLinesAndMembers) {
     for (std::size_t i = 0; i < members.size(); ++i)
       EXPECT_TRUE(close(r.members[i], members[i]))
           << "member " << i << ": " << r.members[i] << " recorded " << members[i];
+  }
+}
+
+// Switched off, the robust preparation's map changes nothing: with it absent, or present
+// with enable false and every other key changed, each estimate prints the same lines (the
+// timings aside) and leaves the same members and prepared cloud, to the bit.
+TEST(DefaultModeGolden, AnOffRobustMapChangesNothing) {
+  const std::string absent = support::write_config(
+      [](YAML::Node& c) { c.remove("robust_preparation"); });
+  const std::string off = support::write_config([](YAML::Node& c) {
+    YAML::Node r = c["robust_preparation"];
+    r["enable"] = false;
+    r["below_floor_margin"] = 0.5;
+    r["std_dev_mul"] = 0.1;
+    r["voxel_size"] = 0.1;
+    r["floor_clearance"] = 0.2;
+    r["bottom_share"] = 0.9;
+    r["leaf_size"] = 0.05;
+    r["footprint_trim"] = 0.4;
+    r["footprint_margin"] = 0.1;
+  });
+  const auto timings = [](std::string text) {
+    for (const char* cost : {"PclProcessFunc cost ", "PcaFunc cost "}) {
+      for (auto at = text.find(cost); at != std::string::npos; at = text.find(cost, at + 1)) {
+        const auto from = at + std::string(cost).size();
+        text.erase(from, text.find(" ms", from) - from);
+      }
+    }
+    return text;
+  };
+  for (const std::string& file : bundled_clouds()) {
+    Cloud camera;
+    ASSERT_EQ(pcl::PLYReader().read(std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + file, camera), 0);
+    for (int entry = 0; entry < 3; ++entry) {
+      SCOPED_TRACE(file + " entry " + std::to_string(entry));
+      std::string printed[2];
+      std::vector<double> members[2];
+      Cloud prepared[2];
+      for (int k = 0; k < 2; ++k) {
+        testing::internal::CaptureStdout();
+        GrabPoseEstimate e(k == 0 ? absent : off);
+        testing::internal::GetCapturedStdout();
+        ASSERT_FALSE(e.robust_preparation_.enable);
+        auto cloud = std::make_shared<Cloud>();
+        auto input = std::make_shared<Cloud>(camera);
+        e.PclTransform(input, cloud, e.camera_extrinsic_);
+        e.trash_type_ = 3;
+        printed[k] = timings(support::printed_by([&] {
+          if (entry == 0) e.GrabPoseEstimateFunc(cloud);
+          else if (entry == 1) e.CommonGrabPoseFunc(cloud);
+          else e.GetInitialGrabPose(cloud);
+        }));
+        members[k] = members_of(e, *cloud);
+        prepared[k] = *cloud;
+      }
+      EXPECT_EQ(printed[0], printed[1]);
+      ASSERT_EQ(members[0].size(), members[1].size());
+      EXPECT_EQ(std::memcmp(members[0].data(), members[1].data(), members[0].size() * sizeof(double)), 0);
+      ASSERT_EQ(prepared[0].size(), prepared[1].size());
+      for (std::size_t i = 0; i < prepared[0].size(); ++i)
+        ASSERT_EQ(std::memcmp(&prepared[0][i], &prepared[1][i], 3 * sizeof(float)), 0);
+    }
   }
 }
 

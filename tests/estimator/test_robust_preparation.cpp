@@ -1,0 +1,315 @@
+// The robust preparation: its configuration, its outlier test against the Point Cloud
+// Library's, and what it leaves of objects captured with the floor around them, flying
+// pixels and points below the floor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <set>
+#include <string>
+#include <sstream>
+#include <tuple>
+#include <vector>
+#include <functional>
+
+#include <pcl/filters/statistical_outlier_removal.h>
+#include <yaml-cpp/yaml.h>
+
+#include "internal/robust_preparation.h"
+#include "support/clouds.h"
+#include "support/estimator.h"
+
+namespace {
+
+using clouds::Cloud;
+using clouds::CloudPtr;
+using Robust = GrabPoseEstimate::RobustPreparation;
+
+constexpr float kFloor = clouds::kFloorZ;
+
+std::unique_ptr<GrabPoseEstimate> robust_estimator() {
+  return support::make_estimator([](YAML::Node& c) { c["robust_preparation"]["enable"] = true; });
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Floor points on a grid around (x, y), from `inner` to `outer` metres away, with noise.
+void add_floor_ring(Cloud& cloud, const Eigen::Vector2f& xy, float inner, float outer,
+                    float sigma, unsigned seed = 5) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> noise(0.0f, sigma);
+  for (float dx = -outer; dx <= outer; dx += 0.003f)
+    for (float dy = -outer; dy <= outer; dy += 0.003f)
+      if (std::max(std::abs(dx), std::abs(dy)) >= inner)
+        cloud.push_back(pcl::PointXYZ(xy.x() + dx, xy.y() + dy, kFloor + noise(rng)));
+}
+
+Eigen::Vector2f centroid_xy(const Cloud& cloud) {
+  Eigen::Vector2f c = Eigen::Vector2f::Zero();
+  for (const auto& p : cloud) c += Eigen::Vector2f(p.x, p.y);
+  return c / static_cast<float>(cloud.size());
+}
+
+TEST(RobustPreparationConfig, AbsentNullOrOffMapLeavesTheDefaults) {
+  const Robust defaults;
+  for (const auto& edit : std::vector<std::function<void(YAML::Node&)>>{
+           nullptr, [](YAML::Node& c) { c["robust_preparation"] = YAML::Node(YAML::NodeType::Null); },
+           [](YAML::Node& c) { c["robust_preparation"]["enable"] = false; }}) {
+    const auto e = support::make_estimator(edit);
+    const Robust& r = e->robust_preparation_;
+    EXPECT_FALSE(r.enable);
+    EXPECT_EQ(std::tie(r.below_floor_margin, r.std_dev_mul, r.voxel_size, r.floor_clearance,
+                       r.bottom_share, r.leaf_size, r.footprint_trim, r.footprint_margin),
+              std::tie(defaults.below_floor_margin, defaults.std_dev_mul, defaults.voxel_size,
+                       defaults.floor_clearance, defaults.bottom_share, defaults.leaf_size,
+                       defaults.footprint_trim, defaults.footprint_margin));
+  }
+}
+
+TEST(RobustPreparationConfig, EveryKeyFillsItsMember) {
+  const auto e = support::make_estimator([](YAML::Node& c) {
+    YAML::Node r = c["robust_preparation"];
+    r["enable"] = true;
+    r["below_floor_margin"] = 0.02;
+    r["std_dev_mul"] = 2.5;
+    r["voxel_size"] = 0.01;
+    r["floor_clearance"] = 0.004;
+    r["bottom_share"] = 0.2;
+    r["leaf_size"] = 0.0;
+    r["footprint_trim"] = 0.05;
+    r["footprint_margin"] = 0.002;
+  });
+  const Robust& r = e->robust_preparation_;
+  EXPECT_TRUE(r.enable);
+  EXPECT_FLOAT_EQ(r.below_floor_margin, 0.02f);
+  EXPECT_FLOAT_EQ(r.std_dev_mul, 2.5f);
+  EXPECT_FLOAT_EQ(r.voxel_size, 0.01f);
+  EXPECT_FLOAT_EQ(r.floor_clearance, 0.004f);
+  EXPECT_FLOAT_EQ(r.bottom_share, 0.2f);
+  EXPECT_FLOAT_EQ(r.leaf_size, 0.0f);
+  EXPECT_FLOAT_EQ(r.footprint_trim, 0.05f);
+  EXPECT_FLOAT_EQ(r.footprint_margin, 0.002f);
+}
+
+TEST(RobustPreparationConfig, MisspeltKeysAndValuesOutOfRangeAreRefused) {
+  const std::pair<const char*, std::function<void(YAML::Node&)>> cases[] = {
+      {"no key 'enabled'", [](YAML::Node& r) { r["enabled"] = true; }},
+      {"voxel_size must be a number above 0", [](YAML::Node& r) { r["voxel_size"] = 0.0; }},
+      {"bottom_share must be a number from 0 and below 1", [](YAML::Node& r) { r["bottom_share"] = 1.0; }},
+      {"floor_clearance must be a number from 0", [](YAML::Node& r) { r["floor_clearance"] = ".nan"; }},
+      {"bad conversion", [](YAML::Node& r) { r["enable"] = "perhaps"; }},
+  };
+  for (const auto& [message, edit] : cases) {
+    SCOPED_TRACE(message);
+    const std::string path = support::write_config([&](YAML::Node& c) {
+      YAML::Node r = c["robust_preparation"];
+      edit(r);
+    });
+    testing::internal::CaptureStdout();
+    try {
+      GrabPoseEstimate e(path);
+      ADD_FAILURE() << "constructed";
+    } catch (const YAML::Exception& ex) {
+      EXPECT_TRUE(contains(ex.what(), message)) << ex.what();
+    }
+    testing::internal::GetCapturedStdout();
+  }
+  const std::string scalar =
+      support::write_config([](YAML::Node& c) { c["robust_preparation"] = "on"; });
+  testing::internal::CaptureStdout();
+  EXPECT_THROW(GrabPoseEstimate{scalar}, YAML::Exception);
+  testing::internal::GetCapturedStdout();
+}
+
+// Mean distance to 50 neighbours against the library's statistical outlier removal, on a
+// box's surface far from the viewpoint (so that ranges are all alike) with outliers off it.
+TEST(RobustStatisticalOutliers, RemovesWhatTheLibraryRemovesAtAFractionOfTheCost) {
+  Cloud cloud;
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> along(-0.08f, 0.08f), across(-0.05f, 0.05f);
+  for (int i = 0; i < 6000; ++i) cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), across(rng), -0.12f));
+  for (int i = 0; i < 2000; ++i) cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), -0.05f, -0.12f - 0.0003f * (i % 200)));
+  const std::size_t surface = cloud.size();
+  std::uniform_real_distribution<float> off(0.02f, 0.06f);
+  for (int i = 0; i < 40; ++i)
+    cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), across(rng), -0.12f + off(rng)));
+
+  pcl::StatisticalOutlierRemoval<pcl::PointXYZ> sor;
+  sor.setInputCloud(std::make_shared<Cloud>(cloud));
+  sor.setMeanK(50);
+  sor.setStddevMulThresh(3.0);
+  pcl::Indices library_kept;
+  sor.filter(library_kept);
+  const std::set<int> library(library_kept.begin(), library_kept.end());
+
+  const std::vector<bool> ours = litterpose::robust::statisticalInliers(
+      cloud, 50, 3.0f, 0.008f, Eigen::Vector3f(100.0f, 0.0f, 0.0f));
+  std::size_t agreed = 0;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    if (i >= surface) {
+      EXPECT_FALSE(ours[i]) << "outlier " << i - surface;
+      EXPECT_EQ(library.count(static_cast<int>(i)), 0u) << "the scene: outlier " << i - surface;
+    }
+    agreed += ours[i] && library.count(static_cast<int>(i));
+  }
+  EXPECT_GE(static_cast<double>(agreed), 0.98 * library.size());
+}
+
+// A strip that the camera sees ever more sparsely with distance: in metres its far end is
+// sparse, in the camera's angular units it is not. The library's test removes the far
+// end; the robust one removes no more there than near.
+TEST(RobustStatisticalOutliers, FarSparseSurfacesAreNotOutliers) {
+  const Eigen::Vector3f camera(0.15f, 0.0f, 0.45f);
+  Cloud strip;
+  for (float x = -0.2f; x > -0.8f;) {
+    const float step = 0.002f * (camera - Eigen::Vector3f(x, 0, kFloor)).norm() / 0.5f;
+    for (float y = -0.05f; y <= 0.05f; y += step) strip.push_back(pcl::PointXYZ(x, y, kFloor));
+    x -= step;
+  }
+  const std::vector<bool> ours =
+      litterpose::robust::statisticalInliers(strip, 50, 3.0f, 0.008f, camera);
+  pcl::StatisticalOutlierRemoval<pcl::PointXYZ> sor;
+  sor.setInputCloud(std::make_shared<Cloud>(strip));
+  sor.setMeanK(50);
+  sor.setStddevMulThresh(3.0);
+  pcl::Indices library_kept;
+  sor.filter(library_kept);
+  std::vector<bool> library(strip.size(), false);
+  for (const auto i : library_kept) library[static_cast<std::size_t>(i)] = true;
+
+  // Removed points in the near and the far half of the strip.
+  const auto removed = [&](const std::vector<bool>& kept, bool far) {
+    int n = 0;
+    for (std::size_t i = 0; i < strip.size(); ++i) n += !kept[i] && (strip[i].x < -0.5f) == far;
+    return n;
+  };
+  EXPECT_LE(removed(ours, true), removed(ours, false));
+  EXPECT_GT(removed(library, true), 3 * removed(ours, true));
+  EXPECT_LT(removed(ours, true) + removed(ours, false), static_cast<int>(strip.size() / 20));
+}
+
+class RobustPreparation : public testing::Test {
+protected:
+  void SetUp() override { e_ = robust_estimator(); }
+  std::string prepare(CloudPtr& cloud) {
+    return support::printed_by([&] { e_->PclProcessFunc(cloud, cloud); });
+  }
+  std::unique_ptr<GrabPoseEstimate> e_;
+};
+
+// A stick on the floor with the floor around it, flying pixels above it and below the
+// floor: the height is the stick's, the floor and the strays are gone.
+TEST_F(RobustPreparation, StickAmongFloorAndFlyingPixels) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, -10.0f);
+  CloudPtr cloud = clouds::lying_rod(xy, 40.0f, 0.3f, 0.01f, 4000);
+  add_floor_ring(*cloud, xy, 0.0f, 0.2f, 0.0005f);
+  cloud->push_back(pcl::PointXYZ(xy.x(), xy.y(), kFloor + 0.09f));   // flying pixel above
+  cloud->push_back(pcl::PointXYZ(xy.x(), xy.y(), kFloor - 0.05f));   // and below the floor
+  cloud->push_back(pcl::PointXYZ(std::nanf(""), 0.0f, 0.0f));
+  const std::string out = prepare(cloud);
+
+  EXPECT_NEAR(e_->trash_height_, 0.02f, 0.003f);
+  EXPECT_NEAR(e_->trash_lowest_z_, kFloor, 0.003f);  // four sigma of noise below
+  for (const auto& p : *cloud) {
+    ASSERT_GT(p.z, kFloor + e_->robust_preparation_.floor_clearance - 0.0005f);
+    ASSERT_LT(p.z, kFloor + 0.021f);
+  }
+  EXPECT_TRUE(cloud->is_dense);
+  EXPECT_LT((centroid_xy(*cloud) - xy).norm(), 0.005f);
+  EXPECT_TRUE(contains(out, "robust preparation: removed 2 points not finite or below the floor"));
+  EXPECT_TRUE(contains(out, "PclProcessFunc cost "));
+}
+
+// The printed measurement lines are those of the default preparation, on what remains.
+TEST_F(RobustPreparation, MeasurementLinesNameWhatRemains) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 5.0f);
+  CloudPtr cloud = clouds::floor_box(xy, {0.16f, 0.1f, 0.05f}, 20.0f, 3000);
+  cloud->push_back(pcl::PointXYZ(xy.x(), xy.y(), kFloor + 0.15f));
+  const std::string out = prepare(cloud);
+  std::ostringstream lines;
+  lines << MAGENTA_BOLD << "trash_lowest_z_: " << e_->trash_lowest_z_ << RESET_FORMAT << '\n'
+        << MAGENTA_BOLD << "trash_highest_z_: " << e_->trash_highest_z_ << RESET_FORMAT << '\n'
+        << MAGENTA_BOLD << "trash_height_:" << e_->trash_height_ << RESET_FORMAT << '\n';
+  EXPECT_TRUE(contains(out, lines.str())) << out;
+  EXPECT_NEAR(e_->trash_height_, 0.05f, 0.002f);
+}
+
+// Lying objects lose their lowest part, which the camera sees on its near side only;
+// standing ones keep all but the floor layer.
+TEST_F(RobustPreparation, BottomCutOfLyingAndStandingObjects) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.5f, 0.0f);
+  CloudPtr lying = clouds::floor_box(xy, {0.2f, 0.1f, 0.06f}, 0.0f, 4000);
+  prepare(lying);
+  const float share = e_->robust_preparation_.bottom_share;
+  for (const auto& p : *lying) ASSERT_GE(p.z, kFloor + share * 0.06f - 0.002f);
+
+  CloudPtr standing = clouds::standing_cylinder(xy, 0.15f, 0.03f, 4000);
+  prepare(standing);
+  float lowest = std::numeric_limits<float>::max();
+  for (const auto& p : *standing) lowest = std::min(lowest, p.z);
+  EXPECT_LT(lowest, kFloor + 0.015f);  // far below the bottom share of 0.15 m
+}
+
+// A sheet of paper is as low as the floor around it: the floor cannot be cut, and the
+// preparation says so as the default one does.
+TEST_F(RobustPreparation, FlatObjectKeepsTheFloorLayerAndSaysSo) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.3f, 0.0f);
+  CloudPtr sheet = clouds::floor_box(xy, {0.2f, 0.14f, 0.001f}, 30.0f, 3000);
+  add_floor_ring(*sheet, xy, 0.12f, 0.14f, 0.0003f);
+  const std::size_t before = sheet->size();
+  const std::string out = prepare(sheet);
+  EXPECT_TRUE(contains(out, " 以下点云后数量太少-------------")) << out;
+  EXPECT_GT(sheet->size(), before / 3);
+}
+
+TEST_F(RobustPreparation, OneOutputPointPerLeaf) {
+  CloudPtr cloud = clouds::lying_rod(clouds::at_bearing(0.3f, 0.0f), 0.0f, 0.25f, 0.03f, 20000);
+  prepare(cloud);
+  const float leaf = e_->robust_preparation_.leaf_size;
+  std::set<std::tuple<long, long, long>> leaves;
+  for (const auto& p : *cloud)
+    leaves.insert({std::lround(std::floor(p.x / leaf)), std::lround(std::floor(p.y / leaf)),
+                   std::lround(std::floor(p.z / leaf))});
+  EXPECT_EQ(leaves.size(), cloud->size());
+  EXPECT_LT(cloud->size(), 20000u / 2);
+}
+
+// A clump of strays beside the footprint would turn the footprint rectangle.
+TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
+  CloudPtr rod = clouds::lying_rod(xy, 0.0f, 0.3f, 0.015f, 6000);
+  for (int i = 0; i < 20; ++i)
+    rod->push_back(pcl::PointXYZ(xy.x() + 0.002f * (i % 5), xy.y() + 0.06f + 0.002f * (i / 5), kFloor + 0.02f));
+  prepare(rod);
+  for (const auto& p : *rod) ASSERT_LT(std::abs(p.y - xy.y()), 0.03f);
+  e_->MinAreaRectFunc(rod);
+  EXPECT_GT(std::abs(e_->rect_direction_.x()), std::cos(3.0 * M_PI / 180.0));
+}
+
+TEST_F(RobustPreparation, OnTheFloorTheConfiguredFloorIsTheLowestPoint) {
+  e_->is_on_floor_ = true;
+  CloudPtr cloud = clouds::floor_box(clouds::at_bearing(0.4f, 0.0f), {0.1f, 0.1f, 0.05f}, 0.0f, 2000);
+  const std::string out = prepare(cloud);
+  EXPECT_EQ(e_->trash_lowest_z_, -e_->base_height_);
+  EXPECT_TRUE(contains(out, "is_on_floor_ !  trash_lowest_z_: "));
+}
+
+TEST_F(RobustPreparation, NullAndEmptyClouds) {
+  CloudPtr none;
+  EXPECT_EQ(prepare(none), "");
+  CloudPtr empty = clouds::empty();
+  const std::string out = prepare(empty);
+  EXPECT_TRUE(empty->empty());
+  EXPECT_TRUE(std::isnan(e_->trash_height_));
+  EXPECT_TRUE(contains(out, "PclProcessFunc cost "));
+  CloudPtr entry_cloud = clouds::empty();
+  int code = 0;
+  support::printed_by([&] { code = e_->CommonGrabPoseFunc(entry_cloud); });
+  EXPECT_EQ(code, litterpose::kTooFewPoints);
+}
+
+}  // namespace
