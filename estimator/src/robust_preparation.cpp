@@ -145,9 +145,11 @@ std::vector<bool> insideFootprint(const Cloud& cloud, double trim_share, float m
     std::vector<double> sorted = along;
     const auto lo = static_cast<std::size_t>(trim_share * static_cast<double>(sorted.size() - 1));
     const std::size_t hi = sorted.size() - 1 - lo;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(lo), sorted.end());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(lo),
+                     sorted.end());
     const double low = sorted[lo];
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(hi), sorted.end());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(hi),
+                     sorted.end());
     const double high = sorted[hi];
     for (std::size_t i = 0; i < cloud.size(); ++i)
       if (along[i] < low - margin || along[i] > high + margin) keep[i] = false;

@@ -226,7 +226,8 @@ TEST(DefaultModeGolden, AnOffRobustMapChangesNothing) {
   };
   for (const std::string& file : bundled_clouds()) {
     Cloud camera;
-    ASSERT_EQ(pcl::PLYReader().read(std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + file, camera), 0);
+    ASSERT_EQ(pcl::PLYReader().read(std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + file, camera),
+              0);
     for (int entry = 0; entry < 3; ++entry) {
       SCOPED_TRACE(file + " entry " + std::to_string(entry));
       std::string printed[2];
@@ -251,7 +252,8 @@ TEST(DefaultModeGolden, AnOffRobustMapChangesNothing) {
       }
       EXPECT_EQ(printed[0], printed[1]);
       ASSERT_EQ(members[0].size(), members[1].size());
-      EXPECT_EQ(std::memcmp(members[0].data(), members[1].data(), members[0].size() * sizeof(double)), 0);
+      EXPECT_EQ(
+          std::memcmp(members[0].data(), members[1].data(), members[0].size() * sizeof(double)), 0);
       ASSERT_EQ(prepared[0].size(), prepared[1].size());
       for (std::size_t i = 0; i < prepared[0].size(); ++i)
         ASSERT_EQ(std::memcmp(&prepared[0][i], &prepared[1][i], 3 * sizeof(float)), 0);

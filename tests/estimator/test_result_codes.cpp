@@ -22,7 +22,8 @@ TEST(ResultCodes, CodesSharedByTheEntriesMeanOneThingEach) {
 TEST(ResultCodes, AnEntryKnowsOnlyTheCodesItReturns) {
   for (const Entry entry :
        {Entry::GrabPoseEstimateFunc, Entry::CommonGrabPoseFunc, Entry::GetInitialGrabPose}) {
-    for (const int code : {1, 11, 1111}) EXPECT_STREQ(describeResult(code, entry), describeResult(code));
+    for (const int code : {1, 11, 1111})
+      EXPECT_STREQ(describeResult(code, entry), describeResult(code));
     EXPECT_STREQ(describeResult(7, entry), "unknown result");
   }
   EXPECT_STREQ(describeResult(41, Entry::GrabPoseEstimateFunc), "unknown result");

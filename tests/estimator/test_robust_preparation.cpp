@@ -57,7 +57,8 @@ Eigen::Vector2f centroid_xy(const Cloud& cloud) {
 TEST(RobustPreparationConfig, AbsentNullOrOffMapLeavesTheDefaults) {
   const Robust defaults;
   for (const auto& edit : std::vector<std::function<void(YAML::Node&)>>{
-           nullptr, [](YAML::Node& c) { c["robust_preparation"] = YAML::Node(YAML::NodeType::Null); },
+           nullptr,
+           [](YAML::Node& c) { c["robust_preparation"] = YAML::Node(YAML::NodeType::Null); },
            [](YAML::Node& c) { c["robust_preparation"]["enable"] = false; }}) {
     const auto e = support::make_estimator(edit);
     const Robust& r = e->robust_preparation_;
@@ -99,8 +100,10 @@ TEST(RobustPreparationConfig, MisspeltKeysAndValuesOutOfRangeAreRefused) {
   const std::pair<const char*, std::function<void(YAML::Node&)>> cases[] = {
       {"no key 'enabled'", [](YAML::Node& r) { r["enabled"] = true; }},
       {"voxel_size must be a number above 0", [](YAML::Node& r) { r["voxel_size"] = 0.0; }},
-      {"bottom_share must be a number from 0 and below 1", [](YAML::Node& r) { r["bottom_share"] = 1.0; }},
-      {"floor_clearance must be a number from 0", [](YAML::Node& r) { r["floor_clearance"] = ".nan"; }},
+      {"bottom_share must be a number from 0 and below 1",
+       [](YAML::Node& r) { r["bottom_share"] = 1.0; }},
+      {"floor_clearance must be a number from 0",
+       [](YAML::Node& r) { r["floor_clearance"] = ".nan"; }},
       {"bad conversion", [](YAML::Node& r) { r["enable"] = "perhaps"; }},
   };
   for (const auto& [message, edit] : cases) {
@@ -131,8 +134,10 @@ TEST(RobustStatisticalOutliers, RemovesWhatTheLibraryRemovesAtAFractionOfTheCost
   Cloud cloud;
   std::mt19937 rng(9);
   std::uniform_real_distribution<float> along(-0.08f, 0.08f), across(-0.05f, 0.05f);
-  for (int i = 0; i < 6000; ++i) cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), across(rng), -0.12f));
-  for (int i = 0; i < 2000; ++i) cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), -0.05f, -0.12f - 0.0003f * (i % 200)));
+  for (int i = 0; i < 6000; ++i)
+    cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), across(rng), -0.12f));
+  for (int i = 0; i < 2000; ++i)
+    cloud.push_back(pcl::PointXYZ(-0.4f + along(rng), -0.05f, -0.12f - 0.0003f * (i % 200)));
   const std::size_t surface = cloud.size();
   std::uniform_real_distribution<float> off(0.02f, 0.06f);
   for (int i = 0; i < 40; ++i)
@@ -283,7 +288,8 @@ TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
   const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
   CloudPtr rod = clouds::lying_rod(xy, 0.0f, 0.3f, 0.015f, 6000);
   for (int i = 0; i < 20; ++i)
-    rod->push_back(pcl::PointXYZ(xy.x() + 0.002f * (i % 5), xy.y() + 0.06f + 0.002f * (i / 5), kFloor + 0.02f));
+    rod->push_back(pcl::PointXYZ(xy.x() + 0.002f * (i % 5), xy.y() + 0.06f + 0.002f * (i / 5),
+                                 kFloor + 0.02f));
   prepare(rod);
   for (const auto& p : *rod) ASSERT_LT(std::abs(p.y - xy.y()), 0.03f);
   e_->MinAreaRectFunc(rod);
@@ -292,7 +298,8 @@ TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
 
 TEST_F(RobustPreparation, OnTheFloorTheConfiguredFloorIsTheLowestPoint) {
   e_->is_on_floor_ = true;
-  CloudPtr cloud = clouds::floor_box(clouds::at_bearing(0.4f, 0.0f), {0.1f, 0.1f, 0.05f}, 0.0f, 2000);
+  CloudPtr cloud =
+      clouds::floor_box(clouds::at_bearing(0.4f, 0.0f), {0.1f, 0.1f, 0.05f}, 0.0f, 2000);
   const std::string out = prepare(cloud);
   EXPECT_EQ(e_->trash_lowest_z_, -e_->base_height_);
   EXPECT_TRUE(contains(out, "is_on_floor_ !  trash_lowest_z_: "));

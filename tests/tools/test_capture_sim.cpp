@@ -251,7 +251,8 @@ protected:
       for (int du = -radius; du <= radius; ++du) {
         const int x = u + du, y = v + dv;
         if (x < 0 || y < 0 || x >= camera_.width || y >= camera_.height) continue;
-        if (m[static_cast<std::size_t>(y * camera_.width + x)]) best = std::min(best, std::hypot(du, dv));
+        if (m[static_cast<std::size_t>(y * camera_.width + x)])
+          best = std::min(best, std::hypot(du, dv));
       }
     return best;
   }
@@ -270,7 +271,8 @@ TEST_F(CaptureArtefacts, FloorBandCoversItsWidthAroundTheOutline) {
   for (int v = 0; v < camera_.height; ++v) {
     for (int u = 0; u < camera_.width; ++u) {
       const auto ray = camera_.pixelRay(u, v);
-      if (object[static_cast<std::size_t>(v * camera_.width + u)] || ray.direction.z() >= 0) continue;
+      if (object[static_cast<std::size_t>(v * camera_.width + u)] || ray.direction.z() >= 0)
+        continue;
       const double depth = (floor_z_ - ray.origin.z()) / ray.direction.z();  // optical-axis depth
       const double reach = o.band_width * focal() / depth;
       const double away = pixelsToMask(object, u, v, static_cast<int>(reach) + 1);
@@ -379,8 +381,10 @@ TEST_F(CaptureArtefacts, PartialMaskDropsAShareOfTheObjectOnOneSide) {
   for (int step = 0; step < 720 && !separable; ++step) {
     const double a = step * M_PI / 360.0;
     double last_dropped = -1e9, first_kept = 1e9;
-    for (const auto& [u, v] : dropped) last_dropped = std::max(last_dropped, u * std::cos(a) + v * std::sin(a));
-    for (const auto& [u, v] : kept) first_kept = std::min(first_kept, u * std::cos(a) + v * std::sin(a));
+    for (const auto& [u, v] : dropped)
+      last_dropped = std::max(last_dropped, u * std::cos(a) + v * std::sin(a));
+    for (const auto& [u, v] : kept)
+      first_kept = std::min(first_kept, u * std::cos(a) + v * std::sin(a));
     separable = last_dropped <= first_kept + 1.0;
   }
   EXPECT_TRUE(separable);

@@ -265,7 +265,8 @@ TEST(LitterposeEstimate, DoubleAndPcdCloudsAreEstimatedLikeTheFloatOriginal) {
     // Everything after the file name is the same, elapsed time aside.
     std::string original = lineOf(r.out, 0), copy = lineOf(r.out, i);
     const auto tail = [](const std::string& line) {
-      return line.substr(line.find("\"entry\""), line.find("\"elapsed_ms\"") - line.find("\"entry\""));
+      return line.substr(line.find("\"entry\""),
+                         line.find("\"elapsed_ms\"") - line.find("\"entry\""));
     };
     EXPECT_EQ(tail(copy), tail(original));
   }
@@ -307,7 +308,8 @@ TEST(LitterposeEstimate, MeaningFollowsTheEntry) {
   const std::string too_near = kData + "carton-box_too-near_0.15m_0deg.ply";
   const auto common = estimate("--quiet " + quote(too_near));
   ASSERT_EQ(common.status, 0) << common.err;
-  EXPECT_TRUE(contains(common.out, "\"result\":101,\"meaning\":\"outside the vertical grab space\""))
+  EXPECT_TRUE(
+      contains(common.out, "\"result\":101,\"meaning\":\"outside the vertical grab space\""))
       << common.out;
   const auto main = estimate("--quiet --entry main " + quote(too_near));
   ASSERT_EQ(main.status, 0) << main.err;
