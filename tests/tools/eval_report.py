@@ -1,0 +1,45 @@
+"""Checks a litterpose-eval run: its JSON report against the table it printed.
+
+eval_report.py REPORT.json TABLE.txt SCENES
+Every profile holds SCENES scenes in all; every class and entry of the JSON has a row in
+the printed table with the same counts and percentages. Prints "ok" or exits 1.
+"""
+import json
+import sys
+
+
+def pct(share):
+    return "–" if share is None else "%.1f" % (100.0 * share)
+
+
+def main():
+    report = json.load(open(sys.argv[1], encoding="utf-8"))
+    table = open(sys.argv[2], encoding="utf-8").read()
+    scenes = int(sys.argv[3])
+    assert report["scenes"] == scenes
+    for profile in report["profiles"]:
+        for entry_index in range(3):
+            total = sum(c["entries"][entry_index]["default"]["scenes"] for c in profile["classes"])
+            assert total == scenes, (profile["artefacts"], total)
+        for c in profile["classes"]:
+            for e in c["entries"]:
+                d, r = e["default"], e["robust"]
+                assert d["scenes"] == r["scenes"] and d["reachable"] == r["reachable"]
+                for cell in (d, r):
+                    assert 0 <= cell["grasped"] <= cell["reachable"] <= cell["scenes"]
+                    if cell["reachable"]:
+                        assert abs(cell["grasp_success"] - cell["grasped"] / cell["reachable"]) < 1e-6
+                row = "| %s | %s | %d | %d | %s / %s | %s / %s |" % (
+                    c["class"], e["entry"], d["scenes"], d["reachable"],
+                    pct(d["code_accuracy"]), pct(r["code_accuracy"]),
+                    pct(d["grasp_success"]), pct(r["grasp_success"]))
+                assert row in table, row
+    for goal in report["goals"]:
+        assert goal["met"] or goal["goal"], goal
+    print("ok")
+
+
+try:
+    main()
+except (AssertionError, KeyError, ValueError) as e:
+    sys.exit("eval report: %r" % (e,))
