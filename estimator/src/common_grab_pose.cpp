@@ -7,6 +7,7 @@
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
+#include "internal/shape_sections.h"
 #include "litterpose.h"
 
 namespace {
@@ -62,14 +63,16 @@ public:
       console::line(RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
       return litterpose::kTooFewPoints;
     }
-    e_.PCAFunc(cloud);
+    // PCAFunc, OBBFunc, AABBFunc and MinAreaRectFunc, sharing their passes over the cloud.
+    litterpose::shape::CloudShape shape(*cloud);
+    litterpose::shape::principalSection(e_, cloud, shape);
     if (!checks::shape_is_finite(e_)) {
       checks::report_non_finite_shape();
       return litterpose::kTooFewPoints;
     }
-    e_.OBBFunc(cloud);
-    e_.AABBFunc(cloud);
-    e_.MinAreaRectFunc(cloud);
+    litterpose::shape::orientedBoxSection(e_, shape);
+    litterpose::shape::alignedBoxSection(e_, shape);
+    litterpose::shape::footprintSection(e_, shape);
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) return litterpose::kOutsideWorkspace;

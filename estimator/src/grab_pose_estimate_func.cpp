@@ -6,6 +6,7 @@
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
+#include "internal/shape_sections.h"
 #include "litterpose.h"
 
 namespace {
@@ -194,13 +195,15 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
       return litterpose::kTooFewPoints;
     }
   }
-  PCAFunc(cloud);
+  // PCAFunc, OBBFunc and MinAreaRectFunc, sharing their passes over the cloud.
+  litterpose::shape::CloudShape shape(*cloud);
+  litterpose::shape::principalSection(*this, cloud, shape);
   if (!checks::shape_is_finite(*this)) {
     checks::report_non_finite_shape();
     return litterpose::kTooFewPoints;
   }
-  OBBFunc(cloud);
-  MinAreaRectFunc(cloud);
+  litterpose::shape::orientedBoxSection(*this, shape);
+  litterpose::shape::footprintSection(*this, shape);
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   console::line(PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
