@@ -9,7 +9,9 @@
 #include <pcl/common/io.h>
 #include <pcl/common/transforms.h>
 
+#include "internal/cloud_shape.h"
 #include "internal/console.h"
+#include "internal/preparation.h"
 #include "litterpose.h"
 
 namespace {
@@ -107,8 +109,9 @@ Measurement measure(const GrabPoseEstimate::Cloud& cloud) {
 // it was and false is returned. The layout of the result is the pass-through's: a cloud
 // of which every point passes is kept as it is; otherwise it becomes unorganised, and a
 // cut cloud takes the fresh header and dense flag of the intermediate cloud the cut makes.
+// Each kept point is also handed to `sums`, when given.
 bool keep_prepared_points(GrabPoseEstimate::Cloud& cloud, const Plane* cut, float z_min,
-                          float z_max) {
+                          float z_max, litterpose::shape::CloudSums* sums) {
   auto& points = cloud.points;
   const std::size_t n = points.size();
   // The front slots are overwritten first; with too few points kept they are put back.
@@ -131,6 +134,7 @@ bool keep_prepared_points(GrabPoseEstimate::Cloud& cloud, const Plane* cut, floa
     }
     if (!is_finite(q) || q.z < z_min || q.z > z_max) continue;
     points[kept++] = q;
+    if (sums != nullptr) sums->add(q);
   }
   if (kept < kMinPreparedPoints) {
     std::copy(front, front + std::min(kept, saved), points.begin());
@@ -154,9 +158,20 @@ bool keep_prepared_points(GrabPoseEstimate::Cloud& cloud, const Plane* cut, floa
 
 // A null input or output is no cloud: nothing is measured, printed or changed.
 void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
-  const auto start = litterpose::console::Clock::now();
-  if (!input || !output) return;
+  litterpose::preparation::prepare(*this, input, output, nullptr);
+}
+
+namespace litterpose::preparation {
+
+bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums) {
+  const auto start = console::Clock::now();
+  if (!input || !output) return false;
   const bool in_place = input.get() == output.get();
+  auto& trash_lowest_z_ = e.trash_lowest_z_;
+  auto& trash_highest_z_ = e.trash_highest_z_;
+  auto& trash_height_ = e.trash_height_;
+  auto& pass_ajust_value_ = e.pass_ajust_value_;
 
   const Measurement m = measure(*output);
   trash_lowest_z_ = m.lowest_z;
@@ -166,8 +181,8 @@ void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
   line(MAGENTA_BOLD, "trash_highest_z_: ", trash_highest_z_);
   line(MAGENTA_BOLD, "trash_height_:", trash_height_);
 
-  if (is_on_floor_) {
-    trash_lowest_z_ = -base_height_;
+  if (e.is_on_floor_) {
+    trash_lowest_z_ = -e.base_height_;
     line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", trash_lowest_z_);
   }
 
@@ -175,28 +190,33 @@ void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
   // points left it changes nothing, which is the fallback to the entry cloud.
   Plane cut;
   bool cutting = false;
-  if (trash_height_ < remove_bottom_height_threshold_1_) {
+  if (trash_height_ < e.remove_bottom_height_threshold_1_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
     pass_ajust_value_ = 0.0f;
-  } else if (trash_height_ < remove_bottom_height_threshold_2_) {
+  } else if (trash_height_ < e.remove_bottom_height_threshold_2_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_");
     pass_ajust_value_ = kBand2PassMargin;
-  } else if (trash_height_ < remove_bottom_height_threshold_3_) {
+  } else if (trash_height_ < e.remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
-  } else if (trash_height_ > remove_bottom_height_threshold_3_) {
+  } else if (trash_height_ > e.remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
-    cut = bottom_plane(m.nearest, trash_lowest_z_, remove_cloud_angle_);
+    cut = bottom_plane(m.nearest, trash_lowest_z_, e.remove_cloud_angle_);
     cutting = true;
   }
 
   const float z_min = trash_lowest_z_ + pass_ajust_value_;
-  if (!keep_prepared_points(*output, cutting ? &cut : nullptr, z_min, kPassUpperLimit)) {
+  const bool filtered =
+      keep_prepared_points(*output, cutting ? &cut : nullptr, z_min, kPassUpperLimit, sums);
+  if (!filtered) {
     line(YELLOW_BOLD, "去z坐标 ", z_min, " 以下点云后数量太少-------------");
     if (!in_place) pcl::copyPointCloud(*input, *output);
   }
 
-  line(RED_BOLD, "PclProcessFunc cost ", litterpose::console::cost_ms(start), " ms");
+  line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  return filtered;
 }
+
+}  // namespace litterpose::preparation
 
 void GrabPoseEstimate::RemoveBottomCloud(CloudPtr& cloud, float cut_height, float angle_deg) {
   const Plane plane = bottom_plane(GetMinPointXY(cloud), cut_height, angle_deg);

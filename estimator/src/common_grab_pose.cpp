@@ -7,6 +7,7 @@
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
+#include "internal/preparation.h"
 #include "internal/shape_sections.h"
 #include "litterpose.h"
 
@@ -57,14 +58,22 @@ public:
                   common ? "-------------------CommonGrabPoseFunc-----------------------"
                          : "------------------------GetInitialGrabPose--------------------------");
     checks::replace_null_cloud(cloud);
-    e_.PclProcessFunc(cloud, cloud);
+    // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.
+    using litterpose::shape::CloudShape;
+    using litterpose::shape::CloudSums;
+    CloudSums sums(false);
+    const bool summed = litterpose::preparation::prepare(e_, cloud, cloud, &sums);
     console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsCommonEntries) {
       console::line(RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
       return litterpose::kTooFewPoints;
     }
     // PCAFunc, OBBFunc, AABBFunc and MinAreaRectFunc, sharing their passes over the cloud.
-    litterpose::shape::CloudShape shape(*cloud);
+    const CloudSums::Result prepared_sums = sums.finish();
+    CloudShape shape(*cloud,
+                     CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kAligned |
+                         CloudShape::kFootprint,
+                     summed ? &prepared_sums : nullptr);
     litterpose::shape::principalSection(e_, cloud, shape);
     if (!checks::shape_is_finite(e_)) {
       checks::report_non_finite_shape();
