@@ -168,43 +168,39 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   const auto start = console::Clock::now();
   if (!input || !output) return false;
   const bool in_place = input.get() == output.get();
-  auto& trash_lowest_z_ = e.trash_lowest_z_;
-  auto& trash_highest_z_ = e.trash_highest_z_;
-  auto& trash_height_ = e.trash_height_;
-  auto& pass_ajust_value_ = e.pass_ajust_value_;
 
   const Measurement m = measure(*output);
-  trash_lowest_z_ = m.lowest_z;
-  trash_highest_z_ = m.highest_z;
-  trash_height_ = trash_highest_z_ - trash_lowest_z_;
-  line(MAGENTA_BOLD, "trash_lowest_z_: ", trash_lowest_z_);
-  line(MAGENTA_BOLD, "trash_highest_z_: ", trash_highest_z_);
-  line(MAGENTA_BOLD, "trash_height_:", trash_height_);
+  e.trash_lowest_z_ = m.lowest_z;
+  e.trash_highest_z_ = m.highest_z;
+  e.trash_height_ = e.trash_highest_z_ - e.trash_lowest_z_;
+  line(MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
+  line(MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
+  line(MAGENTA_BOLD, "trash_height_:", e.trash_height_);
 
   if (e.is_on_floor_) {
-    trash_lowest_z_ = -e.base_height_;
-    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", trash_lowest_z_);
+    e.trash_lowest_z_ = -e.base_height_;
+    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
   }
 
   // The bottom cut and the pass-through run as one filter on the output; with too few
   // points left it changes nothing, which is the fallback to the entry cloud.
   Plane cut;
   bool cutting = false;
-  if (trash_height_ < e.remove_bottom_height_threshold_1_) {
+  if (e.trash_height_ < e.remove_bottom_height_threshold_1_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
-    pass_ajust_value_ = 0.0f;
-  } else if (trash_height_ < e.remove_bottom_height_threshold_2_) {
+    e.pass_ajust_value_ = 0.0f;
+  } else if (e.trash_height_ < e.remove_bottom_height_threshold_2_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_");
-    pass_ajust_value_ = kBand2PassMargin;
-  } else if (trash_height_ < e.remove_bottom_height_threshold_3_) {
+    e.pass_ajust_value_ = kBand2PassMargin;
+  } else if (e.trash_height_ < e.remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
-  } else if (trash_height_ > e.remove_bottom_height_threshold_3_) {
+  } else if (e.trash_height_ > e.remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
-    cut = bottom_plane(m.nearest, trash_lowest_z_, e.remove_cloud_angle_);
+    cut = bottom_plane(m.nearest, e.trash_lowest_z_, e.remove_cloud_angle_);
     cutting = true;
   }
 
-  const float z_min = trash_lowest_z_ + pass_ajust_value_;
+  const float z_min = e.trash_lowest_z_ + e.pass_ajust_value_;
   const bool filtered =
       keep_prepared_points(*output, cutting ? &cut : nullptr, z_min, kPassUpperLimit, sums);
   if (!filtered) {
