@@ -1,8 +1,8 @@
 // One estimator serving a stream of camera-frame clouds, each answered as a fresh
 // estimator built from the same configuration would answer it (as litterpose-estimate
 // does per file): an estimate leaves state behind (the preparation may overwrite its
-// configured z margin, a vertical main axis keeps the previous class), so every estimate
-// starts from the state that construction left. No ROS in here.
+// configured z margin, an exactly vertical main axis keeps the previous class), so before
+// every estimate those members get back the values construction gave them. No ROS in here.
 #ifndef LITTERPOSE_ROS_ESTIMATION_H
 #define LITTERPOSE_ROS_ESTIMATION_H
 
@@ -32,7 +32,6 @@ public:
   // std::invalid_argument when the camera extrinsic has a non-finite element. With quiet,
   // what the estimator prints (to standard output) goes nowhere.
   Estimation(const std::string& config_path, Entry entry, bool quiet);
-  ~Estimation();
   Estimation(const Estimation&) = delete;
   Estimation& operator=(const Estimation&) = delete;
 
@@ -44,11 +43,13 @@ public:
   const GrabPoseEstimate& estimator() const { return *estimator_; }
 
 private:
-  struct State;
   Entry entry_;
   bool quiet_;
   std::unique_ptr<GrabPoseEstimate> estimator_;
-  std::unique_ptr<State> configured_;
+  // The values an estimate may leave behind for the next one, as construction set them;
+  // everything else an estimate reads it has written first.
+  float configured_pass_ajust_value_ = 0.0f;
+  MainAxisType configured_main_axis_type_ = HORIZONTAL;
 };
 
 }  // namespace litterpose_ros
