@@ -19,117 +19,73 @@ namespace {
 using litterpose_ros::Entry;
 using litterpose_ros::Estimation;
 
-struct Recorded {
-  std::string name;
-  GrabPoseEstimate::CloudPtr camera_cloud;
-};
-
-std::vector<Recorded> recordedClouds() {
-  std::vector<Recorded> found;
-  for (const auto& file : std::filesystem::directory_iterator(std::string(LITTERPOSE_SOURCE_DIR) + "/data")) {
-    if (file.path().extension() != ".ply") continue;
-    auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-    if (pcl::PLYReader().read(file.path().string(), *cloud) < 0)
-      throw std::runtime_error("cannot read " + file.path().string());
-    found.push_back({file.path().filename().string(), cloud});
+// The recorded clouds (camera frame), in file name order.
+std::vector<GrabPoseEstimate::CloudPtr> recordedClouds() {
+  std::vector<std::filesystem::path> files;
+  for (const auto& f : std::filesystem::directory_iterator(std::string(LITTERPOSE_SOURCE_DIR) + "/data"))
+    if (f.path().extension() == ".ply") files.push_back(f.path());
+  std::sort(files.begin(), files.end());
+  std::vector<GrabPoseEstimate::CloudPtr> clouds;
+  for (const auto& file : files) {
+    clouds.push_back(std::make_shared<GrabPoseEstimate::Cloud>());
+    if (pcl::PLYReader().read(file.string(), *clouds.back()) < 0)
+      throw std::runtime_error("cannot read " + file.string());
   }
-  std::sort(found.begin(), found.end(),
-            [](const Recorded& a, const Recorded& b) { return a.name < b.name; });
-  return found;
+  return clouds;
 }
 
-struct Answer {
-  int result;
-  GrabPoseEstimate::Pose6D pose;
-};
-
 // What litterpose-estimate does for one file: a new estimator, the cloud brought into the
-// base frame, one entry for trash type 3.
-Answer freshAnswer(const GrabPoseEstimate::CloudPtr& camera_cloud, Entry entry) {
-  Answer answer{};
+// base frame, the common entry for trash type 3. The result, and the pose on result 1.
+std::pair<int, GrabPoseEstimate::Pose6D> freshAnswer(GrabPoseEstimate::CloudPtr camera_cloud) {
+  std::pair<int, GrabPoseEstimate::Pose6D> answer;
   support::printed_by([&] {
     GrabPoseEstimate e(support::default_config_path());
     e.trash_type_ = 3;
-    GrabPoseEstimate::CloudPtr input = camera_cloud;
     auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-    e.PclTransform(input, cloud, e.camera_extrinsic_);
-    answer.result = entry == Entry::main      ? e.GrabPoseEstimateFunc(cloud)
-                    : entry == Entry::initial ? e.GetInitialGrabPose(cloud)
-                                              : e.CommonGrabPoseFunc(cloud);
-    answer.pose = e.grab_pose_;
+    e.PclTransform(camera_cloud, cloud, e.camera_extrinsic_);
+    answer = {e.CommonGrabPoseFunc(cloud), e.grab_pose_};
   });
   return answer;
 }
 
-void expectSameAnswer(const Answer& expected, const litterpose_ros::EstimateOutcome& outcome,
-                      const GrabPoseEstimate& e, const std::string& what) {
-  EXPECT_FALSE(outcome.raised) << what << ": " << outcome.error;
-  ASSERT_EQ(outcome.result, expected.result) << what;
-  if (outcome.result != litterpose::kGrabFound) return;
-  EXPECT_EQ(e.grab_pose_.position, expected.pose.position) << what;
-  EXPECT_EQ(e.grab_pose_.orientation.coeffs(), expected.pose.orientation.coeffs()) << what;
-}
-
-class RecordedClouds : public testing::Test {
-protected:
-  static void SetUpTestSuite() { clouds_ = new std::vector<Recorded>(recordedClouds()); }
-  static void TearDownTestSuite() { delete clouds_; }
-  static std::vector<Recorded>* clouds_;
-};
-std::vector<Recorded>* RecordedClouds::clouds_ = nullptr;
-
-TEST_F(RecordedClouds, EachCloudAfterEveryOtherIsAnsweredAsByAFreshEstimator) {
-  ASSERT_GE(clouds_->size(), 2u);
-  std::vector<Answer> fresh;
-  for (const Recorded& r : *clouds_) fresh.push_back(freshAnswer(r.camera_cloud, Entry::common));
+TEST(Estimation, EachRecordedCloudAfterEveryOtherIsAnsweredAsByAFreshEstimator) {
+  const auto clouds = recordedClouds();
+  ASSERT_GE(clouds.size(), 2u);
+  std::vector<std::pair<int, GrabPoseEstimate::Pose6D>> fresh;
+  for (const auto& cloud : clouds) fresh.push_back(freshAnswer(cloud));
 
   Estimation estimation(support::default_config_path(), Entry::common, true);
-  for (const Recorded& before : *clouds_) {
-    for (std::size_t i = 0; i < clouds_->size(); ++i) {
-      estimation.estimate(before.camera_cloud, 3);
-      const auto outcome = estimation.estimate((*clouds_)[i].camera_cloud, 3);
-      expectSameAnswer(fresh[i], outcome, estimation.estimator(),
-                       (*clouds_)[i].name + " after " + before.name);
+  for (std::size_t before = 0; before < clouds.size(); ++before) {
+    for (std::size_t i = 0; i < clouds.size(); ++i) {
+      estimation.estimate(clouds[before], 3);
+      const auto outcome = estimation.estimate(clouds[i], 3);
+      const std::string what = "cloud " + std::to_string(i) + " after " + std::to_string(before);
+      EXPECT_FALSE(outcome.raised) << what << ": " << outcome.error;
+      ASSERT_EQ(outcome.result, fresh[i].first) << what;
+      if (outcome.result != litterpose::kGrabFound) continue;
+      const auto& pose = estimation.estimator().grab_pose_;
+      EXPECT_EQ(pose.position, fresh[i].second.position) << what;
+      EXPECT_EQ(pose.orientation.coeffs(), fresh[i].second.orientation.coeffs()) << what;
     }
   }
 }
 
-TEST_F(RecordedClouds, TheMainAndInitialEntriesInSequence) {
-  for (const Entry entry : {Entry::main, Entry::initial}) {
-    Estimation estimation(support::default_config_path(), entry, true);
-    std::vector<std::size_t> order(clouds_->size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    for (int pass = 0; pass < 2; ++pass) {
-      for (const std::size_t i : order) {
-        const auto outcome = estimation.estimate((*clouds_)[i].camera_cloud, 3);
-        expectSameAnswer(freshAnswer((*clouds_)[i].camera_cloud, entry), outcome,
-                         estimation.estimator(), (*clouds_)[i].name);
-      }
-      std::reverse(order.begin(), order.end());
-    }
+TEST(Estimation, QuietSendsTheEstimatorsLinesNowhere) {
+  const auto cloud = recordedClouds().front();
+  for (const bool quiet : {true, false}) {
+    const std::string printed = support::printed_by([&] {
+      Estimation estimation(support::default_config_path(), Entry::common, quiet);
+      estimation.estimate(cloud, 3);
+    });
+    EXPECT_EQ(printed.empty(), quiet) << printed;
   }
-}
-
-TEST_F(RecordedClouds, QuietSendsTheEstimatorsLinesNowhere) {
-  const auto& cloud = clouds_->front().camera_cloud;
-  const std::string quiet = support::printed_by([&] {
-    Estimation estimation(support::default_config_path(), Entry::common, true);
-    estimation.estimate(cloud, 3);
-  });
-  EXPECT_EQ(quiet, "");
-  const std::string loud = support::printed_by([&] {
-    Estimation estimation(support::default_config_path(), Entry::common, false);
-    estimation.estimate(cloud, 3);
-  });
-  EXPECT_NE(loud.find("CommonGrabPoseFunc"), std::string::npos);
 }
 
 TEST(Estimation, CloudsWithoutAFinitePointAreTooFewPoints) {
   Estimation estimation(support::default_config_path(), Entry::common, true);
   auto unmeasured = std::make_shared<GrabPoseEstimate::Cloud>(
       200, 1, pcl::PointXYZ(std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.5f));
-  for (const auto& cloud : {unmeasured, std::make_shared<GrabPoseEstimate::Cloud>(),
-                            GrabPoseEstimate::CloudPtr()}) {
+  for (const auto& cloud : {unmeasured, GrabPoseEstimate::CloudPtr()}) {
     const auto outcome = estimation.estimate(cloud, 3);
     EXPECT_FALSE(outcome.raised) << outcome.error;
     EXPECT_EQ(outcome.result, litterpose::kTooFewPoints);
