@@ -12,8 +12,6 @@
 #include <optional>
 #include <unordered_map>
 
-#include <pcl/filters/voxel_grid.h>
-
 #include "internal/console.h"
 
 namespace litterpose::robust {
@@ -360,10 +358,10 @@ std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mu
   return keep;
 }
 
-void prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-             GrabPoseEstimate::CloudPtr& output) {
+bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums) {
   const auto start = console::Clock::now();
-  if (!input || !output) return;
+  if (!input || !output) return false;
   const GrabPoseEstimate::RobustPreparation& config = e.robust_preparation_;
   const float floor = -e.base_height_;
 
@@ -420,15 +418,18 @@ void prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
     }
   }
 
-  // One point per leaf: the camera samples near surfaces more densely than far ones, and
-  // the shape analysis weighs every point alike.
+  // One point per leaf, the centroid of its points: the camera samples near surfaces more
+  // densely than far ones, and the shape analysis weighs every point alike.
   if (config.leaf_size > 0.0f && cloud.size() >= kMinPreparedPoints) {
-    Cloud even;
-    pcl::VoxelGrid<pcl::PointXYZ> grid;
-    grid.setInputCloud(std::make_shared<Cloud>(cloud));
-    grid.setLeafSize(config.leaf_size, config.leaf_size, config.leaf_size);
-    grid.filter(even);
-    if (even.size() >= kMinPreparedPoints) {
+    const VoxelGrid leaves(cloud, config.leaf_size);
+    if (leaves.voxels().size() >= kMinPreparedPoints) {
+      Cloud even;
+      even.reserve(leaves.voxels().size());
+      for (std::size_t v = 0; v < leaves.voxels().size(); ++v) {
+        const Eigen::Vector3d& c = leaves.centroid(v);
+        even.push_back(pcl::PointXYZ(static_cast<float>(c.x()), static_cast<float>(c.y()),
+                                     static_cast<float>(c.z())));
+      }
       line(CYAN_BOLD, "robust preparation: ", cloud.size(), " points thinned to ", even.size(),
            ", one per leaf of ", config.leaf_size, " m");
       cloud.swap(even);
@@ -445,7 +446,10 @@ void prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
 
   cloud.is_dense = true;
   output->swap(cloud);
+  if (sums != nullptr)
+    for (const auto& p : *output) sums->add(p);
   line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  return true;
 }
 
 }  // namespace litterpose::robust

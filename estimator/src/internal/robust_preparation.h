@@ -6,14 +6,16 @@
 #include <cstddef>
 #include <vector>
 
+#include "internal/cloud_shape.h"
 #include "litterpose.h"
 
 namespace litterpose::robust {
 
 // Prepares the output cloud in place, as PclProcessFunc does, and writes the measured
-// trash_lowest_z_, trash_highest_z_ and trash_height_ of what remains.
-void prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-             GrabPoseEstimate::CloudPtr& output);
+// trash_lowest_z_, trash_highest_z_ and trash_height_ of what remains. Every point left is
+// handed to `sums`, when given; false for a null cloud, true otherwise.
+bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums);
 
 // Statistical outlier test of every point: the mean distance to its k nearest neighbours,
 // divided by the point's range from the viewpoint (the camera sees far surfaces more
