@@ -8,6 +8,8 @@ packages=(
   libeigen3-dev libpcl-dev libopencv-dev libyaml-cpp-dev libboost-filesystem-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri libglx-mesa0 python3
+  # The chart of litterpose-eval, drawn by Debian's Python (/usr/bin/python3).
+  python3-matplotlib
   # The ROS node (ros/) and its test: ROS 1 as Debian packages it, no catkin workspace.
   libroscpp-dev libstd-msgs-dev libsensor-msgs-dev libgeometry-msgs-dev
   libvisualization-msgs-dev libtf2-msgs-dev libpcl-conversions-dev

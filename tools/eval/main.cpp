@@ -240,8 +240,10 @@ int main(int argc, char** argv) {
           GrabPoseEstimate& estimator = *estimators[p];
           auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
           estimator.PclTransform(camera_cloud, cloud, estimator.camera_extrinsic_);
-          // Each estimate as from a fresh estimator: the preparation may change the margin.
+          // Each estimate as from a fresh estimator: an estimate may leave the preparation's
+          // margin and the main axis class behind for the next one.
           estimator.pass_ajust_value_ = oracle->pass_ajust_value_;
+          estimator.main_axis_type_ = oracle->main_axis_type_;
           estimator.trash_type_ = 3;
           int code = -1;
           const auto start = std::chrono::steady_clock::now();
