@@ -1,7 +1,8 @@
-// Robust preparation: points below the floor and statistical outliers are removed before
-// anything is measured; the object is measured on what remains; the floor around it and
-// stray points beyond its footprint are removed; each removal that would leave too few
-// points is skipped.
+// Robust preparation: points that cannot belong to the object (not finite, below the floor,
+// far above it) and statistical outliers are removed before anything is measured; the
+// object is measured on what remains; the floor around it is cut, and for an object longer
+// than it is tall the lowest share of its height; one point is kept per leaf, and strays
+// beside the footprint are trimmed. A removal that would leave too few points is skipped.
 #include "internal/robust_preparation.h"
 
 #include <algorithm>
@@ -383,7 +384,7 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
     cloud = select(cloud, inliers);
   }
   line(CYAN_BOLD, "robust preparation: removed ", stray,
-       " points not finite or below the floor, ", outliers, " statistical outliers");
+       " points not finite, below the floor or above 1 m, ", outliers, " statistical outliers");
 
   // The object's extent on what remains.
   if (cloud.empty()) {

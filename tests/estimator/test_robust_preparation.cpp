@@ -225,7 +225,7 @@ TEST_F(RobustPreparation, StickAmongFloorAndFlyingPixels) {
   }
   EXPECT_TRUE(cloud->is_dense);
   EXPECT_LT((centroid_xy(*cloud) - xy).norm(), 0.005f);
-  EXPECT_TRUE(contains(out, "robust preparation: removed 2 points not finite or below the floor"));
+  EXPECT_TRUE(contains(out, "robust preparation: removed 2 points not finite, below the floor or above 1 m"));
   EXPECT_TRUE(contains(out, "PclProcessFunc cost "));
 }
 
