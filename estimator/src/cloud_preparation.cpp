@@ -4,14 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <tuple>
 #include <utility>
 
 #include <pcl/common/io.h>
 #include <pcl/common/transforms.h>
-#include <pcl/filters/passthrough.h>
 
+#include "internal/cloud_shape.h"
 #include "internal/console.h"
+#include "internal/preparation.h"
 #include "litterpose.h"
 
 namespace {
@@ -28,23 +28,6 @@ constexpr double kPi = 3.141592653589793;
 
 bool is_finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
-// Lowest and highest z of the points with all coordinates finite, whatever the cloud's
-// is_dense flag claims; NaN for both when there is no such point, so that an empty cloud
-// selects no height band and leaves pass_ajust_value_ alone.
-std::pair<float, float> z_range(const GrabPoseEstimate::Cloud& cloud) {
-  float lowest = std::numeric_limits<float>::max();
-  float highest = std::numeric_limits<float>::lowest();
-  bool any = false;
-  for (const auto& p : cloud.points) {
-    if (!is_finite(p)) continue;
-    any = true;
-    lowest = std::min(lowest, p.z);
-    highest = std::max(highest, p.z);
-  }
-  if (!any) return {std::nanf(""), std::nanf("")};
-  return {lowest, highest};
 }
 
 struct Plane {
@@ -89,63 +72,147 @@ void keep_behind(const GrabPoseEstimate::Cloud& in, const Plane& plane,
   kept.is_dense = all_finite;
 }
 
+// One pass over the cloud: the lowest and highest z of the points with all coordinates
+// finite, whatever the cloud's is_dense flag claims (NaN for both when there is no such
+// point, so that an empty cloud selects no height band and leaves pass_ajust_value_ alone),
+// and the point nearest to the base axis, which anchors the bottom cut.
+struct Measurement {
+  float lowest_z;
+  float highest_z;
+  pcl::PointXYZ nearest;
+};
+
+Measurement measure(const GrabPoseEstimate::Cloud& cloud) {
+  float lowest = std::numeric_limits<float>::max();
+  float highest = std::numeric_limits<float>::lowest();
+  bool any = false;
+  pcl::PointXYZ nearest(0.0f, 0.0f, 0.0f);
+  float best = std::numeric_limits<float>::max();
+  for (const auto& p : cloud.points) {
+    const float r = p.x * p.x + p.y * p.y;
+    if (r < best) {
+      best = r;
+      nearest = p;
+    }
+    if (!is_finite(p)) continue;
+    any = true;
+    lowest = std::min(lowest, p.z);
+    highest = std::max(highest, p.z);
+  }
+  if (!any) lowest = highest = std::nanf("");
+  return {lowest, highest, nearest};
+}
+
+// Keeps, in order and in place, the points that lie behind the bottom cut (when there is
+// one) and pass the z range of the pass-through: all coordinates finite and z from z_min to
+// z_max inclusive. When fewer than kMinPreparedPoints would be left, the cloud is left as
+// it was and false is returned. The layout of the result is the pass-through's: a cloud
+// of which every point passes is kept as it is; otherwise it becomes unorganised, and a
+// cut cloud takes the fresh header and dense flag of the intermediate cloud the cut makes.
+// Each kept point is also handed to `sums`, when given.
+bool keep_prepared_points(GrabPoseEstimate::Cloud& cloud, const Plane* cut, float z_min,
+                          float z_max, litterpose::shape::CloudSums* sums) {
+  auto& points = cloud.points;
+  const std::size_t n = points.size();
+  // The front slots are overwritten first; with too few points kept they are put back.
+  pcl::PointXYZ front[kMinPreparedPoints - 1];
+  const std::size_t saved = std::min(n, kMinPreparedPoints - 1);
+  std::copy(points.begin(), points.begin() + static_cast<std::ptrdiff_t>(saved), front);
+
+  std::size_t behind = 0;  // points not removed by the cut
+  bool behind_finite = true;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const pcl::PointXYZ q = points[i];
+    if (cut != nullptr) {
+      const float s = ((q.x - cut->point.x) * cut->direction.x() +
+                       (q.y - cut->point.y) * cut->direction.y()) +
+                      (q.z - cut->point.z) * cut->direction.z();
+      if (s > 0.0f) continue;  // a point whose s is not a number stays
+      ++behind;
+      behind_finite = behind_finite && is_finite(q);
+    }
+    if (!is_finite(q) || q.z < z_min || q.z > z_max) continue;
+    points[kept++] = q;
+    if (sums != nullptr) sums->add(q);
+  }
+  if (kept < kMinPreparedPoints) {
+    std::copy(front, front + std::min(kept, saved), points.begin());
+    return false;
+  }
+  const std::size_t source_size = cut != nullptr ? behind : n;
+  if (cut == nullptr && kept == source_size) return true;  // nothing removed
+  points.resize(kept);
+  cloud.width = static_cast<std::uint32_t>(kept);
+  cloud.height = 1;
+  if (cut != nullptr) {
+    cloud.is_dense = behind_finite;
+    cloud.header = pcl::PCLHeader();
+    cloud.sensor_origin_ = Eigen::Vector4f::Zero();
+    cloud.sensor_orientation_ = Eigen::Quaternionf::Identity();
+  }
+  return true;
+}
+
 }  // namespace
 
 // A null input or output is no cloud: nothing is measured, printed or changed.
 void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
-  const auto start = litterpose::console::Clock::now();
-  if (!input || !output) return;
+  litterpose::preparation::prepare(*this, input, output, nullptr);
+}
+
+namespace litterpose::preparation {
+
+bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums) {
+  const auto start = console::Clock::now();
+  if (!input || !output) return false;
   const bool in_place = input.get() == output.get();
 
-  std::tie(trash_lowest_z_, trash_highest_z_) = z_range(*output);
-  trash_height_ = trash_highest_z_ - trash_lowest_z_;
-  line(MAGENTA_BOLD, "trash_lowest_z_: ", trash_lowest_z_);
-  line(MAGENTA_BOLD, "trash_highest_z_: ", trash_highest_z_);
-  line(MAGENTA_BOLD, "trash_height_:", trash_height_);
+  const Measurement m = measure(*output);
+  e.trash_lowest_z_ = m.lowest_z;
+  e.trash_highest_z_ = m.highest_z;
+  e.trash_height_ = e.trash_highest_z_ - e.trash_lowest_z_;
+  line(MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
+  line(MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
+  line(MAGENTA_BOLD, "trash_height_:", e.trash_height_);
 
-  if (is_on_floor_) {
-    trash_lowest_z_ = -base_height_;
-    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", trash_lowest_z_);
+  if (e.is_on_floor_) {
+    e.trash_lowest_z_ = -e.base_height_;
+    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
   }
 
-  // The bottom cut and the pass-through write into clouds of this call; the output is
-  // replaced only when enough points are left, so the fallback needs no copy of the entry
-  // cloud unless the output is a different cloud.
-  CloudPtr source = output;
-  if (trash_height_ < remove_bottom_height_threshold_1_) {
+  // The bottom cut and the pass-through run as one filter on the output; with too few
+  // points left it changes nothing, which is the fallback to the entry cloud.
+  Plane cut;
+  bool cutting = false;
+  if (e.trash_height_ < e.remove_bottom_height_threshold_1_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
-    pass_ajust_value_ = 0.0f;
-  } else if (trash_height_ < remove_bottom_height_threshold_2_) {
+    e.pass_ajust_value_ = 0.0f;
+  } else if (e.trash_height_ < e.remove_bottom_height_threshold_2_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_");
-    pass_ajust_value_ = kBand2PassMargin;
-  } else if (trash_height_ < remove_bottom_height_threshold_3_) {
+    e.pass_ajust_value_ = kBand2PassMargin;
+  } else if (e.trash_height_ < e.remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
-  } else if (trash_height_ > remove_bottom_height_threshold_3_) {
+  } else if (e.trash_height_ > e.remove_bottom_height_threshold_3_) {
     line(YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
-    source = std::make_shared<Cloud>();
-    keep_behind(*output,
-                bottom_plane(GetMinPointXY(output), trash_lowest_z_, remove_cloud_angle_),
-                *source);
+    cut = bottom_plane(m.nearest, e.trash_lowest_z_, e.remove_cloud_angle_);
+    cutting = true;
   }
 
-  Cloud filtered;
-  pcl::PassThrough<pcl::PointXYZ> pass;
-  pass.setInputCloud(source);
-  pass.setFilterFieldName("z");
-  pass.setFilterLimits(trash_lowest_z_ + pass_ajust_value_, kPassUpperLimit);
-  pass.setNegative(false);
-  pass.filter(filtered);
-
-  if (filtered.size() < kMinPreparedPoints) {
-    line(YELLOW_BOLD, "去z坐标 ", trash_lowest_z_ + pass_ajust_value_,
-         " 以下点云后数量太少-------------");
+  const float z_min = e.trash_lowest_z_ + e.pass_ajust_value_;
+  const bool filtered =
+      keep_prepared_points(*output, cutting ? &cut : nullptr, z_min, kPassUpperLimit, sums);
+  if (!filtered) {
+    line(YELLOW_BOLD, "去z坐标 ", z_min, " 以下点云后数量太少-------------");
     if (!in_place) pcl::copyPointCloud(*input, *output);
-  } else {
-    output->swap(filtered);
   }
 
-  line(RED_BOLD, "PclProcessFunc cost ", litterpose::console::cost_ms(start), " ms");
+  line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  return filtered;
 }
+
+}  // namespace litterpose::preparation
 
 void GrabPoseEstimate::RemoveBottomCloud(CloudPtr& cloud, float cut_height, float angle_deg) {
   const Plane plane = bottom_plane(GetMinPointXY(cloud), cut_height, angle_deg);

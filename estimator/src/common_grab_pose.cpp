@@ -7,6 +7,8 @@
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
+#include "internal/preparation.h"
+#include "internal/shape_sections.h"
 #include "litterpose.h"
 
 namespace {
@@ -56,20 +58,30 @@ public:
                   common ? "-------------------CommonGrabPoseFunc-----------------------"
                          : "------------------------GetInitialGrabPose--------------------------");
     checks::replace_null_cloud(cloud);
-    e_.PclProcessFunc(cloud, cloud);
+    // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.
+    using litterpose::shape::CloudShape;
+    using litterpose::shape::CloudSums;
+    CloudSums sums(false);
+    const bool summed = litterpose::preparation::prepare(e_, cloud, cloud, &sums);
     console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsCommonEntries) {
       console::line(RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
       return litterpose::kTooFewPoints;
     }
-    e_.PCAFunc(cloud);
+    // PCAFunc, OBBFunc, AABBFunc and MinAreaRectFunc, sharing their passes over the cloud.
+    const CloudSums::Result prepared_sums = sums.finish();
+    CloudShape shape(*cloud,
+                     CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kAligned |
+                         CloudShape::kFootprint,
+                     summed ? &prepared_sums : nullptr);
+    litterpose::shape::principalSection(e_, cloud, shape);
     if (!checks::shape_is_finite(e_)) {
       checks::report_non_finite_shape();
       return litterpose::kTooFewPoints;
     }
-    e_.OBBFunc(cloud);
-    e_.AABBFunc(cloud);
-    e_.MinAreaRectFunc(cloud);
+    litterpose::shape::orientedBoxSection(e_, shape);
+    litterpose::shape::alignedBoxSection(e_, shape);
+    litterpose::shape::footprintSection(e_, shape);
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) return litterpose::kOutsideWorkspace;

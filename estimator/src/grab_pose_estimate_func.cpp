@@ -6,6 +6,8 @@
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
+#include "internal/preparation.h"
+#include "internal/shape_sections.h"
 #include "litterpose.h"
 
 namespace {
@@ -186,21 +188,30 @@ private:
 
 int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   checks::replace_null_cloud(cloud);
+  using litterpose::shape::CloudShape;
+  using litterpose::shape::CloudSums;
+  // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.
+  CloudSums sums(false);
+  bool summed = false;
   if (enable_process_cloud_) {
-    PclProcessFunc(cloud, cloud);
+    summed = litterpose::preparation::prepare(*this, cloud, cloud, &sums);
     console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsMainEntry) {
       console::line(RED_BOLD, checks::kTooFewPoints);
       return litterpose::kTooFewPoints;
     }
   }
-  PCAFunc(cloud);
+  // PCAFunc, OBBFunc and MinAreaRectFunc, sharing their passes over the cloud.
+  const CloudSums::Result prepared_sums = sums.finish();
+  CloudShape shape(*cloud, CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kFootprint,
+                   summed ? &prepared_sums : nullptr);
+  litterpose::shape::principalSection(*this, cloud, shape);
   if (!checks::shape_is_finite(*this)) {
     checks::report_non_finite_shape();
     return litterpose::kTooFewPoints;
   }
-  OBBFunc(cloud);
-  MinAreaRectFunc(cloud);
+  litterpose::shape::orientedBoxSection(*this, shape);
+  litterpose::shape::footprintSection(*this, shape);
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   console::line(PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
