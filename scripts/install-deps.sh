@@ -11,6 +11,10 @@ packages=(
   libeigen3-dev libpcl-dev libopencv-dev libyaml-cpp-dev libboost-filesystem-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri libglx-mesa0 python3
+  # The ROS node (ros/) and its test: ROS 1 as Debian packages it, no catkin workspace.
+  libroscpp-dev libstd-msgs-dev libsensor-msgs-dev libgeometry-msgs-dev
+  libvisualization-msgs-dev libtf2-msgs-dev libpcl-conversions-dev
+  python3-rosmaster rosout python3-roslaunch python3-rostopic
 )
 
 case "${1:-}" in

@@ -1,0 +1,57 @@
+// One estimator serving a stream of camera-frame clouds, each answered as a fresh
+// estimator built from the same configuration would answer it (as litterpose-estimate
+// does per file): an estimate leaves state behind (the preparation may overwrite its
+// configured z margin, an exactly vertical main axis keeps the previous class), so before
+// every estimate those members get back the values construction gave them. No ROS in here.
+#ifndef LITTERPOSE_ROS_ESTIMATION_H
+#define LITTERPOSE_ROS_ESTIMATION_H
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <litterpose.h>
+
+namespace litterpose_ros {
+
+enum class Entry { common, main, initial };
+
+// "common", "main" or "initial".
+std::optional<Entry> parseEntry(std::string_view name);
+
+struct EstimateOutcome {
+  int result = 0;       // the entry's code; kTooFewPoints when the estimate raised
+  bool raised = false;
+  std::string error;    // what the estimate raised
+};
+
+class Estimation {
+public:
+  // Loads the configuration; throws what the estimator's constructor throws, and
+  // std::invalid_argument when the camera extrinsic has a non-finite element. With quiet,
+  // what the estimator prints (to standard output) goes nowhere.
+  Estimation(const std::string& config_path, Entry entry, bool quiet);
+  Estimation(const Estimation&) = delete;
+  Estimation& operator=(const Estimation&) = delete;
+
+  // Brings the cloud (camera frame) into the base frame with the configured extrinsic and
+  // runs the entry for the trash type. Exceptions are caught and reported in the outcome.
+  EstimateOutcome estimate(const GrabPoseEstimate::CloudPtr& camera_cloud, int trash_type);
+
+  // The estimator, holding the results of the last estimate.
+  const GrabPoseEstimate& estimator() const { return *estimator_; }
+
+private:
+  Entry entry_;
+  bool quiet_;
+  std::unique_ptr<GrabPoseEstimate> estimator_;
+  // The values an estimate may leave behind for the next one, as construction set them;
+  // everything else an estimate reads it has written first.
+  float configured_pass_ajust_value_ = 0.0f;
+  MainAxisType configured_main_axis_type_ = HORIZONTAL;
+};
+
+}  // namespace litterpose_ros
+
+#endif
