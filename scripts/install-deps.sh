@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every build and test dependency from Debian's packages. Idempotent: when all
 # packages are present it only checks them.
+#   scripts/install-deps.sh           the native build and its tests
+#   scripts/install-deps.sh --arm64   also the 64-bit ARM cross build under emulation
+#                                     (scripts/test-arm64.sh)
 set -euo pipefail
 
 packages=(
@@ -15,6 +18,18 @@ packages=(
   libvisualization-msgs-dev libtf2-msgs-dev libpcl-conversions-dev
   python3-rosmaster rosout python3-roslaunch python3-rostopic
 )
+
+case "${1:-}" in
+  "") ;;
+  --arm64)
+    # Cross compilers, user-mode emulator, and the tool that extracts the arm64 sysroot.
+    packages+=(g++-aarch64-linux-gnu qemu-user-static mmdebstrap)
+    ;;
+  *)
+    echo "usage: $0 [--arm64]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

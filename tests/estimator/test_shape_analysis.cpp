@@ -35,6 +35,16 @@ std::uint32_t bits(float f) {
 
 #define EXPECT_SAME_FLOAT(a, b) EXPECT_EQ(bits(a), bits(b)) << #a " = " << (a) << ", " #b " = " << (b)
 
+// Whether PCL's prebuilt code rounds as the estimator does. On x86-64 both round every
+// operation. On 64-bit ARM PCL's binary fuses multiply-adds wherever its compiler chose to,
+// the estimator only in Eigen's vector kernels (-ffp-contract=off), so there the same sums
+// agree to rounding, not to the bit.
+#if defined(__x86_64__)
+constexpr bool kRoundsAsPcl = true;
+#else
+constexpr bool kRoundsAsPcl = false;
+#endif
+
 // Everything the stream writes for the values, in one string.
 template <typename... Values>
 std::string text(const Values&... values) {
@@ -175,7 +185,10 @@ TEST(PCA, PrintedSection) {
       << out;
 }
 
-TEST(Boxes, BitIdenticalToTheDefaultMomentOfInertiaEstimator) {
+// To the bit where PCL rounds as the estimator does; elsewhere corners and centre within a
+// micrometre and the axes within 1e-4 (a standing cylinder's round cross-section leaves
+// its two horizontal axes ill-conditioned), the axis-aligned box still to the bit.
+TEST(Boxes, SameAsTheDefaultMomentOfInertiaEstimator) {
   auto e = support::make_estimator();
   CloudPtr three = clouds::empty();
   three->push_back(pcl::PointXYZ(-0.4f, 0.0f, -0.1f));
@@ -204,15 +217,26 @@ TEST(Boxes, BitIdenticalToTheDefaultMomentOfInertiaEstimator) {
       e->AABBFunc(cloud);
     });
     for (int i = 0; i < 3; ++i) {
-      EXPECT_SAME_FLOAT(e->obb_min_point_.data[i], obb_min.data[i]);
-      EXPECT_SAME_FLOAT(e->obb_max_point_.data[i], obb_max.data[i]);
-      EXPECT_SAME_FLOAT(e->obb_position_[i], obb_position.data[i]);
+      if (kRoundsAsPcl) {
+        EXPECT_SAME_FLOAT(e->obb_min_point_.data[i], obb_min.data[i]);
+        EXPECT_SAME_FLOAT(e->obb_max_point_.data[i], obb_max.data[i]);
+        EXPECT_SAME_FLOAT(e->obb_position_[i], obb_position.data[i]);
+      } else {
+        EXPECT_NEAR(e->obb_min_point_.data[i], obb_min.data[i], 1e-6);
+        EXPECT_NEAR(e->obb_max_point_.data[i], obb_max.data[i], 1e-6);
+        EXPECT_NEAR(e->obb_position_[i], obb_position.data[i], 1e-6);
+      }
       EXPECT_SAME_FLOAT(e->aabb_min_point_.data[i], aabb_min.data[i]);
       EXPECT_SAME_FLOAT(e->aabb_max_point_.data[i], aabb_max.data[i]);
       EXPECT_SAME_FLOAT(e->aabb_center_[i], aabb_min.data[i] + 0.5f * (aabb_max.data[i] - aabb_min.data[i]));
     }
     const Eigen::Quaternionf q(rotation);
-    for (int i = 0; i < 4; ++i) EXPECT_SAME_FLOAT(e->obb_orientation_.coeffs()[i], q.coeffs()[i]);
+    if (kRoundsAsPcl) {
+      for (int i = 0; i < 4; ++i) EXPECT_SAME_FLOAT(e->obb_orientation_.coeffs()[i], q.coeffs()[i]);
+    } else {
+      const Eigen::Matrix3f axes = e->obb_orientation_.toRotationMatrix();
+      EXPECT_LE((axes - rotation).cwiseAbs().maxCoeff(), 1e-4f) << axes << "\n\n" << rotation;
+    }
   }
 }
 

@@ -173,7 +173,10 @@ std::string cloudDigest(const Cloud& cloud) {
 // ---------------------------------------------------------------------------------------
 // Seeded random clouds, in the arm base frame. The numbers come from the generator's exact
 // integers and from arithmetic without library functions (directions are normalised
-// vectors, not sines and cosines), so that every machine builds the same clouds.
+// vectors, not sines and cosines), so that every machine builds the same clouds. No call
+// takes more than one draw among its arguments: the order in which arguments are evaluated
+// is the compiler's choice (GCC takes the last first on x86-64, the first first on 64-bit
+// ARM). Where several draws go into one call, the last is drawn first, as the record was made.
 
 class Random {
 public:
@@ -185,13 +188,17 @@ public:
   int below(int n) { return static_cast<int>(engine_() % static_cast<unsigned>(n)); }
   // Roughly normal: the sum of four uniforms, centred and scaled to unit variance.
   float normal() {
-    const float s = unit() + unit() + unit() + unit();
+    float s = unit();
+    s += unit();
+    s += unit();
+    s += unit();
     return (s - 2.0f) * 1.7320508f;
   }
   // A unit vector in the plane, uniformly turned.
   Eigen::Vector2f direction() {
     for (;;) {
-      const Eigen::Vector2f v(uniform(-1.0f, 1.0f), uniform(-1.0f, 1.0f));
+      const float y = uniform(-1.0f, 1.0f);
+      const Eigen::Vector2f v(uniform(-1.0f, 1.0f), y);
       const float n2 = v.squaredNorm();
       if (n2 > 0.01f && n2 <= 1.0f) return v / std::sqrt(n2);
     }
@@ -238,8 +245,9 @@ void cylinder(Random& r, Cloud& cloud, const Frame& f, float length, float radiu
 void cuboid(Random& r, Cloud& cloud, const Frame& f, const Eigen::Vector3f& size, int n,
             bool surface) {
   for (int i = 0; i < n; ++i) {
-    Eigen::Vector3f local(r.uniform(-0.5f, 0.5f) * size.x(), r.uniform(-0.5f, 0.5f) * size.y(),
-                          r.uniform(-0.5f, 0.5f) * size.z());
+    const float z = r.uniform(-0.5f, 0.5f) * size.z();
+    const float y = r.uniform(-0.5f, 0.5f) * size.y();
+    Eigen::Vector3f local(r.uniform(-0.5f, 0.5f) * size.x(), y, z);
     if (surface) {
       const int face = r.below(3);
       if (face == 0) local.z() = 0.5f * size.z();
@@ -278,7 +286,8 @@ CloudPtr randomCloud(unsigned seed, float floor_z) {
     case 1: {  // lying rod: bottle, stick, can on its side
       const float radius = r.uniform(0.004f, 0.05f);
       object.origin.z() += radius;
-      cylinder(r, *cloud, object, r.uniform(0.04f, 0.35f), radius, n, r.chance(0.6f));
+      const bool upper_half_only = r.chance(0.6f);
+      cylinder(r, *cloud, object, r.uniform(0.04f, 0.35f), radius, n, upper_half_only);
       break;
     }
     case 2: {  // standing cylinder
@@ -292,8 +301,9 @@ CloudPtr randomCloud(unsigned seed, float floor_z) {
     }
     case 3:
     case 4: {  // box: carton, sheet of paper
-      const Eigen::Vector3f size(r.uniform(0.02f, 0.25f), r.uniform(0.01f, 0.15f),
-                                 r.chance(0.3f) ? r.uniform(0.0005f, 0.004f) : r.uniform(0.01f, 0.16f));
+      const float z = r.chance(0.3f) ? r.uniform(0.0005f, 0.004f) : r.uniform(0.01f, 0.16f);
+      const float y = r.uniform(0.01f, 0.15f);
+      const Eigen::Vector3f size(r.uniform(0.02f, 0.25f), y, z);
       object.origin.z() += 0.5f * size.z();
       cuboid(r, *cloud, object, size, n, r.chance(0.5f));
       break;
@@ -312,8 +322,9 @@ CloudPtr randomCloud(unsigned seed, float floor_z) {
       break;
     }
     case 7: {  // lump: points through a squat box with rounded noise
-      const Eigen::Vector3f size(r.uniform(0.02f, 0.12f), r.uniform(0.02f, 0.12f),
-                                 r.uniform(0.02f, 0.12f));
+      const float z = r.uniform(0.02f, 0.12f);
+      const float y = r.uniform(0.02f, 0.12f);
+      const Eigen::Vector3f size(r.uniform(0.02f, 0.12f), y, z);
       object.origin.z() += 0.5f * size.z();
       cuboid(r, *cloud, object, size, n, false);
       for (auto& p : cloud->points) p.z += 0.01f * r.normal();
@@ -325,18 +336,24 @@ CloudPtr randomCloud(unsigned seed, float floor_z) {
       const Eigen::Vector3f base = object.origin + Eigen::Vector3f(0.0f, 0.0f, 0.01f);
       for (int i = 0; i < m; ++i) {
         switch (shape) {
-          case 0:  // a handful of points
-            add(*cloud, base + Eigen::Vector3f(r.uniform(-0.05f, 0.05f), r.uniform(-0.05f, 0.05f),
-                                               r.uniform(0.0f, 0.05f)));
+          case 0: {  // a handful of points
+            const float z = r.uniform(0.0f, 0.05f);
+            const float y = r.uniform(-0.05f, 0.05f);
+            add(*cloud, base + Eigen::Vector3f(r.uniform(-0.05f, 0.05f), y, z));
             break;
+          }
           case 1: add(*cloud, base); break;  // one point, repeated
           case 2: add(*cloud, base + r.uniform(0.0f, 0.2f) * floor.x); break;  // a line
           case 3: add(*cloud, base + Eigen::Vector3f(0.0f, 0.0f, r.uniform(0.0f, 0.15f))); break;
-          case 4:  // a horizontal plane
-            add(*cloud, object.at(r.uniform(-0.1f, 0.1f), r.uniform(-0.05f, 0.05f), 0.0f));
+          case 4: {  // a horizontal plane
+            const float b = r.uniform(-0.05f, 0.05f);
+            add(*cloud, object.at(r.uniform(-0.1f, 0.1f), b, 0.0f));
             break;
-          default:  // a vertical wall
-            add(*cloud, object.at(r.uniform(-0.1f, 0.1f), 0.0f, r.uniform(0.0f, 0.1f)));
+          }
+          default: {  // a vertical wall
+            const float c = r.uniform(0.0f, 0.1f);
+            add(*cloud, object.at(r.uniform(-0.1f, 0.1f), 0.0f, c));
+          }
         }
       }
     }
@@ -354,8 +371,11 @@ CloudPtr randomCloud(unsigned seed, float floor_z) {
   if (r.chance(0.4f)) {
     const int floor_points = 1 + static_cast<int>(cloud->size()) / r.uniform(4.0f, 20.0f);
     const float reach = r.uniform(0.05f, 0.2f);
-    for (int i = 0; i < floor_points; ++i)
-      add(*cloud, floor.at(r.uniform(-reach, reach), r.uniform(-reach, reach), noise * r.normal()));
+    for (int i = 0; i < floor_points; ++i) {
+      const float c = noise * r.normal();
+      const float b = r.uniform(-reach, reach);
+      add(*cloud, floor.at(r.uniform(-reach, reach), b, c));
+    }
   }
   if (r.chance(0.3f)) {
     const int strays = 1 + static_cast<int>(cloud->size() / 200);
@@ -423,9 +443,12 @@ CloudPtr flatBox(const Eigen::Vector3f& centre, const Eigen::Vector3f& size, flo
   std::mt19937 rng(2);
   std::uniform_real_distribution<float> unit(-0.5f, 0.5f);
   auto cloud = std::make_shared<Cloud>();
-  for (int i = 0; i < n; ++i)
-    add(*cloud, centre + rot * Eigen::Vector3f(unit(rng) * size.x(), unit(rng) * size.y(),
-                                               unit(rng) * size.z()));
+  for (int i = 0; i < n; ++i) {
+    // At most one draw among a call's arguments, z first (see Random).
+    const float z = unit(rng) * size.z();
+    const float y = unit(rng) * size.y();
+    add(*cloud, centre + rot * Eigen::Vector3f(unit(rng) * size.x(), y, z));
+  }
   return cloud;
 }
 

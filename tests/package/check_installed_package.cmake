@@ -1,5 +1,7 @@
 # Installs the build into a private prefix, then builds and runs a host program outside
 # the tree that finds the package with find_package(litterpose CONFIG REQUIRED).
+# A cross build (TOOLCHAIN_FILE and SYSROOT given) builds the host program with the same
+# toolchain and runs it through EMULATOR, the emulator's command line (a list).
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -10,13 +12,20 @@ function(run)
   endif()
 endfunction()
 
+set(cross_args "")
+if(TOOLCHAIN_FILE)
+  # The prefix is a root of its own beside the sysroot, as a staged install would be.
+  set(cross_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE} -DCMAKE_SYSROOT=${SYSROOT}
+                 -DCMAKE_FIND_ROOT_PATH=${prefix})
+endif()
+
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/host -B ${WORK_DIR}/host
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/host -B ${WORK_DIR}/host ${cross_args}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DWITH_ESTIMATOR=${WITH_ESTIMATOR})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/host)
 run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
-    ${WORK_DIR}/host/kinematics_host)
+    ${EMULATOR} ${WORK_DIR}/host/kinematics_host)
 if(WITH_ESTIMATOR)
   run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
-      ${WORK_DIR}/host/estimator_host ${prefix}/share/litterpose/grab_pose_estimate_config.yaml)
+      ${EMULATOR} ${WORK_DIR}/host/estimator_host ${prefix}/share/litterpose/grab_pose_estimate_config.yaml)
 endif()

@@ -69,7 +69,7 @@ struct Expected {
   std::vector<double> pose;
 };
 std::map<std::string, Expected> estimates(const std::vector<std::string>& files) {
-  std::string command = run_program::quote(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
+  std::string command = run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
                         run_program::quote(kConfig);
   for (const std::string& f : files) command += " " + run_program::quote(f);
   const auto outcome = run_program::run(command);

@@ -36,6 +36,12 @@ inline std::string quote(const std::string& word) {
   return q + "'";
 }
 
+// The shell words that start a program of this build: through the emulator when the tests
+// run under one (a cross build; see tests/CMakeLists.txt), directly otherwise.
+inline std::string program(const std::string& path) {
+  return LITTERPOSE_PROGRAM_LAUNCHER + quote(path);
+}
+
 inline std::string scratchPath(const std::string& stem) {
   static int counter = 0;
   return testing::TempDir() + "litterpose_" + std::to_string(::getpid()) + "_" +

@@ -38,7 +38,7 @@ std::vector<std::string> bundledClouds() {
 }
 
 run_program::Outcome estimate(const std::string& arguments) {
-  return run_program::run(quote(LITTERPOSE_ESTIMATE_PROGRAM) + " --config " +
+  return run_program::run(run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) + " --config " +
                           quote(support::default_config_path()) + " " + arguments);
 }
 
@@ -192,9 +192,9 @@ TEST(LitterposeEstimate, AnExceptionOfTheEstimatorIsRecordedAndExitsOne) {
   std::ofstream(two_points) << "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
                                "property float y\nproperty float z\nend_header\n"
                                "0 0 0.5\n0.01 0 0.5\n";
-  const auto r = run_program::run(quote(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
-                                  quote(config) + " --entry main " + quote(two_points) + " " +
-                                  quote(kDefaultCloud));
+  const auto r = run_program::run(run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) +
+                                  " --quiet --config " + quote(config) + " --entry main " +
+                                  quote(two_points) + " " + quote(kDefaultCloud));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, two_points)) << r.err;
   const auto recs = records(r.out);
@@ -204,7 +204,7 @@ TEST(LitterposeEstimate, AnExceptionOfTheEstimatorIsRecordedAndExitsOne) {
 }
 
 TEST(LitterposeEstimate, WrongArgumentsExitTwoWithAMessage) {
-  const std::string program = quote(LITTERPOSE_ESTIMATE_PROGRAM);
+  const std::string program = run_program::program(LITTERPOSE_ESTIMATE_PROGRAM);
   const std::string cloud = quote(kDefaultCloud);
   for (const std::string& args :
        {std::string("--entry sideways ") + cloud, std::string("--trash-type three ") + cloud,
@@ -295,8 +295,9 @@ TEST(LitterposeEstimate, ConfigurationWithNonFiniteCalibrationIsRefused) {
       if (c[map][key].IsSequence()) c[map][key][0] = ".nan";
       else c[map][key] = ".inf";
     });
-    const auto r = run_program::run(quote(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
-                                    quote(config) + " " + quote(kDefaultCloud));
+    const auto r = run_program::run(run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) +
+                                    " --quiet --config " + quote(config) + " " +
+                                    quote(kDefaultCloud));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, config)) << r.err;
     EXPECT_TRUE(contains(r.err, "not finite") || contains(r.err, "non-finite")) << r.err;

@@ -22,8 +22,8 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 run_program::Outcome evaluate(const std::string& config, const std::string& arguments) {
-  return run_program::run(quote(LITTERPOSE_EVAL_PROGRAM) + " --config " + quote(config) + " " +
-                          arguments);
+  return run_program::run(run_program::program(LITTERPOSE_EVAL_PROGRAM) + " --config " +
+                          quote(config) + " " + arguments);
 }
 
 // The table without its last column (the timings).

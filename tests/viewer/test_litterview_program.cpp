@@ -29,7 +29,7 @@ bool exists(const std::string& path) {
 }
 
 run_program::Outcome litterview(const std::string& arguments) {
-  return run_program::run(quote(kProgram) + " " + arguments);
+  return run_program::run(run_program::program(kProgram) + " " + arguments);
 }
 
 TEST(LitterviewProgram, MissingConfigurationNamesTheFileAndExitsOne) {
