@@ -45,9 +45,9 @@ private:
 }  // namespace
 
 std::optional<Entry> parseEntry(std::string_view name) {
-  if (name == "common") return Entry::common;
-  if (name == "main") return Entry::main;
-  if (name == "initial") return Entry::initial;
+  if (name == "common") return Entry::CommonGrabPoseFunc;
+  if (name == "main") return Entry::GrabPoseEstimateFunc;
+  if (name == "initial") return Entry::GetInitialGrabPose;
   return std::nullopt;
 }
 
@@ -76,9 +76,9 @@ EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cl
     auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
     e.PclTransform(input, cloud, e.camera_extrinsic_);
     switch (entry_) {
-      case Entry::common: outcome.result = e.CommonGrabPoseFunc(cloud); break;
-      case Entry::main: outcome.result = e.GrabPoseEstimateFunc(cloud); break;
-      case Entry::initial: outcome.result = e.GetInitialGrabPose(cloud); break;
+      case Entry::CommonGrabPoseFunc: outcome.result = e.CommonGrabPoseFunc(cloud); break;
+      case Entry::GrabPoseEstimateFunc: outcome.result = e.GrabPoseEstimateFunc(cloud); break;
+      case Entry::GetInitialGrabPose: outcome.result = e.GetInitialGrabPose(cloud); break;
     }
   } catch (const std::exception& error) {
     outcome = {litterpose::kTooFewPoints, true, error.what()};

@@ -27,7 +27,7 @@ using litterpose_ros::Entry;
 
 struct Settings {
   std::string config;
-  Entry entry = Entry::common;
+  Entry entry = Entry::CommonGrabPoseFunc;
   std::string entry_name = "common";
   int trash_type = 3;
   std::string base_frame = "base_link";
@@ -145,7 +145,7 @@ private:
                 oneLine(outcome.error).c_str());
     ROS_DEBUG("cloud of %zu points (%zu not finite), trash type %d: %d, %s",
               converted.cloud->size(), converted.non_finite_points, trash_type_, outcome.result,
-              litterpose::describeResult(outcome.result));
+              litterpose::describeResult(outcome.result, settings_.entry));
 
     if (outcome.result == litterpose::kGrabFound) {
       std_msgs::Header header;

@@ -54,7 +54,7 @@ TEST(Estimation, EachRecordedCloudAfterEveryOtherIsAnsweredAsByAFreshEstimator) 
   std::vector<std::pair<int, GrabPoseEstimate::Pose6D>> fresh;
   for (const auto& cloud : clouds) fresh.push_back(freshAnswer(cloud));
 
-  Estimation estimation(support::default_config_path(), Entry::common, true);
+  Estimation estimation(support::default_config_path(), Entry::CommonGrabPoseFunc, true);
   for (std::size_t before = 0; before < clouds.size(); ++before) {
     for (std::size_t i = 0; i < clouds.size(); ++i) {
       estimation.estimate(clouds[before], 3);
@@ -74,7 +74,7 @@ TEST(Estimation, QuietSendsTheEstimatorsLinesNowhere) {
   const auto cloud = recordedClouds().front();
   for (const bool quiet : {true, false}) {
     const std::string printed = support::printed_by([&] {
-      Estimation estimation(support::default_config_path(), Entry::common, quiet);
+      Estimation estimation(support::default_config_path(), Entry::CommonGrabPoseFunc, quiet);
       estimation.estimate(cloud, 3);
     });
     EXPECT_EQ(printed.empty(), quiet) << printed;
@@ -82,7 +82,7 @@ TEST(Estimation, QuietSendsTheEstimatorsLinesNowhere) {
 }
 
 TEST(Estimation, CloudsWithoutAFinitePointAreTooFewPoints) {
-  Estimation estimation(support::default_config_path(), Entry::common, true);
+  Estimation estimation(support::default_config_path(), Entry::CommonGrabPoseFunc, true);
   auto unmeasured = std::make_shared<GrabPoseEstimate::Cloud>(
       200, 1, pcl::PointXYZ(std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.5f));
   for (const auto& cloud : {unmeasured, GrabPoseEstimate::CloudPtr()}) {
@@ -96,7 +96,7 @@ TEST(Estimation, RefusesAConfigurationWithANonFiniteExtrinsic) {
   const std::string path = support::write_config([](YAML::Node& c) {
     c["camera_extrinsic"]["Rxyz"][0] = std::numeric_limits<double>::quiet_NaN();
   });
-  EXPECT_THROW(Estimation(path, Entry::common, true), std::invalid_argument);
+  EXPECT_THROW(Estimation(path, Entry::CommonGrabPoseFunc, true), std::invalid_argument);
 }
 
 }  // namespace

@@ -12,10 +12,11 @@
 #include <string_view>
 
 #include <litterpose.h>
+#include <litterpose_result.h>
 
 namespace litterpose_ros {
 
-enum class Entry { common, main, initial };
+using Entry = litterpose::Entry;
 
 // "common", "main" or "initial".
 std::optional<Entry> parseEntry(std::string_view name);
