@@ -16,6 +16,8 @@
 #include <pcl/io/ply_io.h>
 #include <unistd.h>
 
+#include "support/clouds.h"
+
 namespace golden {
 namespace {
 
@@ -221,9 +223,7 @@ struct Frame {
   Eigen::Vector3f at(float a, float b, float c) const { return origin + a * x + b * y + c * z; }
 };
 
-void add(Cloud& cloud, const Eigen::Vector3f& p) {
-  cloud.push_back(pcl::PointXYZ(p.x(), p.y(), p.z()));
-}
+using clouds::add;
 
 // Surface of a capped cylinder along frame.x, centred on the frame's origin.
 void cylinder(Random& r, Cloud& cloud, const Frame& f, float length, float radius, int n,
@@ -404,60 +404,17 @@ CloudPtr randomCloud(unsigned seed, float floor_z) {
 // ---------------------------------------------------------------------------------------
 // The adversarial clouds of the robustness tests, exactly.
 
-Eigen::Vector2f atBearing(float distance, float bearing_deg) {
-  const float b = bearing_deg * static_cast<float>(M_PI) / 180.0f;
-  return {-distance * std::cos(b), distance * std::sin(b)};
-}
-
-CloudPtr rod(const Eigen::Vector3f& centre, Eigen::Vector3f axis, float length, float radius,
-             int n, unsigned seed = 1) {
-  axis.normalize();
-  Eigen::Vector3f u = axis.unitOrthogonal();
-  Eigen::Vector3f v = axis.cross(u);
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> along(-length / 2, length / 2);
-  std::uniform_real_distribution<float> turn(0.0f, 2.0f * static_cast<float>(M_PI));
-  auto cloud = std::make_shared<Cloud>();
-  for (int i = 0; i < n; ++i) {
-    const float t = turn(rng);
-    add(*cloud, centre + along(rng) * axis + radius * (std::cos(t) * u + std::sin(t) * v));
-  }
-  return cloud;
-}
-
-CloudPtr lyingRod(const Eigen::Vector2f& xy, float yaw_deg, float length, float radius, int n) {
-  const float y = yaw_deg * static_cast<float>(M_PI) / 180.0f;
-  return rod({xy.x(), xy.y(), -0.176f + radius}, {std::cos(y), std::sin(y), 0.0f}, length, radius, n);
-}
-
-CloudPtr column(float x, float y, float z0, float dz, int n) {
-  auto cloud = std::make_shared<Cloud>();
-  for (int i = 0; i < n; ++i) cloud->push_back(pcl::PointXYZ(x, y, z0 + dz * i));
-  return cloud;
-}
-
-CloudPtr flatBox(const Eigen::Vector3f& centre, const Eigen::Vector3f& size, float yaw_deg, int n) {
-  const Eigen::Matrix3f rot =
-      Eigen::AngleAxisf(yaw_deg * static_cast<float>(M_PI) / 180.0f, Eigen::Vector3f::UnitZ())
-          .toRotationMatrix();
-  std::mt19937 rng(2);
-  std::uniform_real_distribution<float> unit(-0.5f, 0.5f);
-  auto cloud = std::make_shared<Cloud>();
-  for (int i = 0; i < n; ++i) {
-    // At most one draw among a call's arguments, z first (see Random).
-    const float z = unit(rng) * size.z();
-    const float y = unit(rng) * size.y();
-    add(*cloud, centre + rot * Eigen::Vector3f(unit(rng) * size.x(), y, z));
-  }
-  return cloud;
-}
+using clouds::at_bearing;
+using clouds::column;
 
 CloudPtr withPoints(CloudPtr cloud, int n, const pcl::PointXYZ& p) {
   for (int i = 0; i < n; ++i) cloud->push_back(p);
   return cloud;
 }
 
-CloudPtr adversaryObject() { return lyingRod(atBearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 600); }
+CloudPtr adversaryObject() {
+  return clouds::lying_rod(at_bearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 600);
+}
 
 std::vector<std::pair<std::string, std::function<CloudPtr()>>> adversaries() {
   return {
@@ -465,15 +422,18 @@ std::vector<std::pair<std::string, std::function<CloudPtr()>>> adversaries() {
       {"one-point", [] { return column(-0.4f, 0.0f, -0.17f, 0.01f, 1); }},
       {"two-points", [] { return column(-0.4f, 0.0f, -0.17f, 0.01f, 2); }},
       {"three-points", [] { return column(-0.4f, 0.05f, -0.17f, 0.01f, 3); }},
-      {"all-equal", [] { return withPoints(std::make_shared<Cloud>(), 300, {-0.4f, 0.1f, -0.17f}); }},
-      {"collinear", [] { return rod({-0.4f, 0.1f, -0.15f}, {1.0f, 0.5f, 0.0f}, 0.2f, 0.0f, 300); }},
-      {"coplanar", [] { return flatBox({-0.4f, 0.1f, -0.17f}, {0.1f, 0.08f, 0.0f}, 15.0f, 300); }},
+      {"all-equal",
+       [] { return withPoints(std::make_shared<Cloud>(), 300, {-0.4f, 0.1f, -0.17f}); }},
+      {"collinear",
+       [] { return clouds::rod({-0.4f, 0.1f, -0.15f}, {1.0f, 0.5f, 0.0f}, 0.2f, 0.0f, 300); }},
+      {"coplanar",
+       [] { return clouds::box({-0.4f, 0.1f, -0.17f}, {0.1f, 0.08f, 0.0f}, 15.0f, 300); }},
       {"vertical-line", [] { return column(-0.45f, 0.05f, -0.176f, 0.001f, 300); }},
       {"some-nan", [] { return withPoints(adversaryObject(), 40, {kNaN, 0.0f, kNaN}); }},
       {"some-infinite", [] { return withPoints(adversaryObject(), 40, {kInf, -kInf, 0.0f}); }},
       {"mostly-nan",
        [] {
-         return withPoints(lyingRod(atBearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 60), 80,
+         return withPoints(clouds::lying_rod(at_bearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 60), 80,
                            {kNaN, kNaN, kNaN});
        }},
       {"all-nan", [] { return withPoints(std::make_shared<Cloud>(), 300, {kNaN, kNaN, kNaN}); }},
@@ -494,7 +454,8 @@ std::vector<std::pair<std::string, std::function<CloudPtr()>>> adversaries() {
          auto c = withPoints(adversaryObject(), 5, {1e20f, 1e20f, 0.0f});
          return withPoints(c, 5, {-1e20f, -1e20f, 0.0f});
        }},
-      {"rod-200000", [] { return lyingRod(atBearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 200000); }},
+      {"rod-200000",
+       [] { return clouds::lying_rod(at_bearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 200000); }},
   };
 }
 
