@@ -15,7 +15,7 @@ packages=(
   python3-matplotlib
   # The ROS node (ros/) and its test: ROS 1 as Debian packages it, no catkin workspace.
   libroscpp-dev libstd-msgs-dev libsensor-msgs-dev libgeometry-msgs-dev
-  libvisualization-msgs-dev libtf2-msgs-dev libpcl-conversions-dev
+  libvisualization-msgs-dev libtf2-ros-dev libpcl-conversions-dev
   python3-rosmaster rosout python3-roslaunch python3-rostopic
 )
 

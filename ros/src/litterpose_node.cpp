@@ -8,13 +8,14 @@
 // ~camera_frame, ~quiet.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <geometry_msgs/PoseStamped.h>
 #include <litterpose_result.h>
 #include <ros/ros.h>
 #include <sensor_msgs/PointCloud2.h>
 #include <std_msgs/Int32.h>
-#include <tf2_msgs/TFMessage.h>
+#include <tf2_ros/static_transform_broadcaster.h>
 #include <visualization_msgs/MarkerArray.h>
 
 #include "litterpose_ros/estimation.h"
@@ -84,7 +85,6 @@ public:
     result_pub_ = nh.advertise<std_msgs::Int32>("grasp_result", 10);
     pose_pub_ = nh.advertise<geometry_msgs::PoseStamped>("grasp_pose", 10);
     markers_pub_ = nh.advertise<visualization_msgs::MarkerArray>("grasp_markers", 10);
-    tf_static_pub_ = nh.advertise<tf2_msgs::TFMessage>("/tf_static", 1, true);
     announceCameraFrame(settings_.camera_frame);
     // Only the newest cloud waits while an estimate runs: the arm wants the latest view.
     cloud_sub_ = nh.subscribe("cloud", 1, &GraspNode::onCloud, this,
@@ -101,12 +101,12 @@ private:
     base.frame_id = settings_.base_frame;
     base.stamp = ros::Time::now();
     const Eigen::Matrix4f& extrinsic = estimation_->estimator().camera_extrinsic_;
-    tf2_msgs::TFMessage message;
-    message.transforms.push_back(
-        litterpose_ros::cameraTransform(extrinsic, base, settings_.camera_frame));
+    // The broadcaster keeps every child frame it was given and publishes them all, latched.
+    std::vector<geometry_msgs::TransformStamped> transforms{
+        litterpose_ros::cameraTransform(extrinsic, base, settings_.camera_frame)};
     if (cloud_frame != settings_.camera_frame)
-      message.transforms.push_back(litterpose_ros::cameraTransform(extrinsic, base, cloud_frame));
-    tf_static_pub_.publish(message);
+      transforms.push_back(litterpose_ros::cameraTransform(extrinsic, base, cloud_frame));
+    tf_static_.sendTransform(transforms);
     announced_frame_ = cloud_frame;
   }
 
@@ -162,7 +162,8 @@ private:
   int trash_type_;
   std::unique_ptr<litterpose_ros::Estimation> estimation_;
   std::string announced_frame_;
-  ros::Publisher result_pub_, pose_pub_, markers_pub_, tf_static_pub_;
+  ros::Publisher result_pub_, pose_pub_, markers_pub_;
+  tf2_ros::StaticTransformBroadcaster tf_static_;
   ros::Subscriber cloud_sub_, trash_type_sub_;
 };
 

@@ -26,6 +26,10 @@
 #include <pcl_conversions/pcl_conversions.h>
 #include <ros/ros.h>
 #include <std_msgs/Int32.h>
+#include <tf2_ros/buffer.h>
+#include <tf2_ros/transform_listener.h>
+
+#include <litterpose.h>
 
 #include "support/processes.h"
 #include "tools/run_program.h"
@@ -277,6 +281,26 @@ TEST_F(LitterposeNode, EndsWithOneFatalLineOnAnUnusableConfiguration) {
     EXPECT_NE(printed.find("[FATAL]"), std::string::npos) << printed;
     EXPECT_NE(printed.find(said), std::string::npos) << printed;
   }
+}
+
+TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStatic) {
+  tf2_ros::Buffer buffer;
+  tf2_ros::TransformListener listener(buffer, *nh_);
+  geometry_msgs::TransformStamped mounting;
+  try {
+    mounting = buffer.lookupTransform("base_link", "camera_depth_optical_frame", ros::Time(0),
+                                      ros::Duration(std::chrono::seconds(kTimeout).count()));
+  } catch (const tf2::TransformException& e) {
+    FAIL() << "no camera mounting on /tf_static: " << e.what();
+  }
+  const Eigen::Matrix4f configured = GrabPoseEstimate(kConfig).camera_extrinsic_;
+  const auto& t = mounting.transform;
+  const Eigen::Quaterniond q(t.rotation.w, t.rotation.x, t.rotation.y, t.rotation.z);
+  const Eigen::Vector3d translation(t.translation.x, t.translation.y, t.translation.z);
+  EXPECT_TRUE(translation.isApprox(configured.block<3, 1>(0, 3).cast<double>(), 1e-6))
+      << translation.transpose();
+  EXPECT_TRUE(q.toRotationMatrix().isApprox(configured.block<3, 3>(0, 0).cast<double>(), 1e-6))
+      << q.toRotationMatrix();
 }
 
 TEST_F(LitterposeNode, StopsCleanlyOnSigint) { EXPECT_EQ(node_->stop(20s), 0) << err("picker"); }
