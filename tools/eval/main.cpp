@@ -39,7 +39,7 @@ const char kUsage[] =
     "truth. Prints a table per profile (class x entry) on standard output; --json writes the\n"
     "same figures, --chart a PNG of the grasp success per class, --details one JSON line\n"
     "per estimate. --check-goals exits 1 when the robust preparation falls below a goal\n"
-    "by more than the luck of a few scenes explains (one-sided exact test at 5 %%).\n"
+    "by more than the luck of a few scenes explains (one-sided exact test at 5 %).\n"
     "Exit status: 0 done (and goals held), 1 a goal missed or an output not written,\n"
     "2 wrong arguments or an unusable configuration.\n";
 
