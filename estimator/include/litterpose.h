@@ -222,4 +222,12 @@ public:
   RobustPreparation robust_preparation_;
 };
 
+namespace litterpose {
+
+// Runs the entry on the cloud (base frame), for hosts that choose the entry at run time;
+// returns its result code. Throws std::invalid_argument for a value that names no entry.
+int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPtr& cloud);
+
+}  // namespace litterpose
+
 #endif  // LITTERPOSE_H

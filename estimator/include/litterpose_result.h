@@ -2,6 +2,9 @@
 #ifndef LITTERPOSE_RESULT_H
 #define LITTERPOSE_RESULT_H
 
+#include <optional>
+#include <string_view>
+
 namespace litterpose {
 
 enum GrabResult : int {
@@ -32,6 +35,11 @@ enum GrabResult : int {
 // GrabPoseEstimateFunc and CommonGrabPoseFunc.
 enum class Entry : int { GrabPoseEstimateFunc, CommonGrabPoseFunc, GetInitialGrabPose };
 inline constexpr int kEntryCount = 3;
+
+// The entry of its short name, as the programs and the ROS node take it: "main"
+// (GrabPoseEstimateFunc), "common" (CommonGrabPoseFunc) or "initial" (GetInitialGrabPose);
+// none for any other name.
+std::optional<Entry> entryNamed(std::string_view name);
 
 // Short English text of a result code of any entry (101 and 311 give both meanings);
 // "unknown result" for any other value.

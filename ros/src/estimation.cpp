@@ -44,13 +44,6 @@ private:
 
 }  // namespace
 
-std::optional<Entry> parseEntry(std::string_view name) {
-  if (name == "common") return Entry::CommonGrabPoseFunc;
-  if (name == "main") return Entry::GrabPoseEstimateFunc;
-  if (name == "initial") return Entry::GetInitialGrabPose;
-  return std::nullopt;
-}
-
 Estimation::Estimation(const std::string& config_path, Entry entry, bool quiet)
     : entry_(entry), quiet_(quiet) {
   {
@@ -75,11 +68,7 @@ EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cl
     GrabPoseEstimate::CloudPtr input = camera_cloud;
     auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
     e.PclTransform(input, cloud, e.camera_extrinsic_);
-    switch (entry_) {
-      case Entry::CommonGrabPoseFunc: outcome.result = e.CommonGrabPoseFunc(cloud); break;
-      case Entry::GrabPoseEstimateFunc: outcome.result = e.GrabPoseEstimateFunc(cloud); break;
-      case Entry::GetInitialGrabPose: outcome.result = e.GetInitialGrabPose(cloud); break;
-    }
+    outcome.result = litterpose::runEntry(e, entry_, cloud);
   } catch (const std::exception& error) {
     outcome = {litterpose::kTooFewPoints, true, error.what()};
   } catch (...) {

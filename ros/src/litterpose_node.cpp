@@ -63,7 +63,7 @@ bool readSettings(const ros::NodeHandle& private_nh, Settings& s) {
       !optionalParam(private_nh, "camera_frame", s.camera_frame, "a frame name") ||
       !optionalParam(private_nh, "quiet", s.quiet, "true or false"))
     return false;
-  const auto entry = litterpose_ros::parseEntry(s.entry_name);
+  const auto entry = litterpose::entryNamed(s.entry_name);
   if (!entry) {
     ROS_FATAL("parameter ~entry must be common, main or initial, not '%s'", s.entry_name.c_str());
     return false;

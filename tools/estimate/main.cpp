@@ -65,7 +65,7 @@ int parse(int argc, char** argv, Options& o) {
       if (arg == "--config") {
         o.config = value;
       } else if (arg == "--entry") {
-        if (value != "main" && value != "common" && value != "initial")
+        if (!litterpose::entryNamed(value))
           return usageError("--entry must be main, common or initial, not '" + value + "'");
         o.entry = value;
       } else {
@@ -94,22 +94,6 @@ std::FILE* divertLibraryOutput(bool quiet) {
   if (log_fd < 0 || ::dup2(log_fd, STDOUT_FILENO) < 0) return nullptr;
   if (quiet) ::close(log_fd);
   return ::fdopen(json_fd, "w");
-}
-
-litterpose::Entry entryOf(const std::string& name) {
-  if (name == "main") return litterpose::Entry::GrabPoseEstimateFunc;
-  if (name == "initial") return litterpose::Entry::GetInitialGrabPose;
-  return litterpose::Entry::CommonGrabPoseFunc;
-}
-
-int runEntry(GrabPoseEstimate& estimator, litterpose::Entry entry,
-             GrabPoseEstimate::CloudPtr& cloud) {
-  switch (entry) {
-    case litterpose::Entry::GrabPoseEstimateFunc: return estimator.GrabPoseEstimateFunc(cloud);
-    case litterpose::Entry::GetInitialGrabPose: return estimator.GetInitialGrabPose(cloud);
-    case litterpose::Entry::CommonGrabPoseFunc: break;
-  }
-  return estimator.CommonGrabPoseFunc(cloud);
 }
 
 // The codes that end an estimate before its main axis is classified.
@@ -145,7 +129,7 @@ int main(int argc, char** argv) {
                  options.config.c_str(), e.what());
     return kUsageOrInputError;
   }
-  const litterpose::Entry entry = entryOf(options.entry);
+  const litterpose::Entry entry = *litterpose::entryNamed(options.entry);
 
   int status = 0;
   for (const std::string& file : options.files) {
@@ -171,7 +155,7 @@ int main(int argc, char** argv) {
       estimator.trash_type_ = options.trash_type;
 
       const auto start = std::chrono::steady_clock::now();
-      const int result = runEntry(estimator, entry, cloud);
+      const int result = litterpose::runEntry(estimator, entry, cloud);
       const double elapsed_ms =
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
               .count();

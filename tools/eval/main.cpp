@@ -134,15 +134,6 @@ void flushLibraryOutput() {
   std::fflush(stdout);
 }
 
-int runEntry(GrabPoseEstimate& e, Entry entry, GrabPoseEstimate::CloudPtr& cloud) {
-  switch (entry) {
-    case Entry::GrabPoseEstimateFunc: return e.GrabPoseEstimateFunc(cloud);
-    case Entry::CommonGrabPoseFunc: return e.CommonGrabPoseFunc(cloud);
-    case Entry::GetInitialGrabPose: return e.GetInitialGrabPose(cloud);
-  }
-  return 0;
-}
-
 std::unique_ptr<GrabPoseEstimate> build(const std::string& config, std::string& error) {
   try {
     auto e = std::make_unique<GrabPoseEstimate>(config);
@@ -248,7 +239,7 @@ int main(int argc, char** argv) {
           int code = -1;
           const auto start = std::chrono::steady_clock::now();
           try {
-            code = runEntry(estimator, kEntries[e], cloud);
+            code = litterpose::runEntry(estimator, kEntries[e], cloud);
           } catch (const std::exception& ex) {
             flushLibraryOutput();
             std::fprintf(stderr, "litterpose-eval: scene %d, %s: %s\n", scene.index,

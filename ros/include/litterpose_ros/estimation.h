@@ -7,9 +7,7 @@
 #define LITTERPOSE_ROS_ESTIMATION_H
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include <litterpose.h>
 #include <litterpose_result.h>
@@ -17,9 +15,6 @@
 namespace litterpose_ros {
 
 using Entry = litterpose::Entry;
-
-// "common", "main" or "initial".
-std::optional<Entry> parseEntry(std::string_view name);
 
 struct EstimateOutcome {
   int result = 0;       // the entry's code; kTooFewPoints when the estimate raised

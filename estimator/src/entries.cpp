@@ -1,0 +1,24 @@
+#include "litterpose.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace litterpose {
+
+std::optional<Entry> entryNamed(std::string_view name) {
+  if (name == "main") return Entry::GrabPoseEstimateFunc;
+  if (name == "common") return Entry::CommonGrabPoseFunc;
+  if (name == "initial") return Entry::GetInitialGrabPose;
+  return std::nullopt;
+}
+
+int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPtr& cloud) {
+  switch (entry) {
+    case Entry::GrabPoseEstimateFunc: return estimator.GrabPoseEstimateFunc(cloud);
+    case Entry::CommonGrabPoseFunc: return estimator.CommonGrabPoseFunc(cloud);
+    case Entry::GetInitialGrabPose: return estimator.GetInitialGrabPose(cloud);
+  }
+  throw std::invalid_argument("runEntry: no entry " + std::to_string(static_cast<int>(entry)));
+}
+
+}  // namespace litterpose
