@@ -33,12 +33,7 @@ std::unique_ptr<GrabPoseEstimate> estimator(bool robust) {
 
 // The capture in the base frame, `points` of its points chosen at random (all when fewer).
 CloudPtr realistic_capture(const GrabPoseEstimate& e, std::size_t points) {
-  capture_sim::Camera camera;
-  camera.fx = e.fx_;
-  camera.fy = e.fy_;
-  camera.cx = e.cx_;
-  camera.cy = e.cy_;
-  camera.camera_to_base = e.camera_extrinsic_.cast<double>();
+  const capture_sim::Camera camera = capture_sim::cameraOf(e);
   capture_sim::CaptureOptions o;
   o.floor_z = -e.base_height_;
   o.depth_noise_per_m2 = 0.002;

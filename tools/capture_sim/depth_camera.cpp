@@ -141,6 +141,16 @@ Eigen::Vector3d Camera::project(const Eigen::Vector3d& base_point) const {
   return {fx * q.x() / q.z() + cx, fy * q.y() / q.z() + cy, q.z()};
 }
 
+Camera cameraOf(const GrabPoseEstimate& estimator) {
+  Camera camera;
+  camera.fx = estimator.fx_;
+  camera.fy = estimator.fy_;
+  camera.cx = estimator.cx_;
+  camera.cy = estimator.cy_;
+  camera.camera_to_base = estimator.camera_extrinsic_.cast<double>();
+  return camera;
+}
+
 namespace {
 
 // Mean focal length: pixels per metre across the ray at unit depth.

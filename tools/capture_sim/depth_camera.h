@@ -12,6 +12,8 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include <litterpose.h>
+
 namespace capture_sim {
 
 struct Ray {
@@ -69,6 +71,10 @@ struct Camera {
   // for a point behind the camera.
   Eigen::Vector3d project(const Eigen::Vector3d& base_point) const;
 };
+
+// The camera as the estimator read it from its configuration (intrinsics and mounting),
+// with the default image size.
+Camera cameraOf(const GrabPoseEstimate& estimator);
 
 struct CaptureOptions {
   double floor_z = -0.176;          // base frame

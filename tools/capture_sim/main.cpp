@@ -95,12 +95,7 @@ int main(int argc, char** argv) {
   try {
     // The estimator's own reading of the calibration, so that the clouds match what it expects.
     const GrabPoseEstimate estimator(config);
-    capture_sim::Camera camera;
-    camera.fx = estimator.fx_;
-    camera.fy = estimator.fy_;
-    camera.cx = estimator.cx_;
-    camera.cy = estimator.cy_;
-    camera.camera_to_base = estimator.camera_extrinsic_.cast<double>();
+    const capture_sim::Camera camera = capture_sim::cameraOf(estimator);
 
     boost::filesystem::create_directories(out);
     const auto& captures = capture_sim::sampleCaptures();

@@ -71,14 +71,9 @@ const char* preparationName(Preparation p) {
 }
 
 capture_sim::Camera cameraOf(const GrabPoseEstimate& e, int width, int height) {
-  capture_sim::Camera c;
-  c.fx = e.fx_;
-  c.fy = e.fy_;
-  c.cx = e.cx_;
-  c.cy = e.cy_;
+  capture_sim::Camera c = capture_sim::cameraOf(e);
   c.width = width > 0 ? width : roundedImageSize(e.cx_);
   c.height = height > 0 ? height : roundedImageSize(e.cy_);
-  c.camera_to_base = e.camera_extrinsic_.cast<double>();
   return c;
 }
 
