@@ -3,11 +3,13 @@
 // CommonGrabPoseFunc the proof of reachability with tilted retries.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
+#include "internal/robust_preparation.h"
 #include "internal/shape_sections.h"
 #include "litterpose.h"
 
@@ -62,7 +64,8 @@ public:
     using litterpose::shape::CloudShape;
     using litterpose::shape::CloudSums;
     CloudSums sums(false);
-    const bool summed = litterpose::preparation::prepare(e_, cloud, cloud, &sums);
+    const litterpose::preparation::Prepared prepared = litterpose::preparation::prepare(
+        e_, cloud, cloud, &sums, checks::kMinPointsCommonEntries);
     console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsCommonEntries) {
       console::line(RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
@@ -73,15 +76,21 @@ public:
     CloudShape shape(*cloud,
                      CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kAligned |
                          CloudShape::kFootprint,
-                     summed ? &prepared_sums : nullptr);
+                     prepared.summed ? &prepared_sums : nullptr);
     litterpose::shape::principalSection(e_, cloud, shape);
     if (!checks::shape_is_finite(e_)) {
       checks::report_non_finite_shape();
       return litterpose::kTooFewPoints;
     }
+    if (e_.robust_preparation_.enable && litterpose::robust::refuseDegenerateShape(e_))
+      return litterpose::kTooFewPoints;
     litterpose::shape::orientedBoxSection(e_, shape);
     litterpose::shape::alignedBoxSection(e_, shape);
     litterpose::shape::footprintSection(e_, shape);
+    if (prepared.lying) {
+      footprint_ = litterpose::robust::graspCentre(e_, *cloud);
+      e_.pca_center_.head<2>() = *footprint_;
+    }
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) return litterpose::kOutsideWorkspace;
@@ -149,12 +158,13 @@ private:
     }
     // A flying pixel under the floor drags the lowest point, and with it the grasp point,
     // below the floor, where the gripper must never be sent.
-    const float floor = -e_.base_height_;
+    const float floor = litterpose::preparation::floorBelow(e_, tcp().x(), tcp().y());
     if (tcp().z() < floor) {
       console::line(YELLOW_BOLD, "grab_tcp_.z() < -base_height_!!!");
       tcp().z() = floor;
     }
     if (e_.is_on_floor_) tcp().z() = floor;
+    if (footprint_) tcp().head<2>() = *footprint_;
   }
 
   int from_above() {
@@ -242,6 +252,8 @@ private:
 
   GrabPoseEstimate& e_;
   Entry entry_;
+  // The centre over which a lying object's grasp point stands.
+  std::optional<Eigen::Vector2f> footprint_;
 };
 
 }  // namespace

@@ -2,11 +2,13 @@
 // trash type, and try a fixed sequence of candidate poses until the arm reaches one.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
+#include "internal/robust_preparation.h"
 #include "internal/shape_sections.h"
 #include "litterpose.h"
 
@@ -48,7 +50,9 @@ float raised(float z, int tilt, int raise_tilt, double raise) {
 // One estimate of GrabPoseEstimateFunc; works on the estimator's members.
 class MainStrategy {
 public:
-  explicit MainStrategy(GrabPoseEstimate& e) : e_(e) {}
+  // footprint: the centre over which the grasp point of a lying object stands.
+  MainStrategy(GrabPoseEstimate& e, std::optional<Eigen::Vector2f> footprint)
+      : e_(e), footprint_(footprint) {}
 
   int run() {
     switch (e_.trash_type_) {
@@ -133,8 +137,10 @@ private:
                                                  : kThickObjectExtension;
     e_.extend_length_ = length;
     e_.pca_center_.head<3>() += length * u;
-    const double floor = e_.finger2tcp_ - e_.base_height_ + kFloorClearance;
+    const double floor =
+        e_.finger2tcp_ + litterpose::preparation::floorBelow(e_, cx(), cy()) + kFloorClearance;
     if (e_.pca_center_.z() < floor) e_.pca_center_.z() = static_cast<float>(floor);
+    if (footprint_) e_.pca_center_.head<2>() = *footprint_;
   }
 
   int trash_type_3() {
@@ -182,6 +188,7 @@ private:
   }
 
   GrabPoseEstimate& e_;
+  std::optional<Eigen::Vector2f> footprint_;
 };
 
 }  // namespace
@@ -192,29 +199,39 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   using litterpose::shape::CloudSums;
   // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.
   CloudSums sums(false);
-  bool summed = false;
+  litterpose::preparation::Prepared prepared;
   if (enable_process_cloud_) {
-    summed = litterpose::preparation::prepare(*this, cloud, cloud, &sums);
+    prepared = litterpose::preparation::prepare(*this, cloud, cloud, &sums,
+                                                checks::kMinPointsMainEntry);
     console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsMainEntry) {
       console::line(RED_BOLD, checks::kTooFewPoints);
       return litterpose::kTooFewPoints;
     }
+  } else {
+    floor_fitted_ = false;
   }
   // PCAFunc, OBBFunc and MinAreaRectFunc, sharing their passes over the cloud.
   const CloudSums::Result prepared_sums = sums.finish();
   CloudShape shape(*cloud, CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kFootprint,
-                   summed ? &prepared_sums : nullptr);
+                   prepared.summed ? &prepared_sums : nullptr);
   litterpose::shape::principalSection(*this, cloud, shape);
   if (!checks::shape_is_finite(*this)) {
     checks::report_non_finite_shape();
     return litterpose::kTooFewPoints;
   }
+  if (robust_preparation_.enable && litterpose::robust::refuseDegenerateShape(*this))
+    return litterpose::kTooFewPoints;
   litterpose::shape::orientedBoxSection(*this, shape);
   litterpose::shape::footprintSection(*this, shape);
+  std::optional<Eigen::Vector2f> footprint;
+  if (prepared.lying) {
+    footprint = litterpose::robust::graspCentre(*this, *cloud);
+    pca_center_.head<2>() = *footprint;
+  }
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   console::line(PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
   console::line(PURPLE_BOLD, "Trash Type:", trash_type_);
-  return MainStrategy(*this).run();
+  return MainStrategy(*this, footprint).run();
 }

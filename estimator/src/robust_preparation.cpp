@@ -1,8 +1,10 @@
-// Robust preparation: points that cannot belong to the object (not finite, below the floor,
-// far above it) and statistical outliers are removed before anything is measured; the
-// object is measured on what remains; the floor around it is cut, and for an object longer
-// than it is tall the lowest share of its height; one point is kept per leaf, and strays
-// beside the footprint are trimmed. A removal that would leave too few points is skipped.
+// Robust preparation: points that cannot belong to the object (not finite, far above the
+// floor) and statistical outliers are removed; the floor is fitted to the floor band around
+// the object's foot (the configured floor when there is none); what lies below the floor is
+// removed and the object is measured from it; the floor around it is cut, and for an
+// object longer than it is tall the lowest share of its height; one point is kept per leaf
+// of a few pixels' footprint, and strays beside the footprint are trimmed. A removal that
+// would leave too few points is skipped.
 #include "internal/robust_preparation.h"
 
 #include <algorithm>
@@ -10,10 +12,13 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <optional>
-#include <unordered_map>
+#include <sstream>
+
+#include <pcl/common/io.h>
 
 #include "internal/console.h"
+#include "internal/floor_fit.h"
+#include "internal/voxel_grid.h"
 
 namespace litterpose::robust {
 namespace {
@@ -21,12 +26,10 @@ namespace {
 using Cloud = GrabPoseEstimate::Cloud;
 using console::line;
 
-// As the default preparation: fewer points than this and a removal is not made, and
-// nothing above this height (base frame) belongs to an object to pick up.
+// Fewer points than this after a removal of what is not the object, and it is not made.
 constexpr std::size_t kMinPreparedPoints = 100;
+// Nothing above this height (base frame) belongs to an object to pick up.
 constexpr float kPassUpperLimit = 1.0f;
-// The lowest layer of points starts at the height below which this share of them lies.
-constexpr double kFloorQuantile = 0.02;
 // A footprint's length leaves out this share of its points at either end.
 constexpr double kExtentQuantile = 0.05;
 // A neighbourhood of k points spans about this many voxels. Voxels are resized when that
@@ -34,21 +37,39 @@ constexpr double kExtentQuantile = 0.05;
 constexpr double kVoxelsPerNeighbourhood = 6.0;
 constexpr double kResizeBeyond = 1.5;
 constexpr double kMaxVoxelResize = 4.0;
+constexpr std::size_t kDensitySample = 4;
 // Rings of cells searched around a voxel for its neighbours.
 constexpr int kMaxRing = 2;
 // Neighbour distances are divided by the range from the camera, taken at least this long.
 constexpr double kNearestRange = 0.05;
+// The floor is fitted on patches of this many pixels' footprint, at least kMinPatch wide.
+constexpr double kPatchPixels = 3.0;
+constexpr double kMinPatch = 0.005;
+// Without usable intrinsics a pixel is taken to cover this much at one metre.
+constexpr double kDefaultPixelAtOneMetre = 0.0026;
+// The volume under a lying object is measured on cells of this many pixels' footprint.
+constexpr double kHeightMapPixels = 4.0;
+// A prepared cloud narrower than this across its main axis has no shape to grasp.
+constexpr float kMinSpanAcross = 0.003f;
 
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-// Keeps the points whose flag is set; the order is kept.
-Cloud select(const Cloud& cloud, const std::vector<bool>& keep) {
-  Cloud kept;
-  kept.reserve(cloud.size());
+// Keeps, in order and in place, the points whose flag is set (and the flags' companions).
+template <typename Flag>
+std::size_t keepFlagged(Cloud& cloud, std::vector<float>* heights, const std::vector<Flag>& keep) {
+  std::size_t kept = 0;
   for (std::size_t i = 0; i < cloud.size(); ++i)
-    if (keep[i]) kept.push_back(cloud[i]);
+    if (keep[i]) {
+      cloud.points[kept] = cloud.points[i];
+      if (heights != nullptr) (*heights)[kept] = (*heights)[i];
+      ++kept;
+    }
+  cloud.points.resize(kept);
+  if (heights != nullptr) heights->resize(kept);
+  cloud.width = static_cast<std::uint32_t>(kept);
+  cloud.height = 1;
   return kept;
 }
 
@@ -56,69 +77,47 @@ std::size_t count(const std::vector<bool>& flags) {
   return static_cast<std::size_t>(std::count(flags.begin(), flags.end(), true));
 }
 
-// The floor level under the object: the median height of the lowest layer of points (those
-// within the clearance above the kFloorQuantile-th height), which for the floor around an
-// object is the floor's own height whatever its noise, and for an object seen without the
-// floor lies a little above its lowest points.
-float floorLevel(const Cloud& cloud, float clearance) {
-  std::vector<float> z;
-  z.reserve(cloud.size());
-  for (const auto& p : cloud) z.push_back(p.z);
-  const auto at = static_cast<std::ptrdiff_t>(kFloorQuantile * static_cast<double>(z.size() - 1));
-  std::nth_element(z.begin(), z.begin() + at, z.end());
-  const float low = z[static_cast<std::size_t>(at)];
-  std::vector<float> layer;
-  for (float v : z)
-    if (v >= low && v <= low + clearance) layer.push_back(v);
-  const auto mid = layer.begin() + static_cast<std::ptrdiff_t>(layer.size() / 2);
-  std::nth_element(layer.begin(), mid, layer.end());
-  return *mid;
+Eigen::Vector3d centroid(const Cloud& cloud, const std::vector<float>* heights, float above) {
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (heights == nullptr || (*heights)[i] >= above) {
+      sum += Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z);
+      ++n;
+    }
+  return n > 0 ? Eigen::Vector3d(sum / static_cast<double>(n)) : Eigen::Vector3d::Zero();
 }
 
-// Extent of the points above z = cut along the main direction of their footprint, between
-// the kExtentQuantile-th points at either end.
-double footprintLength(const Cloud& cloud, float cut) {
+// Extent of the points at least `cut` above the floor along the main direction of their
+// footprint, between the kExtentQuantile-th points at either end.
+double footprintLength(const Cloud& cloud, const std::vector<float>& heights, float cut) {
   Eigen::Vector2d mean = Eigen::Vector2d::Zero();
   std::size_t n = 0;
-  for (const auto& p : cloud)
-    if (p.z >= cut) {
-      mean += Eigen::Vector2d(p.x, p.y);
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (heights[i] >= cut) {
+      mean += Eigen::Vector2d(cloud[i].x, cloud[i].y);
       ++n;
     }
   if (n < 3) return 0.0;
   mean /= static_cast<double>(n);
   Eigen::Matrix2d cov = Eigen::Matrix2d::Zero();
-  for (const auto& p : cloud)
-    if (p.z >= cut) {
-      const Eigen::Vector2d d = Eigen::Vector2d(p.x, p.y) - mean;
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (heights[i] >= cut) {
+      const Eigen::Vector2d d = Eigen::Vector2d(cloud[i].x, cloud[i].y) - mean;
       cov += d * d.transpose();
     }
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(cov);
   const Eigen::Vector2d main = axes.eigenvectors().col(1);
   std::vector<double> along;
   along.reserve(n);
-  for (const auto& p : cloud)
-    if (p.z >= cut) along.push_back(main.dot(Eigen::Vector2d(p.x, p.y) - mean));
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (heights[i] >= cut) along.push_back(main.dot(Eigen::Vector2d(cloud[i].x, cloud[i].y) - mean));
   const auto end = static_cast<std::ptrdiff_t>(kExtentQuantile * static_cast<double>(n - 1));
   const auto last = static_cast<std::ptrdiff_t>(n) - 1 - end;
   std::nth_element(along.begin(), along.begin() + last, along.end());
   const double high = along[static_cast<std::size_t>(last)];
   std::nth_element(along.begin(), along.begin() + end, along.begin() + last);
   return high - along[static_cast<std::size_t>(end)];
-}
-
-// Height below which points are the floor or the object's bottom: the floor layer and its
-// noise; for an object longer than it is tall (lying), also the lowest bottom_share of its
-// height, which the camera sees on its near side only and which would draw the shape
-// analysis (centroid, main axis) towards the camera.
-float bottomCut(const Cloud& cloud, std::optional<float> known_floor, float highest,
-                const GrabPoseEstimate::RobustPreparation& config) {
-  const float level = known_floor ? *known_floor : floorLevel(cloud, config.floor_clearance);
-  float cut = level + config.floor_clearance;
-  const float height = highest - level;
-  if (height > 0.0f && height < footprintLength(cloud, cut))
-    cut = std::max(cut, level + config.bottom_share * height);
-  return cut;
 }
 
 // Points outside the footprint's bulk: beyond the given share of the points at either end
@@ -136,12 +135,12 @@ std::vector<bool> insideFootprint(const Cloud& cloud, double trim_share, float m
   }
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(cov);
   if (axes.info() != Eigen::Success) return keep;
+  std::vector<double> along(cloud.size()), sorted(cloud.size());
   for (int axis = 0; axis < 2; ++axis) {
     const Eigen::Vector2d direction = axes.eigenvectors().col(axis);
-    std::vector<double> along(cloud.size());
     for (std::size_t i = 0; i < cloud.size(); ++i)
       along[i] = direction.dot(Eigen::Vector2d(cloud[i].x, cloud[i].y) - mean);
-    std::vector<double> sorted = along;
+    sorted = along;
     const auto lo = static_cast<std::size_t>(trim_share * static_cast<double>(sorted.size() - 1));
     const std::size_t hi = sorted.size() - 1 - lo;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(lo),
@@ -156,128 +155,25 @@ std::vector<bool> insideFootprint(const Cloud& cloud, double trim_share, float m
   return keep;
 }
 
-}  // namespace
+Eigen::Vector3d cameraOrigin(const GrabPoseEstimate& e) {
+  return e.camera_extrinsic_.block<3, 1>(0, 3).cast<double>();
+}
 
-namespace {
-
-// Points of a cloud binned into cubic voxels.
-class VoxelGrid {
-public:
-  VoxelGrid(const Cloud& cloud, double size) : size_(size), voxel_of_(cloud.size(), kNone) {
-    index_of_.reserve(cloud.size() / 2 + 1);
-    for (std::size_t i = 0; i < cloud.size(); ++i) {
-      const auto& p = cloud[i];
-      std::int64_t cell[3];
-      if (!finite(p) || !cellOf(p, cell)) continue;
-      const auto [it, added] = index_of_.try_emplace(key(cell), voxels_.size());
-      if (added) voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
-      Voxel& v = voxels_[it->second];
-      voxel_of_[i] = it->second;
-      ++v.points;
-      const Eigen::Vector3d q(p.x, p.y, p.z);
-      v.sum += q;
-      v.spread += q.squaredNorm();
-      ++points_;
-    }
-    for (Voxel& v : voxels_) {  // now the centroid and the mean squared distance to it
-      v.sum /= static_cast<double>(v.points);
-      v.spread = std::max(0.0, v.spread / static_cast<double>(v.points) - v.sum.squaredNorm());
-    }
-    indexDensely();
-  }
-
-  static constexpr std::size_t kNone = SIZE_MAX;
-  struct Voxel {
-    std::int64_t cell[3];
-    std::size_t points;
-    Eigen::Vector3d sum;
-    double spread;
-  };
-  double size() const { return size_; }
-  std::size_t points() const { return points_; }
-  const std::vector<Voxel>& voxels() const { return voxels_; }
-  std::size_t voxelOf(std::size_t point) const { return voxel_of_[point]; }
-  const Eigen::Vector3d& centroid(std::size_t v) const { return voxels_[v].sum; }
-  // Root mean square distance between the points of voxels a and b (a == b: within a).
-  double pointDistance(std::size_t a, std::size_t b) const {
-    const double centres = a == b ? 0.0 : (centroid(a) - centroid(b)).squaredNorm();
-    return std::sqrt(centres + voxels_[a].spread + voxels_[b].spread);
-  }
-  // The voxel of a cell, or kNone.
-  std::size_t at(const std::int64_t cell[3]) const {
-    if (!dense_.empty()) {
-      std::size_t at = 0;
-      for (int axis = 0; axis < 3; ++axis) {
-        const std::int64_t c = cell[axis] - low_[axis];
-        if (c < 0 || c >= extent_[axis]) return kNone;
-        at = at * static_cast<std::size_t>(extent_[axis]) + static_cast<std::size_t>(c);
-      }
-      return dense_[at] == kEmptyCell ? kNone : dense_[at];
-    }
-    const auto it = index_of_.find(key(cell));
-    return it == index_of_.end() ? kNone : it->second;
-  }
-
-private:
-  // Cells of points farther than this many voxels from the origin do not fit the key;
-  // such points join no voxel and are removed as outliers.
-  static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;
-
-  bool cellOf(const pcl::PointXYZ& p, std::int64_t cell[3]) const {
-    const float coordinates[3] = {p.x, p.y, p.z};
-    for (int axis = 0; axis < 3; ++axis) {
-      const double c = std::floor(coordinates[axis] / size_);
-      if (!(std::fabs(c) < static_cast<double>(kMaxCell))) return false;
-      cell[axis] = static_cast<std::int64_t>(c);
-    }
-    return true;
-  }
-  static std::int64_t key(const std::int64_t cell[3]) {
-    std::int64_t k = 0;
-    for (int axis = 0; axis < 3; ++axis) k = (k << 21) | ((cell[axis] + kMaxCell) & 0x1FFFFF);
-    return k;
-  }
-
-  // When the cells span a small box, a table over the box answers at() without hashing.
-  static constexpr std::size_t kMaxDenseCells = std::size_t{1} << 18;
-  static constexpr std::uint32_t kEmptyCell = UINT32_MAX;
-  void indexDensely() {
-    if (voxels_.empty() || voxels_.size() >= kEmptyCell) return;
-    std::int64_t high[3];
-    for (int axis = 0; axis < 3; ++axis) low_[axis] = high[axis] = voxels_[0].cell[axis];
-    for (const Voxel& v : voxels_)
-      for (int axis = 0; axis < 3; ++axis) {
-        low_[axis] = std::min(low_[axis], v.cell[axis]);
-        high[axis] = std::max(high[axis], v.cell[axis]);
-      }
-    std::size_t cells = 1;
-    for (int axis = 0; axis < 3; ++axis) {
-      extent_[axis] = high[axis] - low_[axis] + 1;
-      if (extent_[axis] > static_cast<std::int64_t>(kMaxDenseCells)) return;
-      cells *= static_cast<std::size_t>(extent_[axis]);
-      if (cells > kMaxDenseCells) return;
-    }
-    dense_.assign(cells, kEmptyCell);
-    for (std::size_t i = 0; i < voxels_.size(); ++i) {
-      std::size_t at = 0;
-      for (int axis = 0; axis < 3; ++axis)
-        at = at * static_cast<std::size_t>(extent_[axis]) +
-             static_cast<std::size_t>(voxels_[i].cell[axis] - low_[axis]);
-      dense_[at] = static_cast<std::uint32_t>(i);
-    }
-  }
-
-  double size_;
-  std::int64_t low_[3] = {0, 0, 0};
-  std::int64_t extent_[3] = {0, 0, 0};
-  std::vector<std::uint32_t> dense_;
-  std::unordered_map<std::int64_t, std::size_t> index_of_;
-  std::vector<Voxel> voxels_;
-  std::vector<std::size_t> voxel_of_;
-  std::size_t points_ = 0;
-};
+floor::Prior floorPrior(const GrabPoseEstimate& e) {
+  floor::Prior prior;
+  prior.plane = floor::Plane::level(-static_cast<double>(e.base_height_));
+  prior.height_tolerance = e.robust_preparation_.floor_height_tolerance;
+  prior.tilt_tolerance_deg = e.robust_preparation_.floor_tilt_tolerance;
+  return prior;
+}
 
 }  // namespace
+
+std::optional<double> pixelFootprint(const GrabPoseEstimate& e, double range) {
+  const double focal = 0.5 * (static_cast<double>(e.fx_) + static_cast<double>(e.fy_));
+  if (!(e.fx_ > 0.0f && e.fy_ > 0.0f && std::isfinite(focal))) return std::nullopt;
+  return range / focal;
+}
 
 std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mul,
                                      float voxel_size, const Eigen::Vector3f& viewpoint) {
@@ -288,13 +184,22 @@ std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mu
   // grows with its area) when a voxel holds far more or far less than about a
   // kVoxelsPerNeighbourhood-th of a neighbourhood: a neighbourhood is then a few voxels of
   // the 27 around a point's own, whatever the camera's resolution and distance.
-  auto grid = std::make_unique<VoxelGrid>(cloud, voxel_size);
-  if (grid->voxels().empty()) return keep;
-  const double per_voxel = static_cast<double>(grid->points()) / grid->voxels().size();
-  const double scale = std::sqrt(static_cast<double>(k) / kVoxelsPerNeighbourhood / per_voxel);
-  if (scale > kResizeBeyond || scale < 1.0 / kResizeBeyond)
-    grid = std::make_unique<VoxelGrid>(
-        cloud, voxel_size * std::clamp(scale, 1.0 / kMaxVoxelResize, kMaxVoxelResize));
+  // The density is measured on every kDensitySample-th point, so that one grid of all
+  // the points is built, of the size it needs.
+  double size = voxel_size;
+  {
+    Cloud sample;
+    sample.reserve(cloud.size() / kDensitySample + 1);
+    for (std::size_t i = 0; i < cloud.size(); i += kDensitySample) sample.push_back(cloud[i]);
+    const VoxelGrid probe(sample, size);
+    if (probe.voxels().empty()) return keep;
+    const double per_voxel =
+        static_cast<double>(kDensitySample * probe.points()) / probe.voxels().size();
+    const double scale = std::sqrt(static_cast<double>(k) / kVoxelsPerNeighbourhood / per_voxel);
+    if (scale > kResizeBeyond || scale < 1.0 / kResizeBeyond)
+      size *= std::clamp(scale, 1.0 / kMaxVoxelResize, kMaxVoxelResize);
+  }
+  const auto grid = std::make_unique<VoxelGrid>(cloud, size);
   const VoxelGrid& g = *grid;
   const std::size_t voxel_count = g.voxels().size();
   const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(k), g.points() - 1);
@@ -306,6 +211,7 @@ std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mu
   // searched, which marks the point isolated.
   std::vector<double> mean_distance(voxel_count, 0.0);
   std::vector<std::pair<double, std::size_t>> near;  // distance, points
+  std::vector<std::size_t> around;
   for (std::size_t v = 0; v < voxel_count && wanted > 0; ++v) {
     const auto& voxel = g.voxels()[v];
     near.clear();
@@ -313,19 +219,12 @@ std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mu
     std::size_t available = voxel.points - 1;
     int ring = 1;
     for (; ring <= kMaxRing; ++ring) {
-      std::int64_t cell[3];
-      for (std::int64_t dx = -ring; dx <= ring; ++dx)
-        for (std::int64_t dy = -ring; dy <= ring; ++dy)
-          for (std::int64_t dz = -ring; dz <= ring; ++dz) {
-            if (std::max({std::abs(dx), std::abs(dy), std::abs(dz)}) != ring) continue;
-            cell[0] = voxel.cell[0] + dx;
-            cell[1] = voxel.cell[1] + dy;
-            cell[2] = voxel.cell[2] + dz;
-            const std::size_t n = g.at(cell);
-            if (n == VoxelGrid::kNone) continue;
-            near.push_back({g.pointDistance(v, n), g.voxels()[n].points});
-            available += g.voxels()[n].points;
-          }
+      around.clear();
+      g.shell(v, ring, around);
+      for (const std::size_t n : around) {
+        near.push_back({g.pointDistance(v, n), g.voxels()[n].points});
+        available += g.voxels()[n].points;
+      }
       if (available >= wanted) break;
     }
     std::sort(near.begin(), near.end());
@@ -359,98 +258,234 @@ std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mu
   return keep;
 }
 
-bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums) {
+preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+                              GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
+                              std::size_t min_points) {
+  preparation::Prepared prepared;
+  prepared.robust = true;
   const auto start = console::Clock::now();
-  if (!input || !output) return false;
+  if (!input || !output) return prepared;
   const GrabPoseEstimate::RobustPreparation& config = e.robust_preparation_;
-  const float floor = -e.base_height_;
+  const Eigen::Vector3d camera = cameraOrigin(e);
+  const std::size_t enough = std::max(min_points, kMinPreparedPoints);
 
-  // Never part of an object: non-numbers, points below the floor and far above it.
-  std::vector<bool> keep(output->size());
-  for (std::size_t i = 0; i < output->size(); ++i) {
-    const auto& p = (*output)[i];
-    keep[i] = finite(p) && p.z >= floor - config.below_floor_margin && p.z <= kPassUpperLimit;
-  }
-  Cloud cloud = select(*output, keep);
-  const std::size_t stray = output->size() - cloud.size();
+  // Never part of an object: non-numbers and points far above the floor.
+  Cloud cloud;
+  cloud.reserve(input->size());
+  for (const auto& p : *input)
+    if (finite(p) && p.z <= kPassUpperLimit) cloud.push_back(p);
+  const std::size_t stray = input->size() - cloud.size();
 
   std::size_t outliers = 0;
-  const std::vector<bool> inliers =
-      statisticalInliers(cloud, e.sor2_meank_value_, config.std_dev_mul, config.voxel_size,
-                         e.camera_extrinsic_.block<3, 1>(0, 3));
-  if (count(inliers) >= kMinPreparedPoints) {
-    outliers = cloud.size() - count(inliers);
-    cloud = select(cloud, inliers);
+  {
+    const std::vector<bool> inliers = statisticalInliers(
+        cloud, e.sor2_meank_value_, config.std_dev_mul, config.voxel_size, camera.cast<float>());
+    const std::size_t kept = count(inliers);
+    if (kept >= kMinPreparedPoints && kept < cloud.size()) {
+      outliers = cloud.size() - kept;
+      keepFlagged(cloud, nullptr, inliers);
+    }
   }
-  line(CYAN_BOLD, "robust preparation: removed ", stray,
-       " points not finite, below the floor or above 1 m, ", outliers, " statistical outliers");
+  line(CYAN_BOLD, "robust preparation: removed ", stray, " points not finite or above 1 m, ",
+       outliers, " statistical outliers");
 
-  // The object's extent on what remains.
+  // The floor: fitted to the flat patches around the object's foot, or the configured one.
+  const Eigen::Vector3d middle = centroid(cloud, nullptr, 0.0f);
+  const double pixel =
+      pixelFootprint(e, (middle - camera).norm()).value_or(kDefaultPixelAtOneMetre);
+  const floor::Prior prior = floorPrior(e);
+  floor::Fit fit;
+  fit.plane = prior.plane;
+  if (prior.height_tolerance > 0.0 || prior.tilt_tolerance_deg > 0.0) {
+    fit = floor::fitFloor(cloud, prior, middle.head<2>(), std::max(kMinPatch, kPatchPixels * pixel),
+                          config.floor_clearance);
+  } else {
+    fit.refusal = "fitting is off";
+  }
+  e.floor_plane_ = fit.plane.coefficients();
+  e.floor_fitted_ = fit.fitted;
+  if (fit.fitted) {
+    line(CYAN_BOLD, "robust preparation: floor fitted to ", fit.inliers, " points, ",
+         fit.plane.zAt(middle.x(), middle.y()) - prior.plane.zAt(middle.x(), middle.y()),
+         " m from the configured floor under the object, tilted ", fit.plane.tiltDeg(), " deg");
+  } else {
+    line(YELLOW_BOLD, "robust preparation: the configured floor (", fit.refusal, ")");
+  }
+
+  // Below the floor: nothing of an object.
+  std::vector<float> heights(cloud.size());
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    heights[i] = static_cast<float>(fit.plane.height(cloud[i]));
+  {
+    std::vector<bool> above(cloud.size());
+    for (std::size_t i = 0; i < cloud.size(); ++i)
+      above[i] = heights[i] >= -config.below_floor_margin;
+    const std::size_t kept = count(above);
+    if (kept < cloud.size()) {
+      if (kept >= kMinPreparedPoints) {
+        line(CYAN_BOLD, "robust preparation: removed ", cloud.size() - kept,
+             " points below the floor");
+        keepFlagged(cloud, &heights, above);
+      } else {
+        line(YELLOW_BOLD, "robust preparation: ", cloud.size() - kept,
+             " points below the floor, too many to remove");
+      }
+    }
+  }
+
+  // The object's extent above the floor under it.
   if (cloud.empty()) {
     e.trash_lowest_z_ = e.trash_highest_z_ = e.trash_height_ = std::nanf("");
   } else {
-    const auto [low, high] = std::minmax_element(
-        cloud.begin(), cloud.end(), [](const auto& a, const auto& b) { return a.z < b.z; });
-    e.trash_lowest_z_ = low->z;
-    e.trash_highest_z_ = high->z;
-    e.trash_height_ = e.trash_highest_z_ - e.trash_lowest_z_;
+    const float height = *std::max_element(heights.begin(), heights.end());
+    const Eigen::Vector3d object = centroid(cloud, &heights, config.floor_clearance);
+    e.trash_lowest_z_ = static_cast<float>(fit.plane.zAt(object.x(), object.y()));
+    e.trash_highest_z_ = e.trash_lowest_z_ + height;
+    e.trash_height_ = height;
   }
   line(MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
   line(MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
   line(MAGENTA_BOLD, "trash_height_:", e.trash_height_);
-  if (e.is_on_floor_) {
-    e.trash_lowest_z_ = floor;
-    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
-  }
+  if (e.is_on_floor_) line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
 
-  if (cloud.size() >= kMinPreparedPoints) {
-    const float cut = bottomCut(cloud, e.is_on_floor_ ? std::optional<float>(floor) : std::nullopt,
-                                e.trash_highest_z_, config);
+  // The floor layer; for an object longer than it is tall also the lowest share of its
+  // height, which the camera sees on its near side only and which would draw the centroid
+  // and the axes towards the camera. Kept only where the object keeps the entry's minimum.
+  if (cloud.size() >= min_points && e.trash_height_ > 0.0f) {
+    float cut = config.floor_clearance;
+    prepared.lying = e.trash_height_ < footprintLength(cloud, heights, cut);
+    if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
     std::vector<bool> above(cloud.size());
-    for (std::size_t i = 0; i < cloud.size(); ++i) above[i] = cloud[i].z >= cut;
+    for (std::size_t i = 0; i < cloud.size(); ++i) above[i] = heights[i] >= cut;
     const std::size_t left = count(above);
-    if (left >= kMinPreparedPoints) {
+    if (left >= min_points) {
       line(CYAN_BOLD, "robust preparation: removed ", cloud.size() - left,
-           " points of the floor and the object's bottom, below z ", cut);
-      cloud = select(cloud, above);
+           " points of the floor and the object's bottom, below ", cut, " m above the floor");
+      keepFlagged(cloud, &heights, above);
     } else {
       line(YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
     }
   }
 
   // One point per leaf, the centroid of its points: the camera samples near surfaces more
-  // densely than far ones, and the shape analysis weighs every point alike.
-  if (config.leaf_size > 0.0f && cloud.size() >= kMinPreparedPoints) {
-    const VoxelGrid leaves(cloud, config.leaf_size);
-    if (leaves.voxels().size() >= kMinPreparedPoints) {
+  // densely than far ones, and the shape analysis weighs every point alike. The leaf covers
+  // a few pixels at the object's range, so that small litter keeps its points.
+  double leaf = config.leaf_size;
+  if (leaf < 0.0) {
+    const double range = (centroid(cloud, nullptr, 0.0f) - camera).norm();
+    leaf = config.leaf_pixels * pixelFootprint(e, range).value_or(kDefaultPixelAtOneMetre * range);
+  }
+  if (leaf > 0.0 && cloud.size() >= enough) {
+    const VoxelGrid leaves(cloud, leaf);
+    if (leaves.voxels().size() >= enough && leaves.voxels().size() < cloud.size()) {
       Cloud even;
       even.reserve(leaves.voxels().size());
-      for (std::size_t v = 0; v < leaves.voxels().size(); ++v) {
-        const Eigen::Vector3d& c = leaves.centroid(v);
-        even.push_back(pcl::PointXYZ(static_cast<float>(c.x()), static_cast<float>(c.y()),
-                                     static_cast<float>(c.z())));
-      }
+      for (const auto& v : leaves.voxels())
+        even.push_back(pcl::PointXYZ(static_cast<float>(v.centroid.x()),
+                                     static_cast<float>(v.centroid.y()),
+                                     static_cast<float>(v.centroid.z())));
       line(CYAN_BOLD, "robust preparation: ", cloud.size(), " points thinned to ", even.size(),
-           ", one per leaf of ", config.leaf_size, " m");
+           ", one per leaf of ", leaf, " m");
       cloud.swap(even);
     }
   }
 
   const std::vector<bool> inside =
       insideFootprint(cloud, config.footprint_trim, config.footprint_margin);
-  if (count(inside) >= kMinPreparedPoints && count(inside) < cloud.size()) {
+  if (count(inside) >= enough && count(inside) < cloud.size()) {
     line(CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
          " points beyond the footprint");
-    cloud = select(cloud, inside);
+    keepFlagged(cloud, nullptr, inside);
   }
 
+  // The input's layout stays the host's: its header and sensor pose.
+  cloud.header = input->header;
+  cloud.sensor_origin_ = input->sensor_origin_;
+  cloud.sensor_orientation_ = input->sensor_orientation_;
   cloud.is_dense = true;
-  output->swap(cloud);
-  if (sums != nullptr)
-    for (const auto& p : *output) sums->add(p);
+  if (cloud.size() >= min_points) {
+    output->swap(cloud);
+    if (sums != nullptr)
+      for (const auto& p : *output) sums->add(p);
+    prepared.summed = true;
+  } else {
+    line(YELLOW_BOLD, "robust preparation: ", cloud.size(), " points left, the entry cloud is kept");
+    if (input.get() != output.get()) pcl::copyPointCloud(*input, *output);
+    prepared.lying = false;
+  }
   line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
-  return true;
+  return prepared;
+}
+
+std::optional<std::string> degenerateShape(const GrabPoseEstimate& e) {
+  const Eigen::Vector3f& lengths = e.pca_lengths_;
+  if (!(lengths[0] >= kMinSpanAcross)) {
+    std::ostringstream why;
+    why << "its points span " << lengths[0] * 1000.0f << " mm";
+    return why.str();
+  }
+  if (!(lengths[1] >= kMinSpanAcross)) {
+    std::ostringstream why;
+    why << "its points lie on a line (" << lengths[1] * 1000.0f << " mm across)";
+    return why.str();
+  }
+  return std::nullopt;
+}
+
+bool refuseDegenerateShape(const GrabPoseEstimate& e) {
+  const auto why = degenerateShape(e);
+  if (why) line(RED_BOLD, "no shape to grasp: ", *why, "!!!");
+  return why.has_value();
+}
+
+Eigen::Vector2f graspCentre(const GrabPoseEstimate& e, const Cloud& cloud) {
+  Eigen::Vector2f rect = Eigen::Vector2f::Zero();
+  for (const auto& corner : e.rect_points_) rect += Eigen::Vector2f(corner.x, corner.y);
+  rect /= 4.0f;
+  if (cloud.empty() || !rect.allFinite()) return rect;
+  // Along the footprint's long side, the centre of the volume under the points: a bottle's
+  // neck weighs less than its body.
+  const Eigen::Vector2d u = e.rect_direction_.cast<double>().normalized();
+  const Eigen::Vector2d origin = rect.cast<double>();
+  const Eigen::Vector3d camera = cameraOrigin(e);
+  const double range = (centroid(cloud, nullptr, 0.0f) - camera).norm();
+  const double cell = kHeightMapPixels * pixelFootprint(e, range).value_or(kDefaultPixelAtOneMetre * range);
+  const floor::Plane floor{e.floor_plane_.head<3>().cast<double>().normalized(),
+                           static_cast<double>(e.floor_plane_[3])};
+  // Cells along the long side only: the volume's profile.
+  double low = 0.0, high = 0.0;
+  for (const auto& p : cloud) {
+    const double t = u.dot(Eigen::Vector2d(p.x, p.y) - origin);
+    low = std::min(low, t);
+    high = std::max(high, t);
+  }
+  const Eigen::Vector2d v(-u.y(), u.x());
+  const double across_cell = cell;
+  double across_low = 0.0, across_high = 0.0;
+  for (const auto& p : cloud) {
+    const double w = v.dot(Eigen::Vector2d(p.x, p.y) - origin);
+    across_low = std::min(across_low, w);
+    across_high = std::max(across_high, w);
+  }
+  const int columns = std::min(4096, static_cast<int>((high - low) / cell) + 1);
+  const int rows = std::min(4096, static_cast<int>((across_high - across_low) / across_cell) + 1);
+  std::vector<float> top(static_cast<std::size_t>(columns) * rows, 0.0f);
+  for (const auto& p : cloud) {
+    const Eigen::Vector2d d = Eigen::Vector2d(p.x, p.y) - origin;
+    const int c = std::clamp(static_cast<int>((u.dot(d) - low) / cell), 0, columns - 1);
+    const int r = std::clamp(static_cast<int>((v.dot(d) - across_low) / across_cell), 0, rows - 1);
+    float& h = top[static_cast<std::size_t>(r) * columns + c];
+    h = std::max(h, static_cast<float>(floor.height(p)));
+  }
+  double weighted = 0.0, volume = 0.0;
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) {
+      const double h = top[static_cast<std::size_t>(r) * columns + c];
+      weighted += (low + (c + 0.5) * cell) * h;
+      volume += h;
+    }
+  if (!(volume > 0.0)) return rect;
+  return (origin + (weighted / volume) * u).cast<float>();
 }
 
 }  // namespace litterpose::robust
