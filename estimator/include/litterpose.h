@@ -215,7 +215,7 @@ public:
                                        // size (resized to the cloud's density)
     float floor_clearance = 0.005f;    // the floor is cut this far above its level
     float bottom_share = 0.3f;         // lying objects: the lowest share of the height too
-    float leaf_pixels = 2.0f;          // one point per leaf of this many pixels' footprint
+    float leaf_pixels = 3.0f;          // one point per leaf of this many pixels' footprint
                                        // at the object's range (0: all points)
     float leaf_size = -1.0f;           // a fixed leaf instead, metres (0: all points; below
                                        // 0, as here: the leaf follows leaf_pixels)

@@ -26,8 +26,8 @@ constexpr double kMaxShareBelow = 0.05;
 // A patch left below a hypothesis weighs this many patches it holds.
 constexpr double kBelowPenalty = 3.0;
 // RANSAC: hypotheses drawn, and the patches scored for each (spread over the cloud).
-constexpr int kHypotheses = 96;
-constexpr std::size_t kScoredPatches = 256;
+constexpr int kHypotheses = 48;
+constexpr std::size_t kScoredPatches = 128;
 // The second and third points of a hypothesis are drawn within this many patches of the
 // first, and three points closer to a line than this sine of their angle make none.
 constexpr int kNeighbourhood = 4;
@@ -123,6 +123,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     return fit;
   }
   const double tilt_tolerance = prior.tilt_tolerance_deg * kPi / 180.0;
+  const double tilt_slope = std::tan(tilt_tolerance);
   const double below = kBelowDistance * inlier_distance;
 
   // Each patch: its points, their height span over the prior, mean and lowest point.
@@ -160,7 +161,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     if (c.points < kMinPatchPoints || c.high - c.low > kFlatSpan * inlier_distance) continue;
     const Eigen::Vector3d mean = c.sum / static_cast<double>(c.points);
     const double reach = prior.height_tolerance + inlier_distance +
-                         std::tan(tilt_tolerance) * (mean.head<2>() - object_xy).norm();
+                         tilt_slope * (mean.head<2>() - object_xy).norm();
     const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
     if (std::fabs(h) > reach) continue;
     is_flat[i] = 1;
@@ -236,6 +237,9 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
   const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
   const double slope_sigma = std::tan(tilt_tolerance) / 2.0;
+  std::vector<std::uint32_t> candidates;
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (cell_of[i] != kNoCell && is_flat[cell_of[i]]) candidates.push_back(static_cast<std::uint32_t>(i));
   Plane plane = best;
   std::size_t count = 0;
   for (int round = 0; round < kRefinements; ++round) {
@@ -243,8 +247,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     Eigen::Vector3d sum = Eigen::Vector3d::Zero();
     Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
     double squared_distance = 0.0;
-    for (std::size_t i = 0; i < cloud.size(); ++i) {
-      if (cell_of[i] == kNoCell || !is_flat[cell_of[i]]) continue;
+    for (const std::uint32_t i : candidates) {
       const double h = plane.height(cloud[i]);
       if (std::fabs(h) > inlier_distance) continue;
       const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);

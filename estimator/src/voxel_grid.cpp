@@ -8,10 +8,8 @@
 namespace litterpose::robust {
 namespace {
 
-// A dense table may hold this many cells per voxel, and at least kMinDenseCells.
-constexpr std::size_t kDenseCellsPerVoxel = 16;
-constexpr std::size_t kMinDenseCells = std::size_t{1} << 15;
 constexpr std::uint32_t kEmptyCell = UINT32_MAX;
+constexpr std::int64_t kDenseMargin = 2;
 
 std::uint64_t keyOf(const std::int64_t cell[3], std::int64_t bias) {
   return (static_cast<std::uint64_t>(cell[0] + bias) << 42) |
@@ -19,8 +17,15 @@ std::uint64_t keyOf(const std::int64_t cell[3], std::int64_t bias) {
          static_cast<std::uint64_t>(cell[2] + bias);
 }
 
-std::size_t hashOf(std::uint64_t key) {
-  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 24);
+// Fibonacci hashing: the top bits of the product mix every bit of the key.
+std::size_t hashOf(std::uint64_t key, int shift) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift);
+}
+
+int shiftFor(std::size_t capacity) {
+  int bits = 0;
+  while ((std::size_t{1} << bits) < capacity) ++bits;
+  return 64 - bits;
 }
 
 }  // namespace
@@ -32,10 +37,11 @@ VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
   keys_.assign(capacity, kEmpty);
   values_.resize(capacity);
   mask_ = capacity - 1;
+  shift_ = shiftFor(capacity);
   const double inverse = 1.0 / size;
   const double limit = static_cast<double>(kMaxCell);
   // Neighbouring points of a capture mostly share a voxel: the last one is looked up first.
-  std::uint64_t last_key = kEmpty;
+  std::int64_t last[3] = {kMaxCell, kMaxCell, kMaxCell};
   std::size_t last_voxel = kNone;
   for (std::size_t i = 0; i < cloud.size(); ++i) {
     const auto& p = cloud[i];
@@ -48,40 +54,72 @@ VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
       cell[axis] = static_cast<std::int64_t>(scaled[axis]);  // towards zero, then down
       cell[axis] -= static_cast<double>(cell[axis]) > scaled[axis];
     }
-    const std::uint64_t key = keyOf(cell, kMaxCell);
-    std::size_t v = last_voxel;
-    if (key != last_key) {
-      std::size_t s = find(key);
-      if (keys_[s] == kEmpty) {
-        if (2 * (voxels_.size() + 1) > keys_.size()) {
-          grow();
-          s = find(key);
-        }
-        keys_[s] = key;
-        values_[s] = static_cast<std::uint32_t>(voxels_.size());
-        voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
-      }
-      v = values_[s];
-      last_key = key;
-      last_voxel = v;
+    if (cell[0] != last[0] || cell[1] != last[1] || cell[2] != last[2]) {
+      last_voxel = voxelAt(cell);
+      std::copy(cell, cell + 3, last);
     }
-    voxel_of_[i] = v;
-    Voxel& voxel = voxels_[v];
+    voxel_of_[i] = last_voxel;
+    Voxel& voxel = voxels_[last_voxel];
     ++voxel.points;
-    const Eigen::Vector3d q(p.x, p.y, p.z);
-    voxel.centroid += q;
-    voxel.spread += q.squaredNorm();
-    ++points_;
+    const double x = p.x, y = p.y, z = p.z;
+    voxel.centroid.x() += x;
+    voxel.centroid.y() += y;
+    voxel.centroid.z() += z;
+    voxel.spread += x * x + y * y + z * z;
   }
+  finish();
+}
+
+VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
+    : size_(fine.size_ * factor), voxel_of_(fine.voxels_.size(), kNone) {
+  std::size_t capacity = 64;
+  while (capacity < fine.voxels_.size()) capacity *= 2;
+  keys_.assign(capacity, kEmpty);
+  values_.resize(capacity);
+  mask_ = capacity - 1;
+  shift_ = shiftFor(capacity);
+  for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {
+    const Voxel& f = fine.voxels_[i];
+    std::int64_t cell[3];
+    for (int axis = 0; axis < 3; ++axis) {
+      const std::int64_t c = f.cell[axis];
+      cell[axis] = (c >= 0 ? c : c - factor + 1) / factor;  // rounded down
+    }
+    voxel_of_[i] = voxelAt(cell);
+    Voxel& voxel = voxels_[voxel_of_[i]];
+    const double n = static_cast<double>(f.points);
+    voxel.points += f.points;
+    voxel.centroid += n * f.centroid;
+    voxel.spread += n * (f.spread + f.centroid.squaredNorm());
+  }
+  finish();
+}
+
+std::size_t VoxelGrid::voxelAt(const std::int64_t cell[3]) {
+  const std::uint64_t key = keyOf(cell, kMaxCell);
+  std::size_t s = find(key);
+  if (keys_[s] == kEmpty) {
+    if (2 * (voxels_.size() + 1) > keys_.size()) {
+      grow();
+      s = find(key);
+    }
+    keys_[s] = key;
+    values_[s] = static_cast<std::uint32_t>(voxels_.size());
+    voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
+  }
+  return values_[s];
+}
+
+void VoxelGrid::finish() {
   for (Voxel& v : voxels_) {
+    points_ += v.points;
     v.centroid /= static_cast<double>(v.points);
     v.spread = std::max(0.0, v.spread / static_cast<double>(v.points) - v.centroid.squaredNorm());
   }
-  indexDensely();
 }
 
 std::size_t VoxelGrid::find(std::uint64_t key) const {
-  std::size_t s = hashOf(key) & mask_;
+  std::size_t s = hashOf(key, shift_);
   while (keys_[s] != kEmpty && keys_[s] != key) s = (s + 1) & mask_;
   return s;
 }
@@ -92,6 +130,7 @@ void VoxelGrid::grow() {
   keys_.swap(keys);
   values_.swap(values);
   mask_ = keys_.size() - 1;
+  shift_ = shiftFor(keys_.size());
   for (std::size_t i = 0; i < keys.size(); ++i)
     if (keys[i] != kEmpty) {
       const std::size_t s = find(keys[i]);
@@ -100,7 +139,22 @@ void VoxelGrid::grow() {
     }
 }
 
-void VoxelGrid::indexDensely() {
+std::array<std::int64_t, 3> VoxelGrid::cellExtent() const {
+  std::array<std::int64_t, 3> extent{0, 0, 0};
+  if (voxels_.empty()) return extent;
+  std::int64_t low[3], high[3];
+  for (int axis = 0; axis < 3; ++axis) low[axis] = high[axis] = voxels_[0].cell[axis];
+  for (const Voxel& v : voxels_)
+    for (int axis = 0; axis < 3; ++axis) {
+      low[axis] = std::min(low[axis], v.cell[axis]);
+      high[axis] = std::max(high[axis], v.cell[axis]);
+    }
+  for (int axis = 0; axis < 3; ++axis) extent[axis] = high[axis] - low[axis] + 1;
+  return extent;
+}
+
+void VoxelGrid::indexNeighbours() {
+  if (!dense_.empty()) return;
   if (voxels_.empty()) return;
   std::int64_t high[3];
   for (int axis = 0; axis < 3; ++axis) low_[axis] = high[axis] = voxels_[0].cell[axis];
@@ -109,7 +163,12 @@ void VoxelGrid::indexDensely() {
       low_[axis] = std::min(low_[axis], v.cell[axis]);
       high[axis] = std::max(high[axis], v.cell[axis]);
     }
-  const std::size_t limit = std::max(kMinDenseCells, kDenseCellsPerVoxel * voxels_.size());
+  // A margin of empty cells, so that every voxel's shells lie inside the table.
+  for (int axis = 0; axis < 3; ++axis) {
+    low_[axis] -= kDenseMargin;
+    high[axis] += kDenseMargin;
+  }
+  const std::size_t limit = kMaxDenseCells;
   std::size_t cells = 1;
   for (int axis = 0; axis < 3; ++axis) {
     extent_[axis] = high[axis] - low_[axis] + 1;
@@ -176,9 +235,5 @@ void VoxelGrid::shell(std::size_t v, int ring, std::vector<std::size_t>& out) co
       }
 }
 
-double VoxelGrid::pointDistance(std::size_t a, std::size_t b) const {
-  const double centres = a == b ? 0.0 : (centroid(a) - centroid(b)).squaredNorm();
-  return std::sqrt(centres + voxels_[a].spread + voxels_[b].spread);
-}
 
 }  // namespace litterpose::robust

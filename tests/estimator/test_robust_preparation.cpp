@@ -18,6 +18,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "internal/robust_preparation.h"
+#include "internal/statistical_outliers.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
 

@@ -25,19 +25,13 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
                               GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
                               std::size_t min_points);
 
-// Statistical outlier test of every point: the mean distance to its k nearest neighbours,
-// divided by the point's range from the viewpoint (the camera sees far surfaces more
-// sparsely), against the mean and standard deviation of that figure over the cloud.
-// Neighbourhoods are counted on voxels of about the given size (each voxel's points at its
-// centroid), so that the cost grows with the number of voxels, not of points.
-// true: the point is kept.
-std::vector<bool> statisticalInliers(const GrabPoseEstimate::Cloud& cloud, int k,
-                                     float std_dev_mul, float voxel_size,
-                                     const Eigen::Vector3f& viewpoint);
-
 // Side of the square that one pixel of the configured camera covers at the given range,
 // metres; nullopt for intrinsics that are not positive.
 std::optional<double> pixelFootprint(const GrabPoseEstimate& e, double range);
+// The same, or that of a common depth camera's pixel without usable intrinsics.
+double pixelFootprintOr(const GrabPoseEstimate& e, double range);
+// The camera's origin in the base frame (the extrinsic's translation).
+Eigen::Vector3d cameraOrigin(const GrabPoseEstimate& e);
 
 // Why a prepared cloud tells nothing about an object's shape: its points coincide, lie on
 // a line, or span less than a few millimetres across. nullopt for a cloud with a shape.
