@@ -3,6 +3,7 @@
 // floor around them, with the configured noise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -388,6 +389,54 @@ TEST_F(CaptureArtefacts, PartialMaskDropsAShareOfTheObjectOnOneSide) {
     separable = last_dropped <= first_kept + 1.0;
   }
   EXPECT_TRUE(separable);
+}
+
+// --- Floors that are not flat ------------------------------------------------------------
+
+// A ray meets a rough floor where its relief is, and nowhere before: each ray is walked in
+// half-millimetre steps up to the hit.
+TEST_F(CaptureSim, RaysMeetARoughFloorFirstWhereItsReliefIs) {
+  using Wave = capture_sim::Roughness::Wave;
+  const auto wave = [](double amplitude, double wavelength, double direction, double phase) {
+    return Wave{2 * M_PI / wavelength * Eigen::Vector2d(std::cos(direction), std::sin(direction)),
+                amplitude, phase};
+  };
+  const std::pair<const char*, std::vector<Wave>> reliefs[] = {
+      {"flat", {}},
+      {"gentle", {wave(0.01, 0.5, 0.4, 0.0)}},
+      {"bumpy", {wave(0.004, 0.08, 1.0, 2.0), wave(0.006, 0.2, -0.5, 1.0)}},
+      {"steep", {wave(0.01, 0.08, 2.0, 0.3)}},
+  };
+  for (const auto& [what, waves] : reliefs) {
+    SCOPED_TRACE(what);
+    capture_sim::Roughness relief;
+    relief.waves = waves;
+    for (double x = -1.0; x <= 1.0; x += 0.05)
+      ASSERT_LE(std::abs(relief.height({x, 0.7 * x + 0.1})), relief.amplitude() + 1e-15);
+    int hits = 0;
+    for (int v = 0; v < camera_.height; v += 40) {
+      for (int u = 0; u < camera_.width; u += 40) {
+        const auto ray = camera_.pixelRay(u, v);
+        const auto t = capture_sim::floorHit(ray, floor_z_, relief);
+        if (!t) {
+          EXPECT_GE(ray.direction.z(), 0.0) << u << ", " << v;
+          continue;
+        }
+        ++hits;
+        const auto above = [&](double s) {
+          const Eigen::Vector3d p = ray.origin + s * ray.direction;
+          return p.z() - floor_z_ - relief.height(p.head<2>());
+        };
+        EXPECT_NEAR(above(*t), 0.0, 1e-7) << u << ", " << v;
+        if (waves.empty()) {
+          EXPECT_EQ(*t, (floor_z_ - ray.origin.z()) / ray.direction.z());
+        }
+        const double step = 0.0005 / ray.direction.norm();
+        for (double s = 0.0; s < *t - step; s += step) ASSERT_GT(above(s), 0.0) << u << ", " << v;
+      }
+    }
+    EXPECT_GT(hits, 100);
+  }
 }
 
 // "<what>_<case>_<distance>m_<bearing>deg.ply" -> distance and bearing; false for other names.
