@@ -1,5 +1,5 @@
 // litterpose-eval as a user runs it: a small seeded set, its table, JSON, chart and
-// details; the judging and scoring of scenes; configurations it must refuse.
+// details; a run compared with a recorded report; configurations it must refuse.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,11 +26,13 @@ run_program::Outcome evaluate(const std::string& config, const std::string& argu
                           quote(config) + " " + arguments);
 }
 
-// The table without its last column (the timings).
+// The tables without their last column, the run times and the blank lines.
 std::string withoutTimings(const std::string& out) {
   std::istringstream lines(out);
   std::string line, kept;
   while (std::getline(lines, line)) {
+    if (line.empty() || line.rfind("Run time", 0) == 0 || line.rfind("Compared with", 0) == 0)
+      continue;
     if (!line.empty() && line[0] == '|') line = line.substr(0, line.rfind('|', line.size() - 2));
     kept += line + "\n";
   }
@@ -45,9 +47,10 @@ TEST(LitterposeEval, SmallSeededRunWritesTableJsonChartAndDetails) {
                           "--scenes 14 --seed 5 --json " + quote(json) + " --chart " + quote(png) +
                               " --details " + quote(details));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.out, "realistic captures (default / robust preparation)"));
-  EXPECT_TRUE(contains(r.out, "clean captures (default / robust preparation)"));
+  for (const char* profile : {"realistic", "clean", "field"})
+    EXPECT_TRUE(contains(r.out, std::string(profile) + " captures (default / robust preparation)"));
   EXPECT_TRUE(contains(r.out, "| stick | CommonGrabPoseFunc | 2 |")) << r.out;
+  EXPECT_TRUE(contains(r.out, "| cigarette butt | CommonGrabPoseFunc | 1 |")) << r.out;
 
   const std::string table = run_program::scratchPath("table.txt");
   std::ofstream(table) << r.out;
@@ -58,16 +61,69 @@ TEST(LitterposeEval, SmallSeededRunWritesTableJsonChartAndDetails) {
   const std::string image = run_program::slurp(png);
   ASSERT_GT(image.size(), 8u);
   EXPECT_EQ(image.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-  // One line per scene, entry and preparation, for both profiles.
+  // One line per scene, entry and preparation, for the three profiles.
   std::istringstream lines(run_program::slurp(details));
   int count = 0;
   for (std::string line; std::getline(lines, line);) count += line.rfind("{\"artefacts\":", 0) == 0;
-  EXPECT_EQ(count, 2 * 14 * 3 * 2);
+  EXPECT_EQ(count, 3 * 14 * 3 * 2);
 
-  // The same seed gives the same figures.
-  const auto again = evaluate(support::default_config_path(), "--scenes 14 --seed 5");
-  ASSERT_EQ(again.status, 0);
+  // The same seed gives the same figures, and the same outcomes scene by scene.
+  const auto again =
+      evaluate(support::default_config_path(), "--scenes 14 --seed 5 --compare " + quote(json));
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(contains(again.out, "the first 14 scenes of each, 252 estimates: 0 differ; 0 "
+                                  "figures of the cells differ: the same."))
+      << again.out;
   EXPECT_EQ(withoutTimings(again.out), withoutTimings(r.out));
+}
+
+// A report whose scene 1 holds another result for its first estimate.
+std::string withAnotherResult(std::string report) {
+  const std::size_t scene = report.find("{\"scene\":1,");
+  const std::size_t estimate = report.find("\"default\":[[", scene) + 12;
+  return report.replace(estimate, report.find(',', estimate) - estimate, "999");
+}
+
+TEST(LitterposeEval, ComparesARunWithARecordedReport) {
+  const std::string record = run_program::scratchPath("record.json");
+  const auto made = evaluate(support::default_config_path(),
+                             "--scenes 4 --artefacts field --json " + quote(record));
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string changed = run_program::scratchPath("changed.json");
+  std::ofstream(changed) << withAnotherResult(run_program::slurp(record));
+
+  struct Case {
+    const char* what;
+    std::string arguments;
+    int status;
+    const char* says;  // on standard output (status 0, 1) or error (2)
+  };
+  const Case cases[] = {
+      {"the whole record", "--scenes 4 --compare " + quote(record), 0, "0 differ; 0 figures"},
+      {"its first scenes", "--scenes 2 --compare " + quote(record), 0, "the first 2 scenes"},
+      {"a changed outcome", "--scenes 2 --compare " + quote(changed), 1,
+       "1 differ: NOT the same."},
+      {"a changed outcome, tolerated", "--scenes 2 --compare " + quote(changed) + " --tolerate 1",
+       0, "1 differ (1 tolerated): the same."},
+      {"more scenes than recorded", "--scenes 5 --compare " + quote(record), 2,
+       "holds 4 scenes per profile"},
+      {"another seed", "--scenes 2 --seed 9 --compare " + quote(record), 2, "another seed"},
+      {"a profile it lacks", "--scenes 2 --artefacts clean --compare " + quote(record), 2,
+       "no clean profile"},
+      {"no report", "--scenes 2 --compare " + quote(testing::TempDir() + "none.json"), 2,
+       "cannot compare"},
+  };
+  for (const Case& c : cases) {
+    const auto r = evaluate(support::default_config_path(), "--artefacts field " + c.arguments);
+    EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
+    EXPECT_TRUE(contains(c.status == 2 ? r.err : r.out, c.says)) << c.what << "\n"
+                                                                 << r.out << r.err;
+  }
+  // A difference names the scene, the entry and both outcomes.
+  const auto r = evaluate(support::default_config_path(),
+                          "--scenes 2 --artefacts field --compare " + quote(changed));
+  EXPECT_TRUE(contains(r.err, "field, scene 1, GrabPoseEstimateFunc, default preparation: [999,"))
+      << r.err;
 }
 
 TEST(LitterposeEval, RefusesWhatItCannotDo) {
@@ -90,70 +146,6 @@ TEST(LitterposeEval, RefusesWhatItCannotDo) {
                                   quote(testing::TempDir() + "no_dir/chart.png"));
   EXPECT_EQ(chart.status, 1);
   EXPECT_TRUE(contains(chart.err, "cannot draw the chart")) << chart.err;
-}
-
-class Judging : public testing::Test {
-protected:
-  void SetUp() override {
-    e_ = support::make_estimator();
-    testing::internal::CaptureStdout();
-  }
-  void TearDown() override { testing::internal::GetCapturedStdout(); }
-  capture_sim::GroundTruth place(capture_sim::Litter kind, double distance, double bearing) {
-    return capture_sim::groundTruth(kind, capture_sim::standardDimensions(kind),
-                                    {distance, bearing, 30.0}, -e_->base_height_);
-  }
-  std::unique_ptr<GrabPoseEstimate> e_;
-};
-
-// Codes per entry: GrabPoseEstimateFunc, CommonGrabPoseFunc, GetInitialGrabPose.
-TEST_F(Judging, TheWindowsAndTheReachOfTheConfiguration) {
-  const auto judge = litterpose_eval::makeJudge(*e_);
-  using capture_sim::Litter;
-  // Within reach from above.
-  EXPECT_EQ(judge(place(Litter::kStick, 0.33, 0.0)), (capture_sim::Expected{1, 1, 1}));
-  // Within the windows but beyond the straight-down reach; slanted by 20 degrees it is not.
-  EXPECT_EQ(judge(place(Litter::kStick, 0.52, 0.0)), (capture_sim::Expected{1111, 1, 1}));
-  // Beyond the vertical window and the workspace.
-  EXPECT_EQ(judge(place(Litter::kStick, 0.95, 0.0)), (capture_sim::Expected{302, 41, 41}));
-  // A standing can short of the window of side grasps.
-  EXPECT_EQ(judge(place(Litter::kCanStanding, 0.3, 0.0)), (capture_sim::Expected{311, 311, 1}));
-  // Beyond the bearing window.
-  EXPECT_EQ(judge(place(Litter::kCartonBox, 0.35, 75.0)), (capture_sim::Expected{304, 41, 41}));
-  // On the edge of the near bound: too near to say.
-  EXPECT_FALSE(judge(place(Litter::kCartonBox, 0.2, 0.0)));
-}
-
-TEST_F(Judging, AGraspSucceedsWithinEveryCriterion) {
-  capture_sim::Scene scene;
-  scene.truth = place(capture_sim::Litter::kBottleLying, 0.35, 10.0);  // long axis at 30 deg
-  scene.expected = {1, 1, 1};
-  const Criteria k;
-  const auto pose = [&](double dx, double yaw_deg, double tilt_deg) {
-    // Tool down, tool x along the long axis, tilted about the tool x axis.
-    e_->grab_pose_.position = (scene.truth.centre + Eigen::Vector3d(dx, 0, 0)).cast<float>();
-    e_->grab_pose_.orientation =
-        Eigen::Quaterniond(0, 0, 1, 0) *
-        Eigen::Quaterniond(Eigen::AngleAxisd(-yaw_deg * M_PI / 180, Eigen::Vector3d::UnitZ())) *
-        Eigen::Quaterniond(Eigen::AngleAxisd(tilt_deg * M_PI / 180, Eigen::Vector3d::UnitX()));
-    return litterpose_eval::score(scene, Entry::CommonGrabPoseFunc, 1, *e_, 0.0, k);
-  };
-  const auto ideal = pose(0.0, 30.0, 0.0);
-  EXPECT_TRUE(ideal.success);
-  EXPECT_NEAR(ideal.axis_error, 0.0, 1e-6);
-  EXPECT_NEAR(ideal.approach_error, 0.0, 1e-6);
-  EXPECT_TRUE(pose(0.029, 44.0, 19.0).success);
-  EXPECT_FALSE(pose(0.031, 30.0, 0.0).success);
-  EXPECT_FALSE(pose(0.0, 46.0, 0.0).success);
-  EXPECT_FALSE(pose(0.0, 30.0, 21.0).success);
-  EXPECT_TRUE(pose(0.0, 210.0, 0.0).success);  // the gripper is symmetric
-  const auto refused = litterpose_eval::score(scene, Entry::CommonGrabPoseFunc, 101, *e_, 0.0, k);
-  EXPECT_FALSE(refused.in_family);
-  EXPECT_FALSE(refused.success);
-  scene.expected = {302, 101, 1};
-  EXPECT_TRUE(
-      litterpose_eval::score(scene, Entry::GrabPoseEstimateFunc, 304, *e_, 0.0, k).in_family);
-  EXPECT_TRUE(litterpose_eval::score(scene, Entry::CommonGrabPoseFunc, 101, *e_, 0.0, k).in_family);
 }
 
 TEST(GoalTests, ExactBinomialTail) {
