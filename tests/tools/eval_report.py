@@ -24,10 +24,6 @@ def main():
             assert total == scenes, (profile["artefacts"], total)
         outcomes = profile["scene_outcomes"]
         assert [o["scene"] for o in outcomes] == list(range(scenes))
-        names = [c["class"] for c in profile["classes"]]
-        for o in outcomes:
-            assert o["class"] == names[o["scene"] % len(names)], o
-            assert len(o["expected"]) == 3 and len(o["default"]) == 3 and len(o["robust"]) == 3
         for c in profile["classes"]:
             mine = [o for o in outcomes if o["class"] == c["class"]]
             for k, e in enumerate(c["entries"]):

@@ -149,7 +149,8 @@ std::pair<double, double> extent(const Object& object, const Eigen::Vector3d& di
   double high = -low;
   for (const Box& box : object.boxes) {
     const double centre = direction.dot(box.centre);
-    const double reach = (yawRotation(box.yaw).transpose() * direction).cwiseAbs().dot(box.half_size);
+    const double reach =
+        (yawRotation(box.yaw).transpose() * direction).cwiseAbs().dot(box.half_size);
     low = std::min(low, centre - reach);
     high = std::max(high, centre + reach);
   }
@@ -178,8 +179,9 @@ double Roughness::height(const Eigen::Vector2d& xy) const {
 
 namespace {
 
-// Steps of the search for a rough floor along a ray, per shortest wavelength.
-constexpr double kStepsPerWave = 8.0;
+// Steps of the search for a rough floor along a ray, per shortest wavelength: a crest that
+// the ray grazes by less than about half a percent of its height may be passed.
+constexpr double kStepsPerWave = 32.0;
 // A rough floor is found to this height, metres.
 constexpr double kFloorTolerance = 1e-9;
 constexpr int kMaxRefinements = 100;
@@ -193,8 +195,8 @@ std::optional<double> floorHit(const Ray& ray, double floor_z, const Roughness& 
     return t > 0 ? std::optional<double>(t) : std::nullopt;
   }
   // Above the floor where this is positive. The ray goes down, so it meets the floor between
-  // the planes of the relief's highest and lowest points; it is searched in steps short
-  // enough not to pass a wave's crest, and the first crossing is refined (Illinois).
+  // the planes of the relief's highest and lowest points; it is searched there in steps
+  // short against the waves, and the first crossing is refined (Illinois).
   const auto above = [&](double t) {
     const Eigen::Vector3d p = ray.origin + t * ray.direction;
     return p.z() - floor_z - relief.height(p.head<2>());

@@ -142,8 +142,11 @@ Conditions randomConditions(const ConditionLimits& limits, std::mt19937& rng) {
   c.floor_offset = uniform(rng, -limits.floor_offset, limits.floor_offset);
   c.slope_deg = uniform(rng, 0.0, limits.slope_deg);
   c.downhill_deg = uniform(rng, -180.0, 180.0);
-  c.camera_shift = uniform(rng, 0.0, limits.camera_shift) * uniformDirection(rng);
-  c.camera_turn = uniform(rng, 0.0, limits.camera_turn_deg) * kDegree * uniformDirection(rng);
+  // One draw after the other: the order of a product's operands is the compiler's.
+  const double shift = uniform(rng, 0.0, limits.camera_shift);
+  c.camera_shift = shift * uniformDirection(rng);
+  const double turn = uniform(rng, 0.0, limits.camera_turn_deg) * kDegree;
+  c.camera_turn = turn * uniformDirection(rng);
   return c;
 }
 

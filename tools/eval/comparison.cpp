@@ -87,7 +87,8 @@ public:
         for (const char* preparation : kPreparationKeys) {
           for (const auto& [figure, value] : entries_now[e]->get_child(preparation)) {
             if (figure == kTiming) continue;
-            const auto recorded = entries_then[e]->get_child(preparation).get_optional<std::string>(figure);
+            const auto recorded =
+                entries_then[e]->get_child(preparation).get_optional<std::string>(figure);
             if (recorded && *recorded == value.data()) continue;
             ++c_.differing_figures;
             difference(profile + ", " + now[k]->get<std::string>("class") + ", " +
@@ -160,7 +161,8 @@ Comparison compareWithRecord(const std::string& report_json, const std::string& 
         return notComparable("its " + name + " profile lacks the outcomes of its scenes");
       ++c.profiles;
       compare.scenes(name, profile.get_child("scene_outcomes"), *outcomes, scenes);
-      if (c.cells_compared) compare.cells(name, profile.get_child("classes"), then->get_child("classes"));
+      if (c.cells_compared)
+        compare.cells(name, profile.get_child("classes"), then->get_child("classes"));
     }
     return c;
   } catch (const pt::ptree_error& e) {

@@ -291,10 +291,11 @@ capture_sim::Judge makeJudge(const ConfiguredWindows& windows, const Arm& arm,
                                         bearingDeg(p), lying ? 300 : 310);
           codes[kMain] = window == 0 ? litterpose::kGrabFound : window;
           const bool in_workspace = inWorkspace(windows, p);
-          codes[kCommon] = !in_workspace                      ? litterpose::kOutsideWorkspace
-                           : !inGrabSpace(windows, lying, p) ? (lying ? litterpose::kType1TooNear
-                                                                      : litterpose::kStandingTooNear)
-                                                              : litterpose::kGrabFound;
+          const int outside_grab_space =
+              lying ? litterpose::kType1TooNear : litterpose::kStandingTooNear;
+          codes[kCommon] = !in_workspace                     ? litterpose::kOutsideWorkspace
+                           : !inGrabSpace(windows, lying, p) ? outside_grab_space
+                                                             : litterpose::kGrabFound;
           codes[kInitial] = in_workspace ? litterpose::kGrabFound : litterpose::kOutsideWorkspace;
           if (seen && *seen != codes) return std::nullopt;
           seen = codes;
@@ -303,7 +304,7 @@ capture_sim::Judge makeJudge(const ConfiguredWindows& windows, const Arm& arm,
     }
     capture_sim::Expected codes = *seen;
 
-    // Every entry counts the points before anything else.
+    // Each entry counts the points before anything else: too few decide its code.
     std::array<bool, litterpose::kEntryCount> too_few{};
     const int count = points();
     for (int e = 0; e < litterpose::kEntryCount; ++e) {
@@ -315,17 +316,20 @@ capture_sim::Judge makeJudge(const ConfiguredWindows& windows, const Arm& arm,
     }
 
     // Within the windows, the entries that prove reachability should find a grasp only where
-    // the arm reaches one that meets the criteria. The grasp point is taken from just above
-    // the object's bottom to its middle (from above), or around its middle (from the side).
+    // the arm reaches one that meets the criteria. The grasp point is taken just above the
+    // object's bottom and at its middle (from above), or at a quarter and at three quarters
+    // of its height (from the side).
     const bool proves_reach = (codes[kMain] == litterpose::kGrabFound && !too_few[kMain]) ||
                               (codes[kCommon] == litterpose::kGrabFound && !too_few[kCommon]);
     if (proves_reach) {
+      const double z = t.centre.z(), h = t.height;
+      const std::array<double, 2> heights =
+          lying ? std::array<double, 2>{z - h / 2 + kLowestGrasp, z}
+                : std::array<double, 2>{z - h / 4, z + h / 4};
       std::optional<bool> reached;
       for (double dd : {-margins.reach, 0.0, margins.reach}) {
-        for (double level : {-0.5, 0.0}) {
-          const double z = lying ? t.centre.z() + level * t.height + (level < 0 ? kLowestGrasp : 0)
-                                 : t.centre.z() + (level < 0 ? -0.25 : 0.25) * t.height;
-          const bool any = graspReachable(*reach, t, at(std::max(0.0, d + dd), bearing, z),
+        for (double height : heights) {
+          const bool any = graspReachable(*reach, t, at(std::max(0.0, d + dd), bearing, height),
                                           criteria);
           if (reached && *reached != any) return std::nullopt;
           reached = any;
