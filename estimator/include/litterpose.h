@@ -222,7 +222,8 @@ public:
     float footprint_trim = 0.01f;      // share of points at each end of the footprint's axes
     float footprint_margin = 0.005f;   // beyond which points farther than this are strays
     float floor_height_tolerance = 0.05f;  // a fitted floor within this of the configured
-    float floor_tilt_tolerance = 10.0f;    // one, and tilted by at most this many degrees
+    float floor_tilt_tolerance = 10.0f;    // one at the arm's axis, tilted by at most this
+                                           // many degrees
                                            // (0 and 0: the configured floor, never fitted)
   };
   RobustPreparation robust_preparation_;

@@ -15,8 +15,8 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 // Fewer points near the plane than this and the plane says too little.
 constexpr std::size_t kMinFloorPoints = 30;
-// A patch is flat when its points span no more than this many plane thicknesses in height,
-// and holds at least this many points.
+// A patch's lowest layer is this many plane thicknesses deep, and must hold at least this
+// many points.
 constexpr double kFlatSpan = 2.0;
 constexpr std::size_t kMinPatchPoints = 3;
 // Points more than this many plane thicknesses below the plane count against it; a floor
@@ -31,7 +31,6 @@ constexpr std::size_t kScoredPatches = 128;
 // The second and third points of a hypothesis are drawn within this many patches of the
 // first, and three points closer to a line than this sine of their angle make none.
 constexpr int kNeighbourhood = 4;
-constexpr int kNeighbourTries = 8;
 constexpr double kMinSine = 0.2;
 // The patch grid holds at most this many cells per point (more and the patches grow).
 constexpr std::size_t kCellsPerPoint = 4;
@@ -43,11 +42,10 @@ constexpr int kRefinements = 2;
 constexpr double kMinResidual = 0.001;
 
 struct Patch {
-  std::size_t points = 0;
-  double low = std::numeric_limits<double>::max();   // height above the prior
-  double high = std::numeric_limits<double>::lowest();
-  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  double low = std::numeric_limits<double>::max();  // height of its lowest point over the prior
   Eigen::Vector3d lowest = Eigen::Vector3d::Zero();
+  std::size_t points = 0;  // in its lowest layer
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
 };
 
 bool finite(const pcl::PointXYZ& p) {
@@ -114,7 +112,7 @@ Eigen::Vector4f Plane::coefficients() const {
 }
 
 Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
-             const Eigen::Vector2d& object_xy, double patch, double inlier_distance) {
+             double patch, double inlier_distance) {
   Fit fit;
   fit.plane = prior.plane;
   const PatchGrid grid(cloud, patch);
@@ -126,9 +124,11 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   const double tilt_slope = std::tan(tilt_tolerance);
   const double below = kBelowDistance * inlier_distance;
 
-  // Each patch: its points, their height span over the prior, mean and lowest point.
+  // Each patch's lowest point, and the mean of its lowest layer: the points within the
+  // flat span above its lowest (the floor beside a wall, the wall's foot, or a top face).
   std::vector<Patch> patches(grid.cells());
   std::vector<std::uint32_t> cell_of(cloud.size(), kNoCell);
+  std::vector<float> above_prior(cloud.size(), 0.0f);
   std::size_t finite_points = 0;
   for (std::size_t i = 0; i < cloud.size(); ++i) {
     const auto& p = cloud[i];
@@ -137,19 +137,24 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     cell_of[i] = static_cast<std::uint32_t>(grid.cellOf(p));
     Patch& c = patches[cell_of[i]];
     const double h = prior.plane.height(p);
-    const Eigen::Vector3d q(p.x, p.y, p.z);
-    ++c.points;
-    c.sum += q;
+    above_prior[i] = static_cast<float>(h);
     if (h < c.low) {
       c.low = h;
-      c.lowest = q;
+      c.lowest = Eigen::Vector3d(p.x, p.y, p.z);
     }
-    c.high = std::max(c.high, h);
+  }
+  const double layer = kFlatSpan * inlier_distance;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    if (cell_of[i] == kNoCell) continue;
+    Patch& c = patches[cell_of[i]];
+    if (above_prior[i] > c.low + layer) continue;
+    ++c.points;
+    c.sum += Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z);
   }
 
-  // Candidates: flat patches within the prior's reach (its height tolerance, and its tilt
-  // tolerance over the distance from the object). Every patch's lowest point can count
-  // against a plane that leaves it below.
+  // Candidates: patches whose lowest layer holds a few points, within the prior's reach
+  // (its height tolerance, and its tilt tolerance over the distance from the object). Every
+  // patch's lowest point can count against a plane that leaves it below.
   std::vector<Eigen::Vector3d> flat;
   std::vector<int> flat_at(patches.size(), -1);
   std::vector<Eigen::Vector3d> lows;
@@ -158,10 +163,10 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     const Patch& c = patches[i];
     if (c.points == 0) continue;
     lows.push_back(c.lowest);
-    if (c.points < kMinPatchPoints || c.high - c.low > kFlatSpan * inlier_distance) continue;
+    if (c.points < kMinPatchPoints) continue;
     const Eigen::Vector3d mean = c.sum / static_cast<double>(c.points);
     const double reach = prior.height_tolerance + inlier_distance +
-                         tilt_slope * (mean.head<2>() - object_xy).norm();
+                         tilt_slope * (mean.head<2>() - prior.anchor).norm();
     const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
     if (std::fabs(h) > reach) continue;
     is_flat[i] = 1;
@@ -190,26 +195,29 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   flat_cell.reserve(flat.size());
   for (std::size_t i = 0; i < patches.size(); ++i)
     if (is_flat[i]) flat_cell.push_back(i);
-  const auto neighbour = [&](std::size_t cell) {
+  // The flat patches within kNeighbourhood patches of a cell's, itself left out.
+  std::vector<int> near;
+  const auto neighbours = [&](std::size_t cell) {
+    near.clear();
     const int column = static_cast<int>(cell % grid.columns());
     const int row = static_cast<int>(cell / grid.columns());
-    for (int t = 0; t < kNeighbourTries; ++t) {
-      const int c = column + draw(2 * kNeighbourhood + 1) - kNeighbourhood;
-      const int r = row + draw(2 * kNeighbourhood + 1) - kNeighbourhood;
-      if (c < 0 || r < 0 || c >= grid.columns() || r >= grid.rows()) continue;
-      const int at = flat_at[static_cast<std::size_t>(r) * grid.columns() + c];
-      if (at >= 0 && static_cast<std::size_t>(at) != static_cast<std::size_t>(flat_at[cell]))
-        return at;
-    }
-    return -1;
+    for (int r = std::max(0, row - kNeighbourhood); r <= std::min(grid.rows() - 1, row + kNeighbourhood); ++r)
+      for (int c = std::max(0, column - kNeighbourhood);
+           c <= std::min(grid.columns() - 1, column + kNeighbourhood); ++c) {
+        const std::size_t at = static_cast<std::size_t>(r) * grid.columns() + c;
+        if (flat_at[at] >= 0 && at != cell) near.push_back(flat_at[at]);
+      }
   };
   double best_score = 0.0;
   bool found = false;
   Plane best;
   for (int h = 0; h < kHypotheses; ++h) {
     const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
-    const int second = neighbour(first), third = neighbour(first);
-    if (second < 0 || third < 0 || second == third) continue;
+    neighbours(first);
+    if (near.size() < 2) continue;
+    const int second = near[static_cast<std::size_t>(draw(static_cast<int>(near.size())))];
+    int third = near[static_cast<std::size_t>(draw(static_cast<int>(near.size()) - 1))];
+    if (third == second) third = near.back();
     bool valid = false;
     const Plane plane = through(flat[static_cast<std::size_t>(flat_at[first])],
                                 flat[static_cast<std::size_t>(second)],
@@ -286,8 +294,8 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
       squared += h * h;
     }
   }
-  const double offset = plane.zAt(object_xy.x(), object_xy.y()) -
-                        prior.plane.zAt(object_xy.x(), object_xy.y());
+  const double offset =
+      plane.zAt(prior.anchor.x(), prior.anchor.y()) - prior.plane.zAt(prior.anchor.x(), prior.anchor.y());
   if (static_cast<double>(under) > kMaxShareBelow * static_cast<double>(finite_points)) {
     fit.refusal = "the plane leaves too many points below it";
   } else if (!(std::fabs(offset) <= prior.height_tolerance)) {

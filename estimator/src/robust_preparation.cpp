@@ -277,15 +277,15 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     sample.reserve(points.size() / stride + 1);
     for (std::size_t i = 0; i < points.size(); i += stride) sample.push_back(points.cloud[i]);
     const double spacing = pixel * std::sqrt(static_cast<double>(stride));
-    fit = floor::fitFloor(sample, prior, middle.head<2>(), std::max(kMinPatch, kPatchPixels * spacing),
+    fit = floor::fitFloor(sample, prior, std::max(kMinPatch, kPatchPixels * spacing),
                           config.floor_clearance);
   }
   e.floor_plane_ = fit.plane.coefficients();
   e.floor_fitted_ = fit.fitted;
   if (fit.fitted) {
     line(CYAN_BOLD, "robust preparation: floor fitted to ", fit.inliers, " points, ",
-         fit.plane.zAt(middle.x(), middle.y()) - prior.plane.zAt(middle.x(), middle.y()),
-         " m from the configured floor under the object, tilted ", fit.plane.tiltDeg(), " deg");
+         fit.plane.zAt(0.0, 0.0) - prior.plane.zAt(0.0, 0.0),
+         " m from the configured floor at the arm, tilted ", fit.plane.tiltDeg(), " deg");
   } else {
     line(YELLOW_BOLD, "robust preparation: the configured floor (", fit.refusal, ")");
   }

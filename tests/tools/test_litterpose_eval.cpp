@@ -237,7 +237,7 @@ TEST_F(Judging, ItsReachCoversTheEstimatorsStraightDownCandidate) {
       const auto t = place(Litter::kStick, d, bearing);
       const Eigen::Vector3d p(t.centre.x(), t.centre.y(), -e_->base_height_ + 0.01);
       const double yaw = std::atan2(-t.long_axis.y(), std::abs(t.long_axis.x()));
-      const bool judged = litterpose_eval::graspReachable(reach, t, p, Criteria{});
+      const bool judged = litterpose_eval::graspReachable(reach, t, p, Criteria{}, 0.0);
       const Eigen::Quaterniond down(Eigen::AngleAxisd(M_PI, Eigen::Vector3d::UnitY()) *
                                     Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitZ()));
       const bool candidate = e_->isIKSolved({p.cast<float>(), down});

@@ -332,12 +332,13 @@ std::vector<Scene> randomScenes(const SceneSetOptions& options, const Camera& ca
       if (!inView(s.camera, s.object, s.options)) continue;
       std::optional<int> counted;
       const PointCount points = [&] {
-        if (!counted) counted = objectPoints(s.camera, s.object, s.options);
+        if (!counted) counted = static_cast<int>(capture(s.camera, s.object, s.options).size());
         return *counted;
       };
       const std::optional<Expected> expected = judge(s.truth, points);
       if (!expected) continue;
-      s.truth.object_points = points();
+      s.truth.capture_points = points();
+      s.truth.object_points = objectPoints(s.camera, s.object, s.options);
       // Too few points say nothing of the place: it is kept as drawn.
       const int common = (*expected)[static_cast<int>(litterpose::Entry::CommonGrabPoseFunc)];
       const bool found_by_common = common == litterpose::kGrabFound;

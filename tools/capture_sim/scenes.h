@@ -52,6 +52,7 @@ struct GroundTruth {
   double low_z = 0.0;   // lowest and highest point of the solid, base frame
   double high_z = 0.0;
   int object_points = 0;  // points of the object in the scene's capture
+  int capture_points = 0;  // points of the whole capture
 };
 
 GroundTruth groundTruth(Litter kind, const Dimensions& size, const Placement& at, double floor_z);
@@ -115,8 +116,10 @@ CaptureOptions captureOptions(Artefacts artefacts, double floor_z, unsigned seed
 bool inView(const Camera& camera, const Object& object, const CaptureOptions& options);
 
 // The result code each entry must give (index: litterpose::Entry), or nullopt when the
-// place lies too near the edge of a window or of the arm's reach to say. The number of the
-// object's points in its capture is asked for only where it matters: counting renders it.
+// place lies too near the edge of a window or of the arm's reach to say. The number of
+// points in the scene's capture (the object's and the floor band's around it: a preparation
+// that cannot cut the floor from too small an object estimates on both) is asked for only
+// where it matters: counting renders it.
 using Expected = std::array<int, litterpose::kEntryCount>;
 using PointCount = std::function<int()>;
 using Judge = std::function<std::optional<Expected>(const GroundTruth&, const PointCount&)>;

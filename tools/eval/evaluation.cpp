@@ -114,6 +114,7 @@ ConfiguredWindows readWindows(const std::string& config_path) {
   w.vertical = window("grab_vertical_distance", "grab_vertical_angle");
   w.parallel = window("grab_parallel_distance", "grab_parallel_angle");
   w.main_entry_prepares = root["debug_choice"]["enable_process_cloud"].as<bool>();
+  w.main_entry_slants = root["debug_choice"]["is_grab_slanted"].as<bool>();
   return w;
 }
 
@@ -228,7 +229,7 @@ bool orientationMeets(const capture_sim::GroundTruth& t, const OrientationErrors
 }
 
 bool graspReachable(const Reach& reach, const capture_sim::GroundTruth& t,
-                    const Eigen::Vector3d& p, const Criteria& criteria) {
+                    const Eigen::Vector3d& p, const Criteria& criteria, double max_tilt_deg) {
   const bool lying = capture_sim::isLying(t.kind);
   const Eigen::Vector3d outward(p.x(), p.y(), 0.0);
   // From above, or horizontally from the base towards the object (straight ahead when it
@@ -239,7 +240,7 @@ bool graspReachable(const Reach& reach, const capture_sim::GroundTruth& t,
   const Eigen::Vector3d across = lying ? Eigen::Vector3d::UnitX() : Eigen::Vector3d::UnitZ();
   const Eigen::Vector3d across_too = ideal.cross(across);
   const Eigen::Vector3d long_axis(t.long_axis.x(), t.long_axis.y(), 0.0);
-  for (double tilt = 0.0; tilt <= criteria.approach_tolerance_deg + kAngleSlack;
+  for (double tilt = 0.0; tilt <= std::min(max_tilt_deg, criteria.approach_tolerance_deg) + kAngleSlack;
        tilt += kConeStepDeg) {
     for (int k = 0; k < (tilt > 0.0 ? kConeAzimuths : 1); ++k) {
       const double azimuth = 2.0 * M_PI * k / kConeAzimuths;
@@ -326,17 +327,22 @@ capture_sim::Judge makeJudge(const ConfiguredWindows& windows, const Arm& arm,
       const std::array<double, 2> heights =
           lying ? std::array<double, 2>{z - h / 2 + kLowestGrasp, z}
                 : std::array<double, 2>{z - h / 4, z + h / 4};
-      std::optional<bool> reached;
-      for (double dd : {-margins.reach, 0.0, margins.reach}) {
-        for (double height : heights) {
-          const bool any = graspReachable(*reach, t, at(std::max(0.0, d + dd), bearing, height),
-                                          criteria);
-          if (reached && *reached != any) return std::nullopt;
-          reached = any;
+      // A lying object is grasped straight down by GrabPoseEstimateFunc unless it may tilt.
+      const bool main_upright = lying && !windows.main_entry_slants;
+      for (int e : {kMain, kCommon}) {
+        if (codes[e] != litterpose::kGrabFound) continue;
+        const double max_tilt = e == kMain && main_upright ? 0.0 : criteria.approach_tolerance_deg;
+        std::optional<bool> reached;
+        for (double dd : {-margins.reach, 0.0, margins.reach}) {
+          for (double height : heights) {
+            const bool any = graspReachable(
+                *reach, t, at(std::max(0.0, d + dd), bearing, height), criteria, max_tilt);
+            if (reached && *reached != any) return std::nullopt;
+            reached = any;
+          }
         }
+        if (!*reached) codes[e] = litterpose::kNoGrasp;
       }
-      for (int e : {kMain, kCommon})
-        if (!*reached && codes[e] == litterpose::kGrabFound) codes[e] = litterpose::kNoGrasp;
     }
     for (int e = 0; e < litterpose::kEntryCount; ++e)
       if (too_few[e]) codes[e] = litterpose::kTooFewPoints;

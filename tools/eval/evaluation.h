@@ -62,6 +62,9 @@ struct ConfiguredWindows {
   Window vertical;   // grasps from above
   Window parallel;   // grasps from the side
   bool main_entry_prepares = true;  // enable_process_cloud: GrabPoseEstimateFunc counts points
+  // is_grab_slanted: GrabPoseEstimateFunc may tilt a grasp from above; without it, it grasps
+  // a lying object straight down or not at all.
+  bool main_entry_slants = false;
 };
 // Throws the YAML library's exception for a file it cannot read or a key it lacks.
 ConfiguredWindows readWindows(const std::string& config_path);
@@ -115,16 +118,19 @@ bool orientationMeets(const capture_sim::GroundTruth& t, const OrientationErrors
 
 // Whether some grasp at p whose orientation meets the criteria is within the arm's reach:
 // the approach sampled over its cone, the tool's turn about it around the circle.
+// The approach leans at most max_tilt_deg from straight down (or from horizontal).
 bool graspReachable(const Reach& reach, const capture_sim::GroundTruth& t,
-                    const Eigen::Vector3d& p, const Criteria& criteria);
+                    const Eigen::Vector3d& p, const Criteria& criteria, double max_tilt_deg);
 
 // The codes each entry should give for trash type 3, judged from the scene's geometry: the
 // configured windows, workspace and grab space at the true centre (between the object's
-// lowest and highest point); the object's own point count against the entries' minimums
+// lowest and highest point); the capture's point count against the entries' minimums
 // (10 points for GrabPoseEstimateFunc when it prepares the cloud, 100 for the others;
-// undecided from 0.75 to 1.5 times the minimum); and where GrabPoseEstimateFunc and
+// undecided from 0.75 to 1.5 times the minimum: a preparation that cannot cut the floor
+// band from an object too small estimates on both); and where GrabPoseEstimateFunc and
 // CommonGrabPoseFunc should find a grasp, the arm's reach of a grasp that meets the
-// orientation criteria there (1111 when it reaches none). nullopt when moving the centre by
+// orientation criteria there (1111 when it reaches none; GrabPoseEstimateFunc grasps a lying
+// object straight down only, unless is_grab_slanted lets it tilt). nullopt when moving the centre by
 // the margins, or between the object's lowest and highest point, changes a code, or when
 // the point count is undecided: the scene lies too near an edge to say.
 capture_sim::Judge makeJudge(const ConfiguredWindows& windows, const Arm& arm,

@@ -32,8 +32,12 @@ struct Plane {
 };
 
 struct Prior {
-  Plane plane;                   // the configured floor
-  double height_tolerance = 0.05;  // metres, measured below the object
+  Plane plane;  // the configured floor
+  // The floor may lie this far above or below the prior's where the robot stands (the
+  // anchor, x and y in metres), and tilt this much about it: on a slope the floor under an
+  // object far away lies higher or lower by the distance times the slope.
+  Eigen::Vector2d anchor = Eigen::Vector2d::Zero();
+  double height_tolerance = 0.05;
   double tilt_tolerance_deg = 10.0;
 };
 
@@ -49,11 +53,11 @@ struct Fit {
 // point per patch, scored by the points it holds against the points it leaves below it,
 // then least squares over every point near it, its tilt held towards the prior's where
 // the patches do not span it). A plane is taken when it holds enough points, leaves
-// almost none below it, and lies within the prior's tolerances under `object_xy`.
+// almost none below it, and lies within the prior's tolerances.
 // `patch` is the side of the square patches (metres); `inlier_distance` the plane's
 // thickness. Deterministic: the same cloud gives the same plane on every machine.
 Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
-             const Eigen::Vector2d& object_xy, double patch, double inlier_distance);
+             double patch, double inlier_distance);
 
 }  // namespace litterpose::floor
 
