@@ -37,8 +37,11 @@ constexpr std::size_t kCellsPerPoint = 4;
 constexpr std::size_t kMinCells = 4096;
 constexpr std::uint32_t kSeed = 20240917;
 constexpr std::uint32_t kNoCell = UINT32_MAX;
-// Least squares: rounds of inlier selection, and the floor's own roughness assumed at least.
-constexpr int kRefinements = 2;
+// The floor's own roughness, assumed at least.
+// Least squares: rounds of inlier selection, the first ones wider (a hypothesis from a
+// narrow band is tilted a little, and a wider first round takes in the floor farther
+// away, which holds the tilt).
+constexpr double kRefinementWidths[] = {3.0, 2.0, 1.0};
 constexpr double kMinResidual = 0.001;
 
 struct Patch {
@@ -112,7 +115,7 @@ Eigen::Vector4f Plane::coefficients() const {
 }
 
 Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
-             double patch, double inlier_distance) {
+             const Eigen::Vector2d& object_xy, double patch, double inlier_distance) {
   Fit fit;
   fit.plane = prior.plane;
   const PatchGrid grid(cloud, patch);
@@ -250,14 +253,14 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     if (cell_of[i] != kNoCell && is_flat[cell_of[i]]) candidates.push_back(static_cast<std::uint32_t>(i));
   Plane plane = best;
   std::size_t count = 0;
-  for (int round = 0; round < kRefinements; ++round) {
+  for (const double width : kRefinementWidths) {
     count = 0;
     Eigen::Vector3d sum = Eigen::Vector3d::Zero();
     Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
     double squared_distance = 0.0;
     for (const std::uint32_t i : candidates) {
       const double h = plane.height(cloud[i]);
-      if (std::fabs(h) > inlier_distance) continue;
+      if (std::fabs(h) > width * inlier_distance) continue;
       const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);
       ++count;
       sum += q;
@@ -294,11 +297,15 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
       squared += h * h;
     }
   }
+  // Under the object the plane is known best (its tilt is known less well from a narrow
+  // band): it must lie within the floors the tolerances allow there.
   const double offset =
-      plane.zAt(prior.anchor.x(), prior.anchor.y()) - prior.plane.zAt(prior.anchor.x(), prior.anchor.y());
+      plane.zAt(object_xy.x(), object_xy.y()) - prior.plane.zAt(object_xy.x(), object_xy.y());
+  const double allowed =
+      prior.height_tolerance + tilt_slope * (object_xy - prior.anchor).norm();
   if (static_cast<double>(under) > kMaxShareBelow * static_cast<double>(finite_points)) {
     fit.refusal = "the plane leaves too many points below it";
-  } else if (!(std::fabs(offset) <= prior.height_tolerance)) {
+  } else if (!(std::fabs(offset) <= allowed)) {
     fit.refusal = "the plane lies beyond the height tolerance";
   } else if (!(plane.tiltDeg() <= prior.tilt_tolerance_deg)) {
     fit.refusal = "the plane is tilted beyond the tolerance";

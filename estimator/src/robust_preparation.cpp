@@ -32,6 +32,11 @@ constexpr std::size_t kMinPreparedPoints = 100;
 constexpr float kPassUpperLimit = 1.0f;
 // A footprint's length leaves out this share of its points at either end.
 constexpr double kExtentQuantile = 0.05;
+// The object's upper part: at least this share of its height above the floor, and this many
+// floor clearances; its footprint is counted on at most kMaxFootprintCells cells a side.
+constexpr float kCoreShare = 0.5f;
+constexpr float kCoreClearances = 2.0f;
+constexpr double kMaxFootprintCells = 1024.0;
 // Quantiles of a footprint are measured on about this many points.
 constexpr std::size_t kQuantileSample = 4096;
 // The floor is fitted to at most about kFloorSample of the points, on patches of this many
@@ -162,6 +167,48 @@ Flags insideFootprint(const Cloud& cloud, double trim_share, float margin) {
   return keep;
 }
 
+// The points at least `core` above the floor, and those below it that lie over the
+// footprint of the first (on square cells of the given side, grown by one cell).
+Flags nearCore(const Points& points, float core, double cell) {
+  Flags keep(points.size(), 1);
+  Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
+  Eigen::Vector2d high = -low;
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights[i] >= core) {
+      const Eigen::Vector2d q(points.cloud[i].x, points.cloud[i].y);
+      low = low.cwiseMin(q);
+      high = high.cwiseMax(q);
+    }
+  if (!(low.x() <= high.x())) return keep;
+  low.array() -= 2.0 * cell;
+  high.array() += 2.0 * cell;
+  const Eigen::Vector2d extent = high - low;
+  cell = std::max({cell, extent.x() / kMaxFootprintCells, extent.y() / kMaxFootprintCells});
+  const int columns = static_cast<int>(extent.x() / cell) + 1;
+  const int rows = static_cast<int>(extent.y() / cell) + 1;
+  std::vector<std::uint8_t> covered(static_cast<std::size_t>(columns) * rows, 0);
+  const auto cellOf = [&](const pcl::PointXYZ& p, int& c, int& r) {
+    c = static_cast<int>((p.x - low.x()) / cell);
+    r = static_cast<int>((p.y - low.y()) / cell);
+    return c >= 0 && r >= 0 && c < columns && r < rows;
+  };
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    int c, r;
+    if (points.heights[i] >= core && cellOf(points.cloud[i], c, r))
+      for (int dr = -1; dr <= 1; ++dr)
+        for (int dc = -1; dc <= 1; ++dc) {
+          const int cc = std::clamp(c + dc, 0, columns - 1), rr = std::clamp(r + dr, 0, rows - 1);
+          covered[static_cast<std::size_t>(rr) * columns + cc] = 1;
+        }
+  }
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    int c, r;
+    if (points.heights[i] < core)
+      keep[i] = cellOf(points.cloud[i], c, r) && covered[static_cast<std::size_t>(r) * columns + c];
+  }
+  return keep;
+}
+
 floor::Prior floorPrior(const GrabPoseEstimate& e) {
   floor::Prior prior;
   prior.plane = floor::Plane::level(-static_cast<double>(e.base_height_));
@@ -277,7 +324,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     sample.reserve(points.size() / stride + 1);
     for (std::size_t i = 0; i < points.size(); i += stride) sample.push_back(points.cloud[i]);
     const double spacing = pixel * std::sqrt(static_cast<double>(stride));
-    fit = floor::fitFloor(sample, prior, std::max(kMinPatch, kPatchPixels * spacing),
+    fit = floor::fitFloor(sample, prior, middle.head<2>(), std::max(kMinPatch, kPatchPixels * spacing),
                           config.floor_clearance);
   }
   e.floor_plane_ = fit.plane.coefficients();
@@ -329,6 +376,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   // The floor layer; for an object longer than it is tall also the lowest share of its
   // height, which the camera sees on its near side only and which would draw the centroid
   // and the axes towards the camera. Kept only where the object keeps the entry's minimum.
+  bool floor_cut = false;
   if (points.size() >= min_points && e.trash_height_ > 0.0f) {
     float cut = config.floor_clearance;
     prepared.lying = e.trash_height_ < footprintLength(points, cut);
@@ -340,8 +388,24 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
       line(CYAN_BOLD, "robust preparation: removed ", points.size() - left,
            " points of the floor and the object's bottom, below ", cut, " m above the floor");
       points.keep(above);
+      floor_cut = true;
     } else {
       line(YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+    }
+  }
+
+  // The floor farther from the object: low points outside the footprint of its upper part
+  // (the floor that a mask drawn too wide takes behind a standing object, which a tilt of the
+  // fitted floor lifts above the cut, and the bumps of uneven ground beside it). Not where
+  // the object could not be told from the floor.
+  if (floor_cut) {
+    const float core = std::max(kCoreClearances * config.floor_clearance, kCoreShare * e.trash_height_);
+    const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
+    const std::size_t left = count(inside);
+    if (left >= min_points && left < points.size()) {
+      line(CYAN_BOLD, "robust preparation: removed ", points.size() - left,
+           " points lower than ", core, " m beside the object's upper part");
+      points.keep(inside);
     }
   }
 

@@ -53,11 +53,12 @@ struct Fit {
 // point per patch, scored by the points it holds against the points it leaves below it,
 // then least squares over every point near it, its tilt held towards the prior's where
 // the patches do not span it). A plane is taken when it holds enough points, leaves
-// almost none below it, and lies within the prior's tolerances.
+// almost none below it, is tilted within the prior's tolerance, and lies under `object_xy`
+// within the floors the prior's tolerances allow there.
 // `patch` is the side of the square patches (metres); `inlier_distance` the plane's
 // thickness. Deterministic: the same cloud gives the same plane on every machine.
 Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
-             double patch, double inlier_distance);
+             const Eigen::Vector2d& object_xy, double patch, double inlier_distance);
 
 }  // namespace litterpose::floor
 
