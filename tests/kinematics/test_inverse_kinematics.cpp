@@ -3,9 +3,7 @@
 #include <set>
 
 #include "arm.h"
-
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+#include "support/console.h"
 
 namespace {
 
@@ -14,22 +12,22 @@ constexpr double kQ[6] = {0.5, 0.3, -0.4, 0.2, 1.0, -0.6};
 double wrap(double angle) { return std::remainder(angle, 2 * M_PI); }
 
 struct Solve {
-  int code;
+  int code = 0;
   std::string printed;
 };
 
-Solve solve_ref(const QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const double* ref,
+Solve solve_ref(QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const double* ref,
                 double* out) {
-  CaptureStdout();
-  const int code = arm.inverse_kinematics(pose, ref, out);
-  return {code, GetCapturedStdout()};
+  Solve s;
+  s.printed = support::printed_by(arm, [&] { s.code = arm.inverse_kinematics(pose, ref, out); });
+  return s;
 }
 
-Solve solve_flags(const QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const int* flags,
+Solve solve_flags(QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const int* flags,
                   double* out) {
-  CaptureStdout();
-  const int code = arm.inverse_kinematics(pose, flags, out);
-  return {code, GetCapturedStdout()};
+  Solve s;
+  s.printed = support::printed_by(arm, [&] { s.code = arm.inverse_kinematics(pose, flags, out); });
+  return s;
 }
 
 void expect_untouched(const double* out) {
@@ -293,9 +291,10 @@ TEST(ReachSphere, StrictAboutTheShoulder) {
   pose(0, 3) = 611;
   pose(2, 3) = 240.5;
   EXPECT_FALSE(arm.check_in_robot_space(pose, no_tool));
-  CaptureStdout();
-  EXPECT_FALSE(arm.check_in_robot_space(Eigen::MatrixXd::Identity(2, 2), tool));
-  EXPECT_EQ(GetCapturedStdout(), "pose is not a finite 4x4 transform!!!\n");
+  EXPECT_EQ(support::printed_by(arm, [&] {
+              EXPECT_FALSE(arm.check_in_robot_space(Eigen::MatrixXd::Identity(2, 2), tool));
+            }),
+            "pose is not a finite 4x4 transform!!!\n");
 }
 
 }  // namespace
