@@ -12,20 +12,13 @@
 
 #include <pcl/io/ply_io.h>
 
+#include "support/bundled_clouds.h"
 #include "support/estimator.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Cloud = GrabPoseEstimate::Cloud;
-
-std::vector<std::string> bundled_clouds() {
-  std::vector<std::string> files;
-  for (const auto& e : fs::directory_iterator(std::string(LITTERPOSE_SOURCE_DIR) + "/data"))
-    if (e.path().extension() == ".ply") files.push_back(e.path().filename().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 std::vector<double> members_of(const GrabPoseEstimate& e, const Cloud& prepared) {
   std::vector<double> m = {e.trash_lowest_z_, e.trash_highest_z_, e.trash_height_,
@@ -84,34 +77,22 @@ TEST(RobustPreparationOff, AnOffMapChangesNothing) {
     r["footprint_trim"] = 0.4;
     r["footprint_margin"] = 0.1;
   });
-  const auto timings = [](std::string text) {
-    for (const char* cost : {"PclProcessFunc cost ", "PcaFunc cost "}) {
-      for (auto at = text.find(cost); at != std::string::npos; at = text.find(cost, at + 1)) {
-        const auto from = at + std::string(cost).size();
-        text.erase(from, text.find(" ms", from) - from);
-      }
-    }
-    return text;
-  };
-  for (const std::string& file : bundled_clouds()) {
-    Cloud camera;
-    ASSERT_EQ(pcl::PLYReader().read(std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + file, camera),
-              0);
+  for (const std::string& path : support::bundledCloudPaths()) {
+    const Cloud camera = *support::readBundledCloud(path);
+    const std::string file = fs::path(path).filename().string();
     for (int entry = 0; entry < 3; ++entry) {
       SCOPED_TRACE(file + " entry " + std::to_string(entry));
       std::string printed[2];
       std::vector<double> members[2];
       Cloud prepared[2];
       for (int k = 0; k < 2; ++k) {
-        testing::internal::CaptureStdout();
-        GrabPoseEstimate e(k == 0 ? absent : off);
-        testing::internal::GetCapturedStdout();
+        GrabPoseEstimate e(k == 0 ? absent : off, litterpose::ConsoleSink::none());
         ASSERT_FALSE(e.robust_preparation_.enable);
         auto cloud = std::make_shared<Cloud>();
         auto input = std::make_shared<Cloud>(camera);
         e.PclTransform(input, cloud, e.camera_extrinsic_);
         e.trash_type_ = 3;
-        printed[k] = timings(support::printed_by([&] {
+        printed[k] = support::withoutCosts(support::printed_by(e, [&] {
           if (entry == 0) e.GrabPoseEstimateFunc(cloud);
           else if (entry == 1) e.CommonGrabPoseFunc(cloud);
           else e.GetInitialGrabPose(cloud);

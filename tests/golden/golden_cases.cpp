@@ -7,16 +7,14 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <iostream>
 #include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
 
-#include <pcl/io/ply_io.h>
-#include <unistd.h>
-
+#include "support/bundled_clouds.h"
 #include "support/clouds.h"
+#include "support/console.h"
 
 namespace golden {
 namespace {
@@ -31,51 +29,6 @@ constexpr int kRandomClouds = 200;
 constexpr unsigned kFirstSeed = 20261208;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
-
-// ---------------------------------------------------------------------------------------
-// Standard output, where the estimator writes through printf and std::cout alike, captured
-// into a temporary file while an instance lives.
-
-class CapturedStdout {
-public:
-  CapturedStdout() {
-    flush();
-    file_ = std::tmpfile();
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(file_), STDOUT_FILENO);
-  }
-  ~CapturedStdout() {
-    restore();
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  CapturedStdout(const CapturedStdout&) = delete;
-  CapturedStdout& operator=(const CapturedStdout&) = delete;
-
-  std::string text() {
-    restore();
-    std::string out;
-    std::rewind(file_);
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) out.append(buffer, n);
-    return out;
-  }
-
-private:
-  static void flush() {
-    std::cout.flush();
-    std::fflush(stdout);
-  }
-  void restore() {
-    if (saved_ < 0) return;
-    flush();
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  std::FILE* file_ = nullptr;
-  int saved_ = -1;
-};
 
 // ---------------------------------------------------------------------------------------
 // Digests and exact numbers.
@@ -127,31 +80,6 @@ std::string bitsOf(const Range& values) {
     s += bits(v);
   }
   return s;
-}
-
-// The printed lines with the milliseconds of the cost lines ("... cost 0.123 ms") left out.
-std::string withoutCosts(const std::string& printed) {
-  std::string out;
-  out.reserve(printed.size());
-  std::size_t i = 0;
-  while (i < printed.size()) {
-    const std::size_t at = printed.find(" cost ", i);
-    if (at == std::string::npos) {
-      out.append(printed, i, std::string::npos);
-      break;
-    }
-    const std::size_t number = at + 6;
-    out.append(printed, i, number - i);
-    std::size_t end = number;
-    while (end < printed.size() && std::strchr("0123456789.e+-", printed[end]) != nullptr) ++end;
-    if (printed.compare(end, 3, " ms") == 0) {
-      out += '#';
-      i = end;
-    } else {
-      i = number;
-    }
-  }
-  return out;
 }
 
 std::string cloudDigest(const Cloud& cloud) {
@@ -477,23 +405,14 @@ int call(GrabPoseEstimate& e, Entry entry, CloudPtr& cloud) {
   return 0;
 }
 
-std::vector<std::string> bundledClouds() {
-  std::vector<std::string> files;
-  for (const auto& f : std::filesystem::directory_iterator(kSourceDir + "/data"))
-    if (f.path().extension() == ".ply") files.push_back(f.path().filename().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 }  // namespace
 
 std::vector<CloudCase> cloudCases() {
   std::vector<CloudCase> cases;
-  for (const std::string& file : bundledClouds()) {
-    cases.push_back({"data/" + file, Settings{}, [file](GrabPoseEstimate& e) {
-                       auto camera = std::make_shared<Cloud>();
-                       if (pcl::PLYReader().read(kSourceDir + "/data/" + file, *camera) < 0)
-                         throw std::runtime_error("cannot read data/" + file);
+  for (const std::string& path : support::bundledCloudPaths()) {
+    const std::string file = std::filesystem::path(path).filename().string();
+    cases.push_back({"data/" + file, Settings{}, [path](GrabPoseEstimate& e) {
+                       auto camera = support::readBundledCloud(path);
                        auto cloud = std::make_shared<Cloud>();
                        e.PclTransform(camera, cloud, e.camera_extrinsic_);
                        return cloud;
@@ -543,13 +462,8 @@ const std::vector<std::string>& fieldNames() {
 }
 
 std::string recordRun(const CloudCase& cloud_case, const Run& run) {
-  std::unique_ptr<GrabPoseEstimate> e;
-  CloudPtr cloud;
-  {
-    CapturedStdout quiet;
-    e = std::make_unique<GrabPoseEstimate>(kConfig);
-    cloud = cloud_case.make(*e);
-  }
+  auto e = std::make_unique<GrabPoseEstimate>(kConfig, litterpose::ConsoleSink::none());
+  CloudPtr cloud = cloud_case.make(*e);
   e->is_on_floor_ = cloud_case.settings.is_on_floor;
   e->is_grab_slanted_ = cloud_case.settings.is_grab_slanted;
   e->enable_pcacenter_extend_ = cloud_case.settings.enable_pcacenter_extend;
@@ -557,18 +471,15 @@ std::string recordRun(const CloudCase& cloud_case, const Run& run) {
   e->trash_type_ = run.trash_type;
 
   std::string code;
-  std::string printed;
-  {
-    CapturedStdout capture;
+  const std::string printed = support::printed_by(*e, [&] {
     try {
       code = std::to_string(call(*e, run.entry, cloud));
     } catch (const std::exception& ex) {
       code = "exception";
     }
-    printed = capture.text();
-  }
+  });
   Fnv1a printed_digest;
-  const std::string kept = withoutCosts(printed);
+  const std::string kept = support::withoutCosts(printed);
   printed_digest.bytes(kept.data(), kept.size());
 
   const auto& m = *e;

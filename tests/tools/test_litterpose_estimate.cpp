@@ -1,41 +1,34 @@
 // litterpose-estimate run on the bundled clouds, as a user tunes a configuration.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 
+#include "support/bundled_clouds.h"
 #include "support/estimator.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using run_program::quote;
 
-const std::string kData = std::string(LITTERPOSE_SOURCE_DIR) + "/data/";
-const std::string kDefaultCloud = kData + "B001PA420231018-1[0].ply";
+const std::string kDefaultCloud = support::defaultBundledCloudPath();
 
 struct Record {
   std::string file;
   std::string result;  // the code, or "error"
   std::string main_axis;
+  std::string reason;  // its name, or "None" for an error
 };
-
-std::vector<std::string> bundledClouds() {
-  std::vector<std::string> files;
-  for (const auto& entry : fs::directory_iterator(kData))
-    if (entry.path().extension() == ".ply") files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 run_program::Outcome estimate(const std::string& arguments) {
   return run_program::run(run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) + " --config " +
@@ -67,7 +60,7 @@ std::vector<Record> records(const std::string& out) {
   std::istringstream lines(check.out);
   std::string hex;
   Record r;
-  while (lines >> hex >> r.result >> r.main_axis) {
+  while (lines >> hex >> r.result >> r.main_axis >> r.reason) {
     r.file = unhex(hex);
     result.push_back(r);
   }
@@ -79,7 +72,7 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 TEST(LitterposeEstimate, BundledCloudsGiveTheCodesTheirPlacesCallFor) {
-  const auto files = bundledClouds();
+  const auto files = support::bundledCloudPaths();
   ASSERT_GE(files.size(), 10u);
   const auto r = estimate("--quiet" + quoted(files));
   ASSERT_EQ(r.status, 0) << r.err;
@@ -90,26 +83,29 @@ TEST(LitterposeEstimate, BundledCloudsGiveTheCodesTheirPlacesCallFor) {
     const std::string name = fs::path(files[i]).filename().string();
     SCOPED_TRACE(name);
     EXPECT_EQ(recs[i].file, files[i]);
+    std::pair<std::string, std::string> expected;  // result, reason
     // Within reach of a grasp from above or, for the upright can, from the side.
     if (name == "B001PA420231018-1[0].ply" || contains(name, "_reach_") ||
         contains(name, "_side-grasp_"))
-      EXPECT_EQ(recs[i].result, "1");
+      expected = {"1", "found"};
     // Bearings beyond 60 degrees leave the workspace sector.
     else if (contains(name, "too-far-left") || contains(name, "too-far-right"))
-      EXPECT_EQ(recs[i].result, "41");
+      expected = {"41", "outside_workspace"};
     // Lying objects outside the distance window of grasps from above.
     else if (contains(name, "too-near") || contains(name, "too-far_"))
-      EXPECT_EQ(recs[i].result, "101");
+      expected = {"101", "outside_window"};
     // Upright but nearer than the window of grasps from the side.
     else if (contains(name, "can-standing"))
-      EXPECT_EQ(recs[i].result, "311");
+      expected = {"311", "outside_window"};
     else
       ADD_FAILURE() << "no expectation for this cloud";
+    EXPECT_EQ(recs[i].result, expected.first);
+    EXPECT_EQ(recs[i].reason, expected.second);
   }
 }
 
 TEST(LitterposeEstimate, EveryEntryAnswersWithItsOwnCodes) {
-  const auto files = bundledClouds();
+  const auto files = support::bundledCloudPaths();
   const std::set<std::string> initial_codes = {"1", "11", "41", "1111"};
   const std::set<std::string> main_codes = {"1",   "11",  "101", "102", "103", "104",
                                             "111", "201", "202", "203", "204", "301",
@@ -132,6 +128,8 @@ TEST(LitterposeEstimate, TrashTypeReachesTheEstimator) {
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].result, "111");
   EXPECT_EQ(recs[0].main_axis, "1");  // the lying bottle
+  EXPECT_EQ(recs[0].reason, "unknown_trash_type");
+  EXPECT_TRUE(contains(r.out, "\"reason\":\"unknown trash type 7:")) << r.out;
 }
 
 TEST(LitterposeEstimate, LibraryLogGoesToStandardErrorOrNowhere) {
@@ -306,7 +304,8 @@ TEST(LitterposeEstimate, ConfigurationWithNonFiniteCalibrationIsRefused) {
 }
 
 TEST(LitterposeEstimate, MeaningFollowsTheEntry) {
-  const std::string too_near = kData + "carton-box_too-near_0.15m_0deg.ply";
+  const std::string too_near =
+      support::bundledCloudFolder() + "/carton-box_too-near_0.15m_0deg.ply";
   const auto common = estimate("--quiet " + quote(too_near));
   ASSERT_EQ(common.status, 0) << common.err;
   EXPECT_TRUE(

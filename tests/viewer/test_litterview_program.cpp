@@ -8,8 +8,9 @@
 #include <sys/stat.h>
 #include <yaml-cpp/yaml.h>
 
+#include "support/bundled_clouds.h"
 #include "support/estimator.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ using run_program::quote;
 
 const std::string kProgram = LITTERVIEW_PROGRAM;
 const std::string kConfig = support::default_config_path();
-const std::string kDefaultCloud =
-    std::string(LITTERPOSE_SOURCE_DIR) + "/data/B001PA420231018-1[0].ply";
+const std::string kDefaultCloud = support::defaultBundledCloudPath();
 const std::string kFixedConfig =
     "/home/halvane/WorkSpace/onWorking/halvanepro/src/halvanepro_pose_estimate/config/"
     "grab_pose_estimate_config.yaml";
