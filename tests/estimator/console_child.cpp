@@ -1,42 +1,53 @@
-// The console scenario in a process of its own, so that a test sees everything it writes
-// to standard output:
-//   console_child standard-output ROUNDS     an estimator with the default sink
-//   console_child two-threads ROUNDS A B     two estimators on two threads, one writing to
-//                                            the file A through a stream sink, one to the
-//                                            file B through a callback (a line each)
-#include <cstdlib>
+// Estimates that print every kind of line (coloured, printf-formatted, stray resets, the
+// kinematics' refusals), in a process whose standard output a test reads:
+//   console_child REF A B   through a stream sink into the file REF; then on two threads at
+//                           once, a stream sink into the file A and a callback writing each
+//                           line into B; then through the default sink
 #include <fstream>
-#include <string>
 #include <string_view>
 #include <thread>
 
-#include "console_scenario.h"
+#include <litterpose.h>
+
+#include "support/clouds.h"
+
+namespace {
+
+using litterpose::ConsoleSink;
+
+// A bottle in reach through the common entry; one beyond it, in a widened window, through
+// the main and the common entry, whose candidates the kinematics refuses.
+void estimate(ConsoleSink sink) {
+  GrabPoseEstimate e(LITTERPOSE_SOURCE_DIR "/config/grab_pose_estimate_config.yaml",
+                     std::move(sink));
+  e.grab_vertical_distance_max_ = 1.2f;
+  for (int round = 0; round < 8; ++round) {
+    for (const float distance : {0.35f, 0.75f}) {
+      const auto bottle =
+          clouds::lying_rod(clouds::at_bearing(distance, 10.0f), 30.0f, 0.22f, 0.035f, 2000);
+      e.trash_type_ = distance < 0.5f ? 3 : 1;
+      auto cloud = std::make_shared<clouds::Cloud>(*bottle);
+      e.CommonGrabPoseFunc(cloud);
+      if (distance < 0.5f) continue;
+      *cloud = *bottle;
+      e.GrabPoseEstimateFunc(cloud);
+    }
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  const std::string mode = argc > 2 ? argv[1] : "";
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 0;
-  if (mode == "standard-output" && argc == 3) {
-    GrabPoseEstimate e(console_scenario::configPath());
-    console_scenario::run(e, rounds);
-    return 0;
-  }
-  if (mode == "two-threads" && argc == 5) {
-    std::ofstream a(argv[3], std::ios::binary);
-    std::ofstream b(argv[4], std::ios::binary);
-    std::thread first([&] {
-      GrabPoseEstimate e(console_scenario::configPath(), litterpose::ConsoleSink::toStream(a));
-      console_scenario::run(e, rounds);
-    });
-    std::thread second([&] {
-      GrabPoseEstimate e(console_scenario::configPath(),
-                         litterpose::ConsoleSink::toCallback([&b](std::string_view line) {
-                           b << line << '\n';
-                         }));
-      console_scenario::run(e, rounds);
-    });
-    first.join();
-    second.join();
-    return a && b ? 0 : 1;
-  }
-  return 2;
+  if (argc != 4) return 2;
+  std::ofstream reference(argv[1], std::ios::binary), a(argv[2], std::ios::binary),
+      b(argv[3], std::ios::binary);
+  estimate(ConsoleSink::toStream(reference));
+  std::thread first([&a] { estimate(ConsoleSink::toStream(a)); });
+  std::thread second([&b] {
+    estimate(ConsoleSink::toCallback([&b](std::string_view line) { b << line << '\n'; }));
+  });
+  first.join();
+  second.join();
+  estimate(ConsoleSink());
+  return reference && a && b ? 0 : 1;
 }

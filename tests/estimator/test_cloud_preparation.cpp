@@ -55,7 +55,7 @@ struct Prepared {
 
 Prepared prepare(GrabPoseEstimate& e, CloudPtr cloud) {
   Prepared p{"", cloud};
-  p.out = support::printed_by(e, [&] { e.PclProcessFunc(p.cloud, p.cloud); });
+  p.out = support::printed_by([&] { e.PclProcessFunc(p.cloud, p.cloud); });
   return p;
 }
 
@@ -233,14 +233,14 @@ TEST(Fallback, SeparateOutputIsCleanedOrReceivesTheInput) {
   CloudPtr input = slab(0.0f, 0.06f, 150);
   const Cloud entry = *input;
   CloudPtr output = slab(0.0f, 0.3f, 300);
-  support::printed_by(*e, [&] { e->PclProcessFunc(input, output); });
+  support::printed_by([&] { e->PclProcessFunc(input, output); });
   EXPECT_EQ(e->trash_height_, 0.3f) << "the output is measured";
   EXPECT_TRUE(same_points(*input, entry)) << "the input is only read";
   EXPECT_GE(output->size(), 100u);
   EXPECT_LT(output->size(), 300u);
 
   output = slab(0.0f, 0.3f, 50);
-  const std::string out = support::printed_by(*e, [&] { e->PclProcessFunc(input, output); });
+  const std::string out = support::printed_by([&] { e->PclProcessFunc(input, output); });
   EXPECT_TRUE(contains(out, "以下点云后数量太少"));
   EXPECT_TRUE(same_points(*output, entry));
   EXPECT_TRUE(same_points(*input, entry));
@@ -250,8 +250,8 @@ TEST(Fallback, NullCloudIsLeftAlone) {
   auto e = support::make_estimator();
   CloudPtr none;
   CloudPtr cloud = slab(0.0f, 0.3f, 300);
-  EXPECT_EQ(support::printed_by(*e, [&] { e->PclProcessFunc(none, none); }), "");
-  EXPECT_EQ(support::printed_by(*e, [&] { e->PclProcessFunc(none, cloud); }), "");
+  EXPECT_EQ(support::printed_by([&] { e->PclProcessFunc(none, none); }), "");
+  EXPECT_EQ(support::printed_by([&] { e->PclProcessFunc(none, cloud); }), "");
   EXPECT_EQ(cloud->size(), 300u);
 }
 

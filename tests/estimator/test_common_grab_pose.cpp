@@ -82,7 +82,7 @@ TEST(GetMainaxisType, ClassesSignsAndLines) {
     m << c.v.x(), 1.0f, 2.0f, c.v.y(), 3.0f, 4.0f, c.v.z(), 5.0f, 6.0f;
     const Eigen::Matrix3f before = m;
     MainAxisType type = static_cast<MainAxisType>(0);
-    const std::string out = printed_by(*e, [&] { e->GetMainaxisType(m, type); });
+    const std::string out = printed_by([&] { e->GetMainaxisType(m, type); });
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(Vector3f(m.col(0)), c.after);
     EXPECT_EQ(m.rightCols<2>(), before.rightCols<2>());
@@ -98,7 +98,7 @@ TEST(GetMainaxisType, ExactlyVerticalOrNotANumberKeepsTypeAndAxis) {
     Eigen::Matrix3f m = Eigen::Matrix3f::Identity();
     m.col(0) = v;
     MainAxisType type = TILTED_LOW;
-    printed_by(*e, [&] { e->GetMainaxisType(m, type); });
+    printed_by([&] { e->GetMainaxisType(m, type); });
     EXPECT_EQ(type, TILTED_LOW);
     EXPECT_TRUE(m.col(0) == v || v.hasNaN());
     EXPECT_EQ(m(2, 0) == v.z(), !v.hasNaN());
@@ -129,7 +129,7 @@ TEST_F(ExtendGrabTcpTest, ThinObjectsMoveInProportionThickOnesByTheMaximum) {
     e->pca_lengths_ = Vector3f(0.2f, 0.1f, thinnest);
     Vector3f p(-0.3f, 0.1f, -0.1f);
     const Vector3d ray = (p.cast<double>() - Vector3d(0.1, 0.0, 0.4)).normalized();
-    const std::string out = printed_by(*e, [&] { e->ExtendGrabTCP(p); });
+    const std::string out = printed_by([&] { e->ExtendGrabTCP(p); });
     const double length = thinnest < e->extend_lenth_threshold_
                               ? double(thinnest * e->extra_length_ratio_)
                               : double(e->extend_length_max_);
@@ -142,7 +142,7 @@ TEST_F(ExtendGrabTcpTest, ThinObjectsMoveInProportionThickOnesByTheMaximum) {
 TEST_F(ExtendGrabTcpTest, GraspPointStaysAboveTheLowestPoint) {
   e->pca_lengths_ = Vector3f(0.2f, 0.1f, 0.05f);
   Vector3f p(-0.3f, 0.1f, -0.174f);
-  const std::string out = printed_by(*e, [&] { e->ExtendGrabTCP(p); });
+  const std::string out = printed_by([&] { e->ExtendGrabTCP(p); });
   EXPECT_EQ(p.z(), float(double(-0.176f) + 0.008));
   EXPECT_EQ(out, coloured(YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!") + done);
 }
@@ -151,7 +151,7 @@ TEST_F(ExtendGrabTcpTest, PointOnTheCameraOriginOnlyMeetsTheFloor) {
   e->pca_lengths_ = Vector3f(0.2f, 0.1f, 0.05f);
   e->trash_lowest_z_ = 0.5f;
   Vector3f p(0.1f, 0.0f, 0.4f);
-  const std::string out = printed_by(*e, [&] { e->ExtendGrabTCP(p); });
+  const std::string out = printed_by([&] { e->ExtendGrabTCP(p); });
   EXPECT_EQ(p.x(), 0.1f);
   EXPECT_EQ(p.y(), 0.0f);
   EXPECT_EQ(p.z(), float(double(0.5f) + 0.008));
@@ -171,7 +171,7 @@ struct Outcome {
 Outcome run(GrabPoseEstimate& e, Entry entry, clouds::CloudPtr cloud, int trash_type) {
   Outcome o;
   e.trash_type_ = trash_type;
-  o.out = printed_by(e, [&] {
+  o.out = printed_by([&] {
     o.code = entry == Entry::common ? e.CommonGrabPoseFunc(cloud) : e.GetInitialGrabPose(cloud);
   });
   o.candidates = support::candidates_in(o.out);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,7 +32,7 @@ void fixed_camera_euler(YAML::Node& c, const std::vector<double>& r, const std::
 // Constructing from the edited configuration must throw a YAML error.
 void expect_yaml_failure(const std::function<void(YAML::Node&)>& edit) {
   const std::string path = support::write_config(edit);
-  EXPECT_THROW((GrabPoseEstimate{path, litterpose::ConsoleSink::none()}), YAML::Exception);
+  EXPECT_THROW((GrabPoseEstimate{path, support::printing()}), YAML::Exception);
 }
 
 }  // namespace
@@ -200,9 +199,9 @@ TEST(ConfigurationOutput, CalibrationBlocksByteForByte) {
     c["camera_intrinsic"]["cx"] = 321.2;
     c["camera_intrinsic"]["cy"] = 0.0000125;
   });
-  std::ostringstream out;
-  GrabPoseEstimate e(path, litterpose::ConsoleSink::toStream(out));
-  EXPECT_EQ(out.str(),
+  const std::string out =
+      support::printed_by([&] { GrabPoseEstimate e(path, support::printing()); });
+  EXPECT_EQ(out,
             "相机外参齐次变换矩阵：\x1b[0m\n"
             "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\x1b[0m\n"
             "相机内参： fx:385.5  fy:385.25  cx:321.2  cy:1.25e-05\x1b[0m\n");
@@ -213,11 +212,11 @@ TEST(ConfigurationFailure, MissingKeyFailsAfterBothCalibrationBlocks) {
     c["grab_pose_estimate"].remove("extend_length_max_");
     c["grab_pose_estimate"]["extend_length_max"] = 0.012;
   });
-  std::ostringstream out;
-  EXPECT_THROW((GrabPoseEstimate{path, litterpose::ConsoleSink::toStream(out)}),
-               YAML::Exception);
-  EXPECT_NE(out.str().find("相机外参齐次变换矩阵："), std::string::npos);
-  EXPECT_NE(out.str().find("相机内参： fx:"), std::string::npos);
+  std::string out;
+  out = support::printed_by(
+      [&] { EXPECT_THROW((GrabPoseEstimate{path, support::printing()}), YAML::Exception); });
+  EXPECT_NE(out.find("相机外参齐次变换矩阵："), std::string::npos);
+  EXPECT_NE(out.find("相机内参： fx:"), std::string::npos);
 }
 
 TEST(ConfigurationFailure, BadValuesAndShapes) {
@@ -236,12 +235,11 @@ TEST(ConfigurationFailure, BadValuesAndShapes) {
 }
 
 TEST(ConfigurationFailure, MissingOrBrokenFile) {
-  const auto quiet = litterpose::ConsoleSink::none();
-  EXPECT_THROW((GrabPoseEstimate{"/nonexistent/grab_pose_estimate_config.yaml", quiet}),
-               YAML::BadFile);
+  const std::string missing = "/nonexistent/grab_pose_estimate_config.yaml";
+  EXPECT_THROW((GrabPoseEstimate{missing, support::printing()}), YAML::BadFile);
   const std::string broken = testing::TempDir() + "litterpose_broken.yaml";
   std::ofstream(broken) << "camera_extrinsic: [unclosed\n";
-  EXPECT_THROW((GrabPoseEstimate{broken, quiet}), YAML::ParserException);
+  EXPECT_THROW((GrabPoseEstimate{broken, support::printing()}), YAML::ParserException);
 }
 
 TEST(DataDirectories, PathsAreBuiltFromTheNames) {

@@ -48,9 +48,7 @@ protected:
 
 TEST_F(WorkspaceTest, PointAheadAtReferenceHeightIsInside) {
   bool inside = false;
-  const std::string out = printed_by(*e, [&] {
-    inside = e->IsInWorkspace({-0.5f, 0.0f, 0.1555f});
-  });
+  const std::string out = printed_by([&] { inside = e->IsInWorkspace({-0.5f, 0.0f, 0.1555f}); });
   EXPECT_TRUE(inside);
   EXPECT_NEAR(e->grab_distance_, 0.48875f, 1e-6f);
   EXPECT_EQ(e->grab_angle_, 0.0f);
@@ -59,11 +57,11 @@ TEST_F(WorkspaceTest, PointAheadAtReferenceHeightIsInside) {
 }
 
 TEST_F(WorkspaceTest, BearingGrowsTowardsPlusYAndIsHalfATurnBehind) {
-  printed_by(*e, [&] { e->IsInWorkspace({-0.5f, 0.2f, 0.0f}); });
+  printed_by([&] { e->IsInWorkspace({-0.5f, 0.2f, 0.0f}); });
   EXPECT_NEAR(e->grab_angle_, std::atan2(0.2, 0.5) * 180.0 / M_PI, 1e-4);
   EXPECT_GT(e->grab_angle_, 0.0f);
   bool inside = true;
-  const std::string out = printed_by(*e, [&] { inside = e->IsInWorkspace({0.5f, 0.0f, 0.0f}); });
+  const std::string out = printed_by([&] { inside = e->IsInWorkspace({0.5f, 0.0f, 0.0f}); });
   EXPECT_NEAR(std::fabs(e->grab_angle_), 180.0f, 1e-4f);
   EXPECT_FALSE(inside);
 }
@@ -82,7 +80,7 @@ TEST_F(WorkspaceTest, RefusalsComeInTheOrderNearFarLeftRight) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     bool inside = true;
-    const std::string out = printed_by(*e, [&] { inside = e->IsInWorkspace(c.p); });
+    const std::string out = printed_by([&] { inside = e->IsInWorkspace(c.p); });
     EXPECT_FALSE(inside);
     const std::string tail = refusal(c.message);
     ASSERT_GE(out.size(), tail.size());
@@ -90,18 +88,18 @@ TEST_F(WorkspaceTest, RefusalsComeInTheOrderNearFarLeftRight) {
     EXPECT_EQ(support::occurrences(out, RED_BOLD), 1);
   }
   // Too near and too far left at once: nearness is reported.
-  const std::string out = printed_by(*e, [&] { e->IsInWorkspace({-0.02f, -0.1f, 0.1555f}); });
+  const std::string out = printed_by([&] { e->IsInWorkspace({-0.02f, -0.1f, 0.1555f}); });
   EXPECT_NE(out.find("垃圾位置太近了！！！"), std::string::npos);
   EXPECT_EQ(out.find("垃圾位置太靠左了！！！"), std::string::npos);
 }
 
 TEST_F(WorkspaceTest, ValuesOnTheBoundsPass) {
   const Eigen::Vector3f p(-0.4f, 0.1f, 0.0f);
-  printed_by(*e, [&] { e->IsInWorkspace(p); });
+  printed_by([&] { e->IsInWorkspace(p); });
   e->workspace_r_min_ = e->workspace_r_max_ = e->grab_distance_;
   e->workspace_angle_min_ = e->workspace_angle_max_ = e->grab_angle_;
   bool inside = false;
-  printed_by(*e, [&] { inside = e->IsInWorkspace(p); });
+  printed_by([&] { inside = e->IsInWorkspace(p); });
   EXPECT_TRUE(inside);
 }
 
@@ -122,17 +120,15 @@ TEST_F(GrabSpaceTest, ParallelWindowWidensWithHeight) {
   for (MainAxisType type : {VERTICAL, TILTED_HIGH}) {
     SCOPED_TRACE(type);
     bool ok = false;
-    std::string out = printed_by(*e, [&] {
-      ok = e->isInGrabSpace(type, ahead(nearest + 1e-4, h));
-    });
+    std::string out = printed_by([&] { ok = e->isInGrabSpace(type, ahead(nearest + 1e-4, h)); });
     EXPECT_TRUE(ok);
     EXPECT_EQ(out, kReset);
-    printed_by(*e, [&] { ok = e->isInGrabSpace(type, ahead(farthest - 1e-4, h)); });
+    printed_by([&] { ok = e->isInGrabSpace(type, ahead(farthest - 1e-4, h)); });
     EXPECT_TRUE(ok);
-    out = printed_by(*e, [&] { ok = e->isInGrabSpace(type, ahead(nearest - 1e-4, h)); });
+    out = printed_by([&] { ok = e->isInGrabSpace(type, ahead(nearest - 1e-4, h)); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(out, refusal("垃圾位置太近了！！！"));
-    out = printed_by(*e, [&] { ok = e->isInGrabSpace(type, ahead(farthest + 1e-4, h)); });
+    out = printed_by([&] { ok = e->isInGrabSpace(type, ahead(farthest + 1e-4, h)); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(out, refusal("垃圾位置太远了！！！"));
   }
@@ -145,15 +141,13 @@ TEST_F(GrabSpaceTest, VerticalWindowWidensWithHeightAndNamesTheDistanceWhenTooFa
   for (MainAxisType type : {HORIZONTAL, TILTED_LOW}) {
     SCOPED_TRACE(type);
     bool ok = false;
-    printed_by(*e, [&] { ok = e->isInGrabSpace(type, ahead(nearest + 1e-4, h)); });
+    printed_by([&] { ok = e->isInGrabSpace(type, ahead(nearest + 1e-4, h)); });
     EXPECT_TRUE(ok);
-    std::string out = printed_by(*e, [&] {
-      ok = e->isInGrabSpace(type, ahead(nearest - 1e-4, h));
-    });
+    std::string out = printed_by([&] { ok = e->isInGrabSpace(type, ahead(nearest - 1e-4, h)); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(out, refusal("垃圾位置太近了！！！"));
     const Eigen::Vector3f far = ahead(farthest + 1e-4, h);
-    out = printed_by(*e, [&] { ok = e->isInGrabSpace(type, far); });
+    out = printed_by([&] { ok = e->isInGrabSpace(type, far); });
     EXPECT_FALSE(ok);
     std::ostringstream distance;
     distance << -far.x();
@@ -165,22 +159,20 @@ TEST_F(GrabSpaceTest, VerticalWindowWidensWithHeightAndNamesTheDistanceWhenTooFa
 TEST_F(GrabSpaceTest, BearingBoundsAndWrittenMembers) {
   bool ok = true;
   const Eigen::Vector2f left = clouds::at_bearing(0.4f, -70.0f);
-  std::string out = printed_by(*e, [&] {
-    ok = e->isInGrabSpace(HORIZONTAL, {left.x(), left.y(), -0.1f});
-  });
+  std::string out = printed_by([&] { ok = e->isInGrabSpace(HORIZONTAL, {left.x(), left.y(), -0.1f}); });
   EXPECT_FALSE(ok);
   EXPECT_EQ(out, refusal("垃圾位置太靠左了！！！"));
   EXPECT_NEAR(e->grab_angle_, -70.0f, 1e-3f);
   EXPECT_NEAR(e->grab_distance_, 0.4f, 1e-6f);
   const Eigen::Vector2f right = clouds::at_bearing(0.6f, 70.0f);
-  out = printed_by(*e, [&] { ok = e->isInGrabSpace(VERTICAL, {right.x(), right.y(), -0.1f}); });
+  out = printed_by([&] { ok = e->isInGrabSpace(VERTICAL, {right.x(), right.y(), -0.1f}); });
   EXPECT_FALSE(ok);
   EXPECT_EQ(out, refusal("垃圾位置太靠右了！！！"));
 }
 
 TEST_F(GrabSpaceTest, UnknownClassPassesButStillMeasures) {
   bool ok = false;
-  const std::string out = printed_by(*e,
+  const std::string out = printed_by(
       [&] { ok = e->isInGrabSpace(static_cast<MainAxisType>(7), {3.0f, 4.0f, 0.0f}); });
   EXPECT_TRUE(ok);
   EXPECT_EQ(out, kReset);
@@ -194,6 +186,7 @@ class ReachabilityTest : public testing::Test {
 protected:
   std::unique_ptr<GrabPoseEstimate> e = support::make_estimator();
   QuorvinKinematics arm{e->dh_d_, e->dh_a_, e->dh_alpha_, e->dh_offset_};
+  ReachabilityTest() { arm.set_line_hook(nullptr); }
 
   // Independent flange pose: TCP transform times a step of -156 mm along the tool z axis.
   int solve_independently(const GrabPoseEstimate::Pose6D& pose, double* joints) {
@@ -203,7 +196,7 @@ protected:
     const Eigen::Affine3d flange = tcp * Eigen::Translation3d(0.0, 0.0, -156.0);
     Eigen::MatrixXd m = flange.matrix();
     int code = 0;
-    printed_by(arm, [&] { code = arm.inverse_kinematics(m, e->ik_ref_joints_, joints); });
+    printed_by([&] { code = arm.inverse_kinematics(m, e->ik_ref_joints_, joints); });
     return code;
   }
 };
@@ -231,10 +224,10 @@ TEST_F(ReachabilityTest, DownwardToolPutsTheFlangeAboveTheTcp) {
     flange.col(3).head<3>() = c.flange_mm;
     double expected[6] = {0, 0, 0, 0, 0, 0};
     int code = 0;
-    printed_by(arm, [&] { code = arm.inverse_kinematics(flange, e->ik_ref_joints_, expected); });
+    printed_by([&] { code = arm.inverse_kinematics(flange, e->ik_ref_joints_, expected); });
 
     bool solved = false;
-    const std::string out = printed_by(*e, [&] { solved = e->isIKSolved(c.pose); });
+    const std::string out = printed_by([&] { solved = e->isIKSolved(c.pose); });
     EXPECT_EQ(solved, code == 0);
     if (c.printed) {
       EXPECT_EQ(out.rfind(c.printed, 0), 0u) << out;
@@ -260,7 +253,7 @@ TEST_F(ReachabilityTest, AgreesWithTheSolverOnReachableAndUnreachablePoses) {
     double joints[6];
     const int code = solve_independently(pose, joints);
     bool solved = false;
-    const std::string out = printed_by(*e, [&] { solved = e->isIKSolved(pose); });
+    const std::string out = printed_by([&] { solved = e->isIKSolved(pose); });
     EXPECT_EQ(solved, code == 0);
     if (solved) {
       ++reachable;
@@ -290,7 +283,7 @@ TEST_F(ReachabilityTest, TheReferenceJointsChooseTheSolution) {
   double joints[6];
   ASSERT_EQ(solve_independently(pose, joints), 0);
   ASSERT_GT(std::fabs(joints[2] - with_default[2]), 0.1);
-  const std::string out = printed_by(*e, [&] { EXPECT_TRUE(e->isIKSolved(pose)); });
+  const std::string out = printed_by([&] { EXPECT_TRUE(e->isIKSolved(pose)); });
   expect_joints(out, joints);
 }
 
@@ -309,7 +302,7 @@ TEST(AssignGrabPose, OverwritesTheDestinationAndLogsItWFirst) {
   GrabPoseEstimate::Pose6D pose{{9.0f, 9.0f, 9.0f}, Eigen::Quaterniond::Identity()};
   const Eigen::Vector3f position(-0.25f, 0.125f, -0.5f);
   const Eigen::Quaterniond orientation(0.5, -0.5, 0.5, 0.5);
-  const std::string out = printed_by(*e, [&] { e->AssignGrabPose(position, orientation, pose); });
+  const std::string out = printed_by([&] { e->AssignGrabPose(position, orientation, pose); });
   EXPECT_EQ(pose.position, position);
   EXPECT_EQ(pose.orientation.coeffs(), orientation.coeffs());
   EXPECT_EQ(out, coloured(GREEN_BOLD, "grab_pose_.position: -0.25  0.125  -0.5") +

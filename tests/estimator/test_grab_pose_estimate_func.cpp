@@ -47,7 +47,7 @@ struct Expected {
 Outcome estimate(GrabPoseEstimate& e, clouds::CloudPtr cloud, int trash_type) {
   Outcome o;
   e.trash_type_ = trash_type;
-  o.out = support::printed_by(e, [&] { o.code = e.GrabPoseEstimateFunc(cloud); });
+  o.out = support::printed_by([&] { o.code = e.GrabPoseEstimateFunc(cloud); });
   o.candidates = support::candidates_in(o.out);
   return o;
 }
@@ -192,7 +192,7 @@ TEST(MainAxisClass, ExactlyVerticalAxisKeepsThePreviousClassAndSign) {
   // Coordinates whose sums are exact in single precision: the covariance is exactly diagonal.
   clouds::CloudPtr column = clouds::column(-0.5f, 0.25f, -0.125f, 0.0078125f, 32);
   auto reference = unprepared();
-  support::printed_by(*reference, [&] { reference->PCAFunc(column); });
+  support::printed_by([&] { reference->PCAFunc(column); });
   ASSERT_EQ(std::fabs(reference->pca_vectors_(2, 0)), 1.0f);
 
   for (MainAxisType before : {HORIZONTAL, TILTED_HIGH}) {

@@ -113,7 +113,7 @@ TEST(RobustPreparationConfig, MisspeltKeysAndValuesOutOfRangeAreRefused) {
       edit(r);
     });
     try {
-      GrabPoseEstimate e(path, litterpose::ConsoleSink::none());
+      GrabPoseEstimate e(path, support::printing());
       ADD_FAILURE() << "constructed";
     } catch (const YAML::Exception& ex) {
       EXPECT_TRUE(contains(ex.what(), message)) << ex.what();
@@ -121,7 +121,7 @@ TEST(RobustPreparationConfig, MisspeltKeysAndValuesOutOfRangeAreRefused) {
   }
   const std::string scalar =
       support::write_config([](YAML::Node& c) { c["robust_preparation"] = "on"; });
-  EXPECT_THROW((GrabPoseEstimate{scalar, litterpose::ConsoleSink::none()}), YAML::Exception);
+  EXPECT_THROW((GrabPoseEstimate{scalar, support::printing()}), YAML::Exception);
 }
 
 // Mean distance to 50 neighbours against the library's statistical outlier removal, on a
@@ -197,7 +197,7 @@ class RobustPreparation : public testing::Test {
 protected:
   void SetUp() override { e_ = robust_estimator(); }
   std::string prepare(CloudPtr& cloud) {
-    return support::printed_by(*e_, [&] { e_->PclProcessFunc(cloud, cloud); });
+    return support::printed_by([&] { e_->PclProcessFunc(cloud, cloud); });
   }
   std::unique_ptr<GrabPoseEstimate> e_;
 };
@@ -311,7 +311,7 @@ TEST_F(RobustPreparation, NullAndEmptyClouds) {
   EXPECT_TRUE(contains(out, "PclProcessFunc cost "));
   CloudPtr entry_cloud = clouds::empty();
   int code = 0;
-  support::printed_by(*e_, [&] { code = e_->CommonGrabPoseFunc(entry_cloud); });
+  support::printed_by([&] { code = e_->CommonGrabPoseFunc(entry_cloud); });
   EXPECT_EQ(code, litterpose::kTooFewPoints);
 }
 

@@ -139,7 +139,7 @@ TEST_P(AdversarialCloudTest, ClearResultOrTheAnalysisException) {
       continue;
     }
     const std::string out =
-        support::printed_by(*e, [&] { EXPECT_NO_THROW(code = call(*e, r.entry, cloud)); });
+        printed_by([&] { EXPECT_NO_THROW(code = call(*e, r.entry, cloud)); });
     EXPECT_EQ(codes_of(r.entry).count(code), 1u) << code;
     expect_sound_if_found(*e, code);
     if (std::string(a.name).find("NaN") != std::string::npos ||
@@ -180,7 +180,7 @@ TEST(NonFiniteInput, UnpreparedNaNPointsEndInTooFewPoints) {
     e->trash_type_ = type;
     CloudPtr cloud = with_points(object(), 3, {kNaN, 0.0f, 0.0f});
     int code = 0;
-    const std::string out = printed_by(*e, [&] { code = e->GrabPoseEstimateFunc(cloud); });
+    const std::string out = printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
     EXPECT_EQ(code, litterpose::kTooFewPoints);
     const std::string tail = coloured(RED_BOLD, kNonFiniteShape);
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
@@ -198,7 +198,7 @@ TEST(NonFiniteInput, OverflowingCoordinatesAreRefusedBeforeTheBoxes) {
   CloudPtr cloud = object();
   for (auto& p : cloud->points) p.getVector3fMap() *= 1e30f;
   int code = 0;
-  const std::string out = printed_by(*e, [&] { code = e->GrabPoseEstimateFunc(cloud); });
+  const std::string out = printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
   EXPECT_EQ(code, litterpose::kTooFewPoints);
   EXPECT_NE(out.find(coloured(RED_BOLD, kNonFiniteShape)), std::string::npos);
   EXPECT_EQ(out.find("OBB"), std::string::npos);
@@ -213,7 +213,7 @@ TEST(NonFiniteInput, ThePreparationFallbackKeepsNaNPointsAndTheCommonEntriesRefu
         clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.2f, 0.015f, 60), 60,
         {kNaN, kNaN, kNaN});
     int code = 0;
-    const std::string out = printed_by(*e,
+    const std::string out = printed_by(
         [&] { code = initial ? e->GetInitialGrabPose(cloud) : e->CommonGrabPoseFunc(cloud); });
     EXPECT_EQ(code, litterpose::kTooFewPoints);
     EXPECT_NE(out.find(coloured(RED_BOLD, kNonFiniteShape)), std::string::npos);
@@ -231,7 +231,7 @@ TEST(NonFiniteInput, NonFiniteCandidatesAreNeverOfferedNorSolved) {
     e->trash_type_ = 2;
     CloudPtr cloud = clouds::standing_cylinder(clouds::at_bearing(0.6f, 10.0f), 0.2f, 0.03f, 800);
     int code = 0;
-    const std::string out = printed_by(*e,
+    const std::string out = printed_by(
         [&] { code = initial ? e->GetInitialGrabPose(cloud) : e->CommonGrabPoseFunc(cloud); });
     EXPECT_EQ(code, litterpose::kNoGrasp);
     EXPECT_EQ(out.find("grab_pose.position"), std::string::npos);
@@ -245,7 +245,7 @@ TEST(NonFiniteInput, NonFiniteCandidatesAreNeverOfferedNorSolved) {
   e->trash_type_ = 3;
   CloudPtr cloud = clouds::standing_cylinder(clouds::at_bearing(0.6f, 10.0f), 0.2f, 0.03f, 800);
   int code = 0;
-  const std::string out = printed_by(*e, [&] { code = e->GrabPoseEstimateFunc(cloud); });
+  const std::string out = printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
   EXPECT_EQ(code, litterpose::kNoGrasp);
   EXPECT_EQ(out.find("grab_pose.position"), std::string::npos);
   EXPECT_EQ(support::occurrences(out, coloured(RED_BOLD, kUnsoundPose)), 4);
@@ -257,7 +257,7 @@ TEST(NullCloud, IsTakenAsAnEmptyCloud) {
     e->trash_type_ = 1;
     CloudPtr cloud;
     int code = 0;
-    printed_by(*e, [&] { code = call(*e, entry, cloud); });
+    printed_by([&] { code = call(*e, entry, cloud); });
     EXPECT_EQ(code, litterpose::kTooFewPoints);
     ASSERT_NE(cloud, nullptr);
     EXPECT_TRUE(cloud->empty());

@@ -119,7 +119,7 @@ Reference reference_pca(const Cloud& cloud) {
 TEST(PCA, MatchesAnIndependentEigenSolver) {
   auto e = support::make_estimator();
   for (const CloudPtr& cloud : {tilted_slab(5000), clouds::lying_rod(clouds::at_bearing(0.4f, 20.0f), 35.0f, 0.25f, 0.01f, 3000)}) {
-    support::printed_by(*e, [&] { e->PCAFunc(cloud); });
+    support::printed_by([&] { e->PCAFunc(cloud); });
     const Reference ref = reference_pca(*cloud);
     EXPECT_TRUE(e->pca_center_.head<3>().cast<double>().isApprox(ref.mean, 1e-5));
     EXPECT_EQ(e->pca_center_[3], 1.0f);
@@ -141,7 +141,7 @@ TEST(PCA, ThreePointsGiveAFlatAnalysis) {
   cloud->push_back(pcl::PointXYZ(-0.4f, 0.0f, -0.1f));
   cloud->push_back(pcl::PointXYZ(-0.2f, 0.05f, -0.1f));
   cloud->push_back(pcl::PointXYZ(-0.3f, 0.2f, -0.1f));
-  support::printed_by(*e, [&] { e->PCAFunc(cloud); });
+  support::printed_by([&] { e->PCAFunc(cloud); });
   EXPECT_TRUE(e->pca_vectors_.allFinite());
   EXPECT_NEAR(std::abs(e->pca_vectors_(2, 2)), 1.0f, 1e-5f) << "the flat direction is z";
   EXPECT_NEAR(e->pca_lengths_[2], 0.0f, 1e-6f);
@@ -155,7 +155,7 @@ TEST(PCA, FewerThanThreePointsThrowAndChangeNothing) {
   e->pca_center_ = Eigen::Vector4f::Constant(7.0f);
   e->pca_lengths_ = Eigen::Vector3f::Constant(7.0f);
   CloudPtr two = clouds::column(-0.4f, 0.0f, 0.0f, 0.1f, 2);
-  support::printed_by(*e, [&] {
+  support::printed_by([&] {
     try {
       e->PCAFunc(two);
       ADD_FAILURE() << "no exception";
@@ -171,7 +171,7 @@ TEST(PCA, FewerThanThreePointsThrowAndChangeNothing) {
 
 TEST(PCA, PrintedSection) {
   auto e = support::make_estimator();
-  const std::string out = support::printed_by(*e, [&] { e->PCAFunc(tilted_slab(500)); });
+  const std::string out = support::printed_by([&] { e->PCAFunc(tilted_slab(500)); });
   const Eigen::Vector4f& c = e->pca_center_;
   const Eigen::Vector3f& l = e->pca_lengths_;
   const std::string expected =
@@ -212,7 +212,7 @@ TEST(Boxes, SameAsTheDefaultMomentOfInertiaEstimator) {
     ASSERT_TRUE(reference.getOBB(obb_min, obb_max, obb_position, rotation));
     ASSERT_TRUE(reference.getAABB(aabb_min, aabb_max));
 
-    support::printed_by(*e, [&] {
+    support::printed_by([&] {
       e->OBBFunc(cloud);
       e->AABBFunc(cloud);
     });
@@ -244,7 +244,7 @@ TEST(Boxes, OrientedBoxOfAKnownBox) {
   auto e = support::make_estimator();
   const Eigen::Vector3f centre(-0.45f, 0.1f, -0.15f);
   CloudPtr cloud = clouds::box(centre, Eigen::Vector3f(0.2f, 0.1f, 0.05f), 30.0f, 20000);
-  support::printed_by(*e, [&] { e->OBBFunc(cloud); });
+  support::printed_by([&] { e->OBBFunc(cloud); });
   const Eigen::Vector3f size = e->obb_max_point_.getVector3fMap() - e->obb_min_point_.getVector3fMap();
   EXPECT_TRUE(size.isApprox(Eigen::Vector3f(0.2f, 0.1f, 0.05f), 0.02f)) << size.transpose();
   EXPECT_LT((e->obb_position_ - centre).norm(), 0.003f);
@@ -259,7 +259,7 @@ TEST(Boxes, AxisAlignedBoxAndItsPrintedSection) {
   cloud->push_back(pcl::PointXYZ(1.0f, 2.0f, 3.0f));
   cloud->push_back(pcl::PointXYZ(-1.0f, 5.0f, 0.0f));
   cloud->push_back(pcl::PointXYZ(0.5f, -2.0f, 7.0f));
-  const std::string out = support::printed_by(*e, [&] { e->AABBFunc(cloud); });
+  const std::string out = support::printed_by([&] { e->AABBFunc(cloud); });
   EXPECT_EQ(e->aabb_min_point_.getVector3fMap(), Eigen::Vector3f(-1, -2, 0));
   EXPECT_EQ(e->aabb_max_point_.getVector3fMap(), Eigen::Vector3f(1, 5, 7));
   EXPECT_EQ(e->aabb_center_, Eigen::Vector3f(0, 1.5f, 3.5f));
@@ -270,7 +270,7 @@ TEST(Boxes, AxisAlignedBoxAndItsPrintedSection) {
 
 TEST(Boxes, OrientedBoxPrintedSection) {
   auto e = support::make_estimator();
-  const std::string out = support::printed_by(*e, [&] { e->OBBFunc(tilted_slab(800)); });
+  const std::string out = support::printed_by([&] { e->OBBFunc(tilted_slab(800)); });
   const pcl::PointXYZ &lo = e->obb_min_point_, &hi = e->obb_max_point_;
   const Eigen::Vector3f& p = e->obb_position_;
   EXPECT_EQ(out, line(PURPLE_BOLD, "------------------------------OBB-----------------------------------") +
@@ -287,7 +287,7 @@ TEST(MinAreaRect, LongSideDirectionPointsTowardsPositiveX) {
   for (const Case c : {Case{30, 30}, Case{120, -60}, Case{-30, -30}, Case{200, 20}, Case{-100, 80}}) {
     SCOPED_TRACE("yaw " + std::to_string(c.yaw));
     CloudPtr cloud = footprint_rectangle(Eigen::Vector2f(-0.4f, 0.1f), 0.3f, 0.1f, c.yaw);
-    support::printed_by(*e, [&] { e->MinAreaRectFunc(cloud); });
+    support::printed_by([&] { e->MinAreaRectFunc(cloud); });
     EXPECT_NEAR(e->rect_direction_.x(), std::cos(c.expected * kDeg), 1e-5);
     EXPECT_NEAR(e->rect_direction_.y(), std::sin(c.expected * kDeg), 1e-5);
     EXPECT_GE(e->rect_direction_.x(), 0.0f);
@@ -307,7 +307,7 @@ TEST(MinAreaRect, EqualSidesTakeTheWidthSide) {
   std::vector<cv::Point2f> xy;
   for (const auto& p : *cloud) xy.emplace_back(p.x, p.y);
   ASSERT_EQ(cv::minAreaRect(xy).size.width, cv::minAreaRect(xy).size.height);
-  support::printed_by(*e, [&] { e->MinAreaRectFunc(cloud); });
+  support::printed_by([&] { e->MinAreaRectFunc(cloud); });
   const cv::Point2f width_side = e->rect_points_[2] - e->rect_points_[1];
   const Eigen::Vector2f expected = with_positive_x(Eigen::Vector2f(width_side.x, width_side.y).normalized());
   EXPECT_TRUE(e->rect_direction_.isApprox(expected, 1e-6f)) << e->rect_direction_.transpose();
@@ -322,7 +322,7 @@ TEST(MinAreaRect, PointsOnALineGiveTheLineDirection) {
       cloud->push_back(pcl::PointXYZ(-0.5f + t * std::cos(angle * kDeg), 0.1f + t * std::sin(angle * kDeg),
                                      -0.15f + 0.001f * (i % 3)));
     }
-    support::printed_by(*e, [&] { e->MinAreaRectFunc(cloud); });
+    support::printed_by([&] { e->MinAreaRectFunc(cloud); });
     const Eigen::Vector2f expected =
         with_positive_x(Eigen::Vector2f(std::cos(angle * kDeg), std::sin(angle * kDeg)));
     EXPECT_TRUE(e->rect_direction_.isApprox(expected, 1e-4f)) << angle << ": " << e->rect_direction_.transpose();
@@ -334,16 +334,14 @@ TEST(MinAreaRect, TwoPointFootprintIsTurnedTowardsPositiveX) {
   CloudPtr cloud = clouds::empty();
   cloud->push_back(pcl::PointXYZ(-0.4f, 0.0f, -0.1f));
   cloud->push_back(pcl::PointXYZ(-0.3f, 0.05f, -0.1f));
-  support::printed_by(*e, [&] { e->MinAreaRectFunc(cloud); });
+  support::printed_by([&] { e->MinAreaRectFunc(cloud); });
   EXPECT_TRUE(e->rect_direction_.isApprox(Eigen::Vector2f(0.1f, 0.05f).normalized(), 1e-5f))
       << e->rect_direction_.transpose();
 }
 
 TEST(MinAreaRect, FootprintWithoutLongSideGetsTheXAxis) {
   auto e = support::make_estimator();
-  support::printed_by(*e, [&] {
-    e->MinAreaRectFunc(clouds::column(-0.4f, 0.2f, -0.17f, 0.01f, 20));
-  });
+  support::printed_by([&] { e->MinAreaRectFunc(clouds::column(-0.4f, 0.2f, -0.17f, 0.01f, 20)); });
   EXPECT_EQ(e->rect_direction_, Eigen::Vector2f(1.0f, 0.0f));
   for (const cv::Point2f& corner : e->rect_points_) {
     EXPECT_NEAR(corner.x, -0.4f, 1e-6f);
@@ -351,7 +349,7 @@ TEST(MinAreaRect, FootprintWithoutLongSideGetsTheXAxis) {
   }
   for (const CloudPtr& nothing : {clouds::empty(), CloudPtr()}) {
     e->rect_direction_ = Eigen::Vector2f(0.0f, 0.0f);
-    support::printed_by(*e, [&] { e->MinAreaRectFunc(nothing); });
+    support::printed_by([&] { e->MinAreaRectFunc(nothing); });
     EXPECT_EQ(e->rect_direction_, Eigen::Vector2f(1.0f, 0.0f));
     for (const cv::Point2f& corner : e->rect_points_) EXPECT_EQ(corner, cv::Point2f(0.0f, 0.0f));
   }
@@ -360,7 +358,7 @@ TEST(MinAreaRect, FootprintWithoutLongSideGetsTheXAxis) {
 TEST(MinAreaRect, NonFinitePointsHaveNoPlaceInTheFootprint) {
   auto e = support::make_estimator();
   CloudPtr clean = footprint_rectangle(Eigen::Vector2f(-0.4f, 0.0f), 0.3f, 0.1f, 50.0);
-  support::printed_by(*e, [&] { e->MinAreaRectFunc(clean); });
+  support::printed_by([&] { e->MinAreaRectFunc(clean); });
   const Eigen::Vector2f clean_direction = e->rect_direction_;
 
   CloudPtr dirty(new Cloud(*clean));
@@ -372,7 +370,7 @@ TEST(MinAreaRect, NonFinitePointsHaveNoPlaceInTheFootprint) {
   for (bool dense : {true, false}) {
     dirty->is_dense = dense;
     // None of the four may fail on them; the footprint direction stays a unit vector.
-    support::printed_by(*e, [&] {
+    support::printed_by([&] {
       e->PCAFunc(dirty);
       e->OBBFunc(dirty);
       e->AABBFunc(dirty);
@@ -384,14 +382,14 @@ TEST(MinAreaRect, NonFinitePointsHaveNoPlaceInTheFootprint) {
 
   CloudPtr only_nan = clouds::empty();
   for (int i = 0; i < 5; ++i) only_nan->push_back(pcl::PointXYZ(nan, nan, nan));
-  support::printed_by(*e, [&] { e->MinAreaRectFunc(only_nan); });
+  support::printed_by([&] { e->MinAreaRectFunc(only_nan); });
   EXPECT_EQ(e->rect_direction_, Eigen::Vector2f(1.0f, 0.0f));
 }
 
 TEST(MinAreaRect, PrintedSection) {
   auto e = support::make_estimator();
   CloudPtr cloud = footprint_rectangle(Eigen::Vector2f(-0.4f, 0.1f), 0.3f, 0.1f, 120.0);
-  const std::string out = support::printed_by(*e, [&] { e->MinAreaRectFunc(cloud); });
+  const std::string out = support::printed_by([&] { e->MinAreaRectFunc(cloud); });
   std::vector<cv::Point2f> xy;
   for (const auto& p : *cloud) xy.emplace_back(p.x, p.y);
   EXPECT_EQ(out, line(PURPLE_BOLD, "---------------------------MinAreaRect------------------------------") +
@@ -408,7 +406,7 @@ TEST(ShapeAnalysis, CallersCloudIsUnchanged) {
   cloud->header.stamp = 42;
   const Cloud before = *cloud;
   const Cloud* object = cloud.get();
-  support::printed_by(*e, [&] {
+  support::printed_by([&] {
     e->PCAFunc(cloud);
     e->OBBFunc(cloud);
     e->AABBFunc(cloud);
@@ -430,9 +428,7 @@ TEST(GetObbPose, IdentityBaseReturnsTheBoxPose) {
   GrabPoseEstimate::Pose6D result{};
   Eigen::Vector3f position(-0.4f, 0.1f, -0.15f);
   Eigen::Matrix3f rotation = Eigen::AngleAxisf(0.7f, Eigen::Vector3f(1, 2, 3).normalized()).toRotationMatrix();
-  const std::string out = support::printed_by(*e, [&] {
-    e->get_obb_pose(result, base, position, rotation);
-  });
+  const std::string out = support::printed_by([&] { e->get_obb_pose(result, base, position, rotation); });
   EXPECT_EQ(result.position, position);
   const Eigen::Quaterniond expected(Eigen::Matrix3d(rotation.cast<double>()));
   EXPECT_LT(std::min((result.orientation.coeffs() - expected.coeffs()).norm(),
@@ -456,7 +452,7 @@ TEST(GetObbPose, ResultComposedWithTheBaseGivesTheBoxBack) {
   Eigen::Vector3f position(-0.4f, 0.1f, -0.15f);
   Eigen::Matrix3f rotation = Eigen::AngleAxisf(2.5f, Eigen::Vector3f(-1, 0.5f, 2).normalized()).toRotationMatrix();
   GrabPoseEstimate::Pose6D result{};
-  support::printed_by(*e, [&] { e->get_obb_pose(result, base, position, rotation); });
+  support::printed_by([&] { e->get_obb_pose(result, base, position, rotation); });
   const Eigen::Vector3d back = base_rotation * result.position.cast<double>() + base.position.cast<double>();
   EXPECT_TRUE(back.isApprox(position.cast<double>(), 1e-6)) << back.transpose();
   const Eigen::Matrix3d back_rotation = (base_rotation * result.orientation).toRotationMatrix();
@@ -464,7 +460,7 @@ TEST(GetObbPose, ResultComposedWithTheBaseGivesTheBoxBack) {
 
   // The same pose given as base and result.
   GrabPoseEstimate::Pose6D shared = base;
-  support::printed_by(*e, [&] { e->get_obb_pose(shared, shared, position, rotation); });
+  support::printed_by([&] { e->get_obb_pose(shared, shared, position, rotation); });
   EXPECT_EQ(shared.position, result.position);
   EXPECT_EQ(shared.orientation.coeffs(), result.orientation.coeffs());
 }

@@ -3,7 +3,6 @@
 #include <set>
 
 #include "arm.h"
-#include "support/console.h"
 
 namespace {
 
@@ -12,22 +11,22 @@ constexpr double kQ[6] = {0.5, 0.3, -0.4, 0.2, 1.0, -0.6};
 double wrap(double angle) { return std::remainder(angle, 2 * M_PI); }
 
 struct Solve {
-  int code = 0;
+  int code;
   std::string printed;
 };
 
-Solve solve_ref(QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const double* ref,
+Solve solve_ref(const QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const double* ref,
                 double* out) {
-  Solve s;
-  s.printed = support::printed_by(arm, [&] { s.code = arm.inverse_kinematics(pose, ref, out); });
-  return s;
+  support::printed().str("");
+  const int code = arm.inverse_kinematics(pose, ref, out);
+  return {code, support::printed().str()};
 }
 
-Solve solve_flags(QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const int* flags,
+Solve solve_flags(const QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const int* flags,
                   double* out) {
-  Solve s;
-  s.printed = support::printed_by(arm, [&] { s.code = arm.inverse_kinematics(pose, flags, out); });
-  return s;
+  support::printed().str("");
+  const int code = arm.inverse_kinematics(pose, flags, out);
+  return {code, support::printed().str()};
 }
 
 void expect_untouched(const double* out) {
@@ -291,10 +290,9 @@ TEST(ReachSphere, StrictAboutTheShoulder) {
   pose(0, 3) = 611;
   pose(2, 3) = 240.5;
   EXPECT_FALSE(arm.check_in_robot_space(pose, no_tool));
-  EXPECT_EQ(support::printed_by(arm, [&] {
-              EXPECT_FALSE(arm.check_in_robot_space(Eigen::MatrixXd::Identity(2, 2), tool));
-            }),
-            "pose is not a finite 4x4 transform!!!\n");
+  support::printed().str("");
+  EXPECT_FALSE(arm.check_in_robot_space(Eigen::MatrixXd::Identity(2, 2), tool));
+  EXPECT_EQ(support::printed().str(), "pose is not a finite 4x4 transform!!!\n");
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ TEST(GraspMessages, MarkersShowTheBottleAndItsGrasp) {
   auto estimator = support::make_estimator();
   estimator->trash_type_ = 3;
   auto cloud = clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.22f, 0.035f, 3000);
-  const int result = estimator->CommonGrabPoseFunc(cloud);  // prepares cloud
+  int result = 0;
+  support::printed_by([&] { result = estimator->CommonGrabPoseFunc(cloud); });  // prepares cloud
   ASSERT_EQ(result, litterpose::kGrabFound);
   const auto markers = litterpose_ros::graspMarkers(*estimator, header("base_link")).markers;
   ASSERT_EQ(markers.size(), 4u);

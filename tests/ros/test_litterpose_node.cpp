@@ -25,7 +25,6 @@
 #include <pcl/io/ply_io.h>
 #include <pcl_conversions/pcl_conversions.h>
 #include <ros/ros.h>
-#include <roscpp/SetLoggerLevel.h>
 #include <std_msgs/Int32.h>
 #include <tf2_ros/buffer.h>
 #include <tf2_ros/transform_listener.h>
@@ -307,36 +306,6 @@ TEST_F(LitterposeNode, AnEmptyCloudIsAnsweredWithoutALibraryWarning) {
   ASSERT_TRUE(result) << "no grasp_result";
   EXPECT_EQ(*result, kTooFewPoints);
   EXPECT_EQ(err("picker").find("new_width"), std::string::npos) << err("picker");
-}
-
-// Not quiet, the estimator's lines are the node's debug lines of ros.litterpose.estimator,
-// shown once that logger is set to debug, Chinese text intact.
-TEST_F(LitterposeNode, NotQuietTheEstimatorsLinesAreDebugLines) {
-  ros::param::set("/verbose/litterpose_node/config", kConfig);
-  ros::param::set("/verbose/litterpose_node/quiet", false);
-  auto node = startNode({"__ns:=/verbose"}, "verbose");
-  ros::Publisher cloud_pub = nh_->advertise<sensor_msgs::PointCloud2>("/verbose/cloud", 1);
-  Inbox<std_msgs::Int32> results;
-  results.subscriber =
-      nh_->subscribe("/verbose/grasp_result", 10, &Inbox<std_msgs::Int32>::receive, &results);
-  roscpp::SetLoggerLevel debug;
-  debug.request.logger = "ros.litterpose.estimator";
-  debug.request.level = "debug";
-  const auto end = Clock::now() + kTimeout;
-  while (node->running() && Clock::now() < end &&
-         (cloud_pub.getNumSubscribers() == 0 || results.subscriber.getNumPublishers() == 0 ||
-          !ros::service::call("/verbose/litterpose_node/set_logger_level", debug)))
-    std::this_thread::sleep_for(50ms);
-  ASSERT_TRUE(node->running()) << err("verbose");
-  cloud_pub.publish(cloudMessage(support::defaultBundledCloudPath()));
-  const auto result = results.next();
-  ASSERT_TRUE(result) << "no grasp_result";
-  EXPECT_EQ(node->stop(20s), 0);
-  const std::string out = run_program::slurp(folder_ + "/verbose.out");
-  for (const char* line : {"]: -------------------CommonGrabPoseFunc-----------------------",
-                           "]: 处理后点云数量："})
-    EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
-  EXPECT_EQ(out.find("\x1b[1;"), std::string::npos) << "the estimator's colours in\n" << out;
 }
 
 TEST_F(LitterposeNode, StopsCleanlyOnSigint) { EXPECT_EQ(node_->stop(20s), 0) << err("picker"); }

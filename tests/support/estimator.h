@@ -1,5 +1,5 @@
-// Estimators for tests: built from the project's configuration with edits, printing
-// nothing unless a test catches their lines (support::printed_by).
+// Estimators for tests: built from the project's configuration with edits, printing into
+// support::printed() (see support/console.h).
 #ifndef LITTERPOSE_TESTS_SUPPORT_ESTIMATOR_H
 #define LITTERPOSE_TESTS_SUPPORT_ESTIMATOR_H
 
@@ -17,6 +17,8 @@
 #include "support/console.h"
 
 namespace support {
+
+inline litterpose::ConsoleSink printing() { return litterpose::ConsoleSink::toStream(printed()); }
 
 inline std::string default_config_path() {
   return std::string(LITTERPOSE_SOURCE_DIR) + "/config/grab_pose_estimate_config.yaml";
@@ -36,7 +38,7 @@ inline std::string write_config(const std::function<void(YAML::Node&)>& edit) {
 inline std::unique_ptr<GrabPoseEstimate> make_estimator(
     const std::function<void(YAML::Node&)>& edit = nullptr) {
   const std::string path = edit ? write_config(edit) : default_config_path();
-  return std::make_unique<GrabPoseEstimate>(path, litterpose::ConsoleSink::none());
+  return std::make_unique<GrabPoseEstimate>(path, printing());
 }
 
 }  // namespace support

@@ -12,9 +12,6 @@ import sys
 RECORD_KEYS = ["file", "entry", "trash_type", "result", "meaning", "reason", "reason_name",
                "points_read", "points_prepared", "main_axis_type", "position", "orientation",
                "elapsed_ms"]
-REASON_NAMES = {"found", "too_few_points", "non_finite_shape", "outside_workspace",
-                "outside_window", "unknown_trash_type", "grab_mode_off", "no_strategy",
-                "no_candidate_reachable", "slanted_retries_off", "unsound_pose"}
 
 
 def reject_constant(name):
@@ -35,8 +32,7 @@ def check_record(r):
         assert isinstance(r[key], int), key
     assert isinstance(r["meaning"], str) and r["meaning"]
     assert isinstance(r["reason"], str) and r["reason"]
-    assert r["reason_name"] in REASON_NAMES, r["reason_name"]
-    assert (r["reason_name"] == "found") == (r["result"] == 1)
+    assert (r["reason_name"] == "found") == (r["result"] == 1), r["reason_name"]
     assert r["main_axis_type"] is None or r["main_axis_type"] in (1, 2, 3, 4)
     if r["result"] == 1:
         assert len(r["position"]) == 3 and all(is_number(v) for v in r["position"])

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <yaml-cpp/yaml.h>
 
-#include "support/bundled_clouds.h"
 #include "support/estimator.h"
 #include "support/run_program.h"
 
@@ -18,7 +17,8 @@ using run_program::quote;
 
 const std::string kProgram = LITTERVIEW_PROGRAM;
 const std::string kConfig = support::default_config_path();
-const std::string kDefaultCloud = support::defaultBundledCloudPath();
+const std::string kDefaultCloud =
+    std::string(LITTERPOSE_SOURCE_DIR) + "/data/B001PA420231018-1[0].ply";
 const std::string kFixedConfig =
     "/home/halvane/WorkSpace/onWorking/halvanepro/src/halvanepro_pose_estimate/config/"
     "grab_pose_estimate_config.yaml";
