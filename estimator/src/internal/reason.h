@@ -40,8 +40,6 @@ public:
   // else handed to isIKSolved and, when asked, to isCollided. True when it is taken.
   bool offer(GrabPoseEstimate& e, bool check_collision);
 
-  int tried() const { return tried_; }
-
   // reason kFound: "candidate 3 reached"
   void found(GrabPoseEstimate& e) const;
   // reason kNoCandidateReachable ("no candidate reachable: IK -1003 on all 7", "... IK -1003
