@@ -383,7 +383,7 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
     outliers = cloud.size() - count(inliers);
     cloud = select(cloud, inliers);
   }
-  line(CYAN_BOLD, "robust preparation: removed ", stray,
+  line(e, CYAN_BOLD, "robust preparation: removed ", stray,
        " points not finite, below the floor or above 1 m, ", outliers, " statistical outliers");
 
   // The object's extent on what remains.
@@ -396,12 +396,12 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
     e.trash_highest_z_ = high->z;
     e.trash_height_ = e.trash_highest_z_ - e.trash_lowest_z_;
   }
-  line(MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
-  line(MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
-  line(MAGENTA_BOLD, "trash_height_:", e.trash_height_);
+  line(e, MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
+  line(e, MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
+  line(e, MAGENTA_BOLD, "trash_height_:", e.trash_height_);
   if (e.is_on_floor_) {
     e.trash_lowest_z_ = floor;
-    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
+    line(e, MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
   }
 
   if (cloud.size() >= kMinPreparedPoints) {
@@ -411,11 +411,11 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
     for (std::size_t i = 0; i < cloud.size(); ++i) above[i] = cloud[i].z >= cut;
     const std::size_t left = count(above);
     if (left >= kMinPreparedPoints) {
-      line(CYAN_BOLD, "robust preparation: removed ", cloud.size() - left,
+      line(e, CYAN_BOLD, "robust preparation: removed ", cloud.size() - left,
            " points of the floor and the object's bottom, below z ", cut);
       cloud = select(cloud, above);
     } else {
-      line(YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+      line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
     }
   }
 
@@ -431,7 +431,7 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
         even.push_back(pcl::PointXYZ(static_cast<float>(c.x()), static_cast<float>(c.y()),
                                      static_cast<float>(c.z())));
       }
-      line(CYAN_BOLD, "robust preparation: ", cloud.size(), " points thinned to ", even.size(),
+      line(e, CYAN_BOLD, "robust preparation: ", cloud.size(), " points thinned to ", even.size(),
            ", one per leaf of ", config.leaf_size, " m");
       cloud.swap(even);
     }
@@ -440,7 +440,7 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   const std::vector<bool> inside =
       insideFootprint(cloud, config.footprint_trim, config.footprint_margin);
   if (count(inside) >= kMinPreparedPoints && count(inside) < cloud.size()) {
-    line(CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
+    line(e, CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
          " points beyond the footprint");
     cloud = select(cloud, inside);
   }
@@ -449,7 +449,7 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   output->swap(cloud);
   if (sums != nullptr)
     for (const auto& p : *output) sums->add(p);
-  line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
   return true;
 }
 
