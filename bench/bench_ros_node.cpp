@@ -26,7 +26,6 @@
 #include <ros/ros.h>
 #include <std_msgs/Int32.h>
 
-#include "silenced_stdout.h"
 #include "support/clouds.h"
 #include "support/processes.h"
 
@@ -109,11 +108,8 @@ int run(int points, double seconds, const std::string& folder) {
     }
 
   // The bottle in the base frame, seen from the camera.
-  Eigen::Matrix4f extrinsic;
-  {
-    SilencedStdout quiet;
-    extrinsic = GrabPoseEstimate(configPath()).camera_extrinsic_;
-  }
+  const Eigen::Matrix4f extrinsic =
+      GrabPoseEstimate(configPath(), litterpose::ConsoleSink::none()).camera_extrinsic_;
   const auto base_cloud =
       clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.22f, 0.035f, points);
   pcl::PointCloud<pcl::PointXYZ> camera_cloud;

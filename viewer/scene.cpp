@@ -1,6 +1,5 @@
 #include "scene.h"
 
-#include <iostream>
 #include <string>
 
 #include <pcl/visualization/point_cloud_color_handlers.h>
@@ -31,15 +30,20 @@ std::string rectId(int i) { return "rect" + std::to_string(i); }
 SceneOutcome estimateAndDraw(Visualizer& viewer, GrabPoseEstimate& estimator,
                              GrabPoseEstimate::CloudPtr& cloud) {
   SceneOutcome outcome;
-  std::cout << MAGENTA_BOLD << "原始点云数量：" << cloud->size() << std::endl;
+  // The viewer's lines join the estimator's, where its sink sends them.
+  litterpose::ConsoleSink& log = estimator.consoleSink();
+  log.line(MAGENTA_BOLD + ("原始点云数量：" + std::to_string(cloud->size())));
+  log.flush();
   if (cloud->size() < kFewestPointsToEstimate) {
-    std::cout << RED_BOLD << "原始点云数量太少，请重新检测" << std::endl;
+    log.line(std::string(RED_BOLD) + "原始点云数量太少，请重新检测");
+    log.flush();
     return outcome;
   }
   estimator.trash_type_ = kTrashType;
   outcome.result = estimator.CommonGrabPoseFunc(cloud);
   outcome.estimated = true;
-  std::cout << MAGENTA_BOLD << "flash_estimate: " << outcome.result << RESET_FORMAT << std::endl;
+  log.line(MAGENTA_BOLD + ("flash_estimate: " + std::to_string(outcome.result)) + RESET_FORMAT);
+  log.flush();
   outcome.lines = drawEstimate(viewer, estimator, cloud);
   return outcome;
 }

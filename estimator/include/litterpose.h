@@ -4,7 +4,9 @@
 // object's cloud into the arm base frame (PclTransform with camera_extrinsic_), sets
 // trash_type_ and calls one entry: GrabPoseEstimateFunc, CommonGrabPoseFunc or
 // GetInitialGrabPose. A result of 1 leaves the grasp pose in grab_pose_; every
-// other result code says why no grasp is offered (see litterpose_result.h).
+// other result code says why no grasp is offered (see litterpose_result.h), and reason_
+// with reason_text_ say what the estimate decided. The estimator's console lines go to
+// the sink its host chose (see litterpose_console.h), standard output by default.
 #ifndef LITTERPOSE_H
 #define LITTERPOSE_H
 
@@ -19,6 +21,7 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "litterpose_console.h"
 #include "litterpose_result.h"
 
 class QuorvinKinematics;
@@ -58,9 +61,16 @@ public:
   // Reads the whole configuration, prints the calibration and creates the data
   // directories. Throws the YAML or filesystem library's exception on any failure.
   explicit GrabPoseEstimate(std::string config_path);
+  // The same, with the construction's lines and all later ones going to the sink.
+  GrabPoseEstimate(std::string config_path, litterpose::ConsoleSink sink);
   ~GrabPoseEstimate();
   GrabPoseEstimate(const GrabPoseEstimate&) = delete;
   GrabPoseEstimate& operator=(const GrabPoseEstimate&) = delete;
+
+  // Where the lines printed from now on go; a callback's unfinished line of the previous
+  // sink is handed over first.
+  void setConsoleSink(litterpose::ConsoleSink sink);
+  litterpose::ConsoleSink& consoleSink() { return console_sink_; }
 
   // Estimation entries; the cloud (arm base frame, metres) may be cleaned in place.
   int GrabPoseEstimateFunc(CloudPtr& cloud);
@@ -233,6 +243,16 @@ public:
   // preparation fitted to the cloud, or else the configured floor z = -base_height_.
   Eigen::Vector4f floor_plane_ = Eigen::Vector4f(0.0f, 0.0f, 1.0f, 0.176f);
   bool floor_fitted_ = false;
+
+  // --- Why the last estimate ended as it did (see litterpose::Reason) ---
+  litterpose::Reason reason_ = litterpose::Reason::kNone;
+  std::string reason_text_ = "no estimate yet";
+  int ik_code_ = 0;  // the inverse kinematics' code of the last pose isIKSolved tried
+
+private:
+  void connectKinematicsToSink();
+
+  litterpose::ConsoleSink console_sink_;
 };
 
 namespace litterpose {

@@ -49,6 +49,35 @@ const char* describeResult(int code);
 // for a code that entry never returns.
 const char* describeResult(int code, Entry entry);
 
+// What the last estimate decided, beside its result code: a result code can stand for
+// several decisions (1111 is both "no candidate reachable" and "no strategy for this main
+// axis"). Every entry renews the estimator's reason_ and reason_text_ on every return; the
+// text gives the numbers, for example "grasp point 0.65 m from the axis, vertical window
+// 0.20-0.60 m", "main-axis class 4 (tilted): no strategy for trash type 3" or "no candidate
+// reachable: IK -1003 on all 7". New reasons are appended, so the values stay as they are.
+enum class Reason : int {
+  kNone = 0,                // no estimate has returned since the estimator was built
+                            // or since the current one began (it raised)
+  kFound = 1,               // a grasp pose is in grab_pose_
+  kTooFewPoints = 2,        // fewer points than the entry's minimum after preparation
+  kNonFiniteShape = 3,      // the cloud's centroid, axes or extents are not finite
+  kOutsideWorkspace = 4,    // the grasp point lies outside the workspace sector
+  kOutsideWindow = 5,       // outside a distance or bearing window of the grasp style
+  kUnknownTrashType = 6,    // a trash type that has no strategy at all
+  kGrabModeOff = 7,         // grab_mode_ is not 1
+  kNoStrategy = 8,          // no strategy for this main-axis class and trash type
+  kNoCandidateReachable = 9,  // the arm reaches none of the candidate poses
+  kSlantedRetriesOff = 10,  // the first candidate is out of reach and slanted retries are off
+  kUnsoundPose = 11,        // the grasp pose is not finite or not a rotation
+  kDegenerateCloud = 12,    // robust preparation: the points coincide or lie on a line
+};
+
+// The reason's name, as the programs write it: "found", "too_few_points",
+// "non_finite_shape", "outside_workspace", "outside_window", "unknown_trash_type",
+// "grab_mode_off", "no_strategy", "no_candidate_reachable", "slanted_retries_off",
+// "unsound_pose", or "none"; "unknown" for any other value.
+const char* reasonName(Reason reason);
+
 }  // namespace litterpose
 
 #endif  // LITTERPOSE_RESULT_H

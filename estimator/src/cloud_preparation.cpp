@@ -179,13 +179,13 @@ Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   e.trash_lowest_z_ = m.lowest_z;
   e.trash_highest_z_ = m.highest_z;
   e.trash_height_ = e.trash_highest_z_ - e.trash_lowest_z_;
-  line(MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
-  line(MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
-  line(MAGENTA_BOLD, "trash_height_:", e.trash_height_);
+  line(e, MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
+  line(e, MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
+  line(e, MAGENTA_BOLD, "trash_height_:", e.trash_height_);
 
   if (e.is_on_floor_) {
     e.trash_lowest_z_ = -e.base_height_;
-    line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
+    line(e, MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
   }
 
   // The bottom cut and the pass-through run as one filter on the output; with too few
@@ -193,15 +193,18 @@ Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   Plane cut;
   bool cutting = false;
   if (e.trash_height_ < e.remove_bottom_height_threshold_1_) {
-    line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
+    line(e, YELLOW_BOLD,
+         "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_");
     e.pass_ajust_value_ = 0.0f;
   } else if (e.trash_height_ < e.remove_bottom_height_threshold_2_) {
-    line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_");
+    line(e, YELLOW_BOLD,
+         "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_");
     e.pass_ajust_value_ = kBand2PassMargin;
   } else if (e.trash_height_ < e.remove_bottom_height_threshold_3_) {
-    line(YELLOW_BOLD, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
+    line(e, YELLOW_BOLD,
+         "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_");
   } else if (e.trash_height_ > e.remove_bottom_height_threshold_3_) {
-    line(YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
+    line(e, YELLOW_BOLD, "trash_height_ > remove_bottom_height_threshold_3_");
     cut = bottom_plane(m.nearest, e.trash_lowest_z_, e.remove_cloud_angle_);
     cutting = true;
   }
@@ -210,11 +213,11 @@ Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   const bool filtered =
       keep_prepared_points(*output, cutting ? &cut : nullptr, z_min, kPassUpperLimit, sums);
   if (!filtered) {
-    line(YELLOW_BOLD, "去z坐标 ", z_min, " 以下点云后数量太少-------------");
+    line(e, YELLOW_BOLD, "去z坐标 ", z_min, " 以下点云后数量太少-------------");
     if (!in_place) pcl::copyPointCloud(*input, *output);
   }
 
-  line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
   prepared.summed = filtered;
   return prepared;
 }

@@ -2,13 +2,13 @@
 // object's lowest point, a grasp direction from the footprint rectangle, and for
 // CommonGrabPoseFunc the proof of reachability with tilted retries.
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
+#include "internal/reason.h"
 #include "internal/robust_preparation.h"
 #include "internal/shape_sections.h"
 #include "litterpose.h"
@@ -18,6 +18,8 @@ namespace {
 namespace console = litterpose::console;
 namespace checks = litterpose::checks;
 namespace ori = litterpose::orientation;
+namespace reason = litterpose::reason;
+using litterpose::Reason;
 using ori::Quat;
 
 enum class Entry { common, initial };
@@ -44,10 +46,10 @@ constexpr int kSlantMax = -25;
 constexpr int kSideTilts[] = {10, 20, 30};
 
 // The reset on a line of its own that closes an entry without a grasp.
-void reset_line() { std::cout << RESET_FORMAT << '\n'; }
+void reset_line(GrabPoseEstimate& e) { console::write(e, RESET_FORMAT, '\n'); }
 
-void print_grab_mainaxis(const Eigen::Vector3f& g) {
-  console::line(YELLOW_BOLD, "grab_mainaxis_: ", g.x(), " ", g.y(), " ", g.z());
+void print_grab_mainaxis(GrabPoseEstimate& e, const Eigen::Vector3f& g) {
+  console::line(e, YELLOW_BOLD, "grab_mainaxis_: ", g.x(), " ", g.y(), " ", g.z());
 }
 
 class CommonStrategy {
@@ -56,7 +58,8 @@ public:
 
   int run(GrabPoseEstimate::CloudPtr& cloud) {
     const bool common = entry_ == Entry::common;
-    console::line(PURPLE_BOLD,
+    reason::begin(e_);
+    console::line(e_, PURPLE_BOLD,
                   common ? "-------------------CommonGrabPoseFunc-----------------------"
                          : "------------------------GetInitialGrabPose--------------------------");
     checks::replace_null_cloud(cloud);
@@ -66,9 +69,10 @@ public:
     CloudSums sums(false);
     const litterpose::preparation::Prepared prepared = litterpose::preparation::prepare(
         e_, cloud, cloud, &sums, checks::kMinPointsCommonEntries);
-    console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
+    console::line(e_, CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsCommonEntries) {
-      console::line(RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
+      console::line(e_, RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
+      reason::too_few_points(e_, cloud->size(), checks::kMinPointsCommonEntries);
       return litterpose::kTooFewPoints;
     }
     // PCAFunc, OBBFunc, AABBFunc and MinAreaRectFunc, sharing their passes over the cloud.
@@ -79,7 +83,8 @@ public:
                      prepared.summed ? &prepared_sums : nullptr);
     litterpose::shape::principalSection(e_, cloud, shape);
     if (!checks::shape_is_finite(e_)) {
-      checks::report_non_finite_shape();
+      checks::report_non_finite_shape(e_);
+      reason::non_finite_shape(e_);
       return litterpose::kTooFewPoints;
     }
     if (e_.robust_preparation_.enable && litterpose::robust::refuseDegenerateShape(e_))
@@ -93,7 +98,12 @@ public:
     }
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
-    if (!e_.IsInWorkspace(e_.grab_tcp_)) return litterpose::kOutsideWorkspace;
+    if (!e_.IsInWorkspace(e_.grab_tcp_)) {
+      reason::outside(e_, Reason::kOutsideWorkspace,
+                      checks::judge(e_.grab_distance_, e_.grab_angle_, workspace()), "workspace",
+                      "the workspace centre", e_.grab_distance_, e_.grab_angle_, workspace());
+      return litterpose::kOutsideWorkspace;
+    }
     e_.GetMainaxisType(e_.pca_vectors_, e_.main_axis_type_);
     switch (e_.main_axis_type_) {
       case HORIZONTAL:
@@ -101,40 +111,61 @@ public:
       case VERTICAL:
       case TILTED_HIGH: return from_side();
     }
-    reset_line();
+    reset_line(e_);
+    reason::no_strategy(e_);
     return litterpose::kNoGrasp;
   }
 
 private:
   Eigen::Vector3f& tcp() { return e_.grab_tcp_; }
 
-  // The candidate in grab_pose_ is taken when the arm reaches it without collision.
-  bool accepted() {
-    if (!checks::is_sound(e_.grab_pose_)) {
-      checks::report_unsound_pose();
-      return false;
-    }
-    return e_.isIKSolved(e_.grab_pose_) && !e_.isCollided(e_.grab_pose_);
+  checks::Bounds workspace() const {
+    return {e_.workspace_r_min_, e_.workspace_r_max_, e_.workspace_angle_min_,
+            e_.workspace_angle_max_};
   }
+
+  // isInGrabSpace for the grasp point; on a refusal, the reason names the bound.
+  bool in_grab_space() {
+    if (e_.isInGrabSpace(e_.main_axis_type_, tcp())) return true;
+    const bool above = checks::grasped_from_above(e_.main_axis_type_);
+    const checks::Bounds bounds =
+        *checks::grab_space(e_, e_.main_axis_type_, tcp().z() + e_.base_height_);
+    reason::outside(e_, Reason::kOutsideWindow,
+                    checks::judge(e_.grab_distance_, e_.grab_angle_, bounds),
+                    above ? "vertical grab space" : "horizontal grab space", "the axis",
+                    e_.grab_distance_, e_.grab_angle_, bounds);
+    return false;
+  }
+
+  // The candidate in grab_pose_ is taken when the arm reaches it without collision.
+  bool accepted() { return candidates_.offer(e_, true); }
 
   bool try_candidate(const Quat& q) {
     e_.AssignGrabPose(tcp(), q, e_.grab_pose_);
     return accepted();
   }
 
-  // GetInitialGrabPose offers its first candidate without asking the arm.
-  int offer_initial() {
-    if (!checks::is_sound(e_.grab_pose_)) {
-      checks::report_unsound_pose();
-      return litterpose::kNoGrasp;
-    }
+  int found() {
+    candidates_.found(e_);
     return litterpose::kGrabFound;
   }
 
-  int no_grasp() {
-    console::line(RED_BOLD, checks::kCannotGrasp);
-    console::reset();
-    reset_line();
+  // GetInitialGrabPose offers its first candidate without asking the arm.
+  int offer_initial() {
+    if (!checks::is_sound(e_.grab_pose_)) {
+      checks::report_unsound_pose(e_);
+      reason::set(e_, Reason::kUnsoundPose, "grasp pose is not finite");
+      return litterpose::kNoGrasp;
+    }
+    reason::set(e_, Reason::kFound, "first candidate, not checked against the arm");
+    return litterpose::kGrabFound;
+  }
+
+  int no_grasp(const std::string& note = "") {
+    console::line(e_, RED_BOLD, checks::kCannotGrasp);
+    console::reset(e_);
+    reset_line(e_);
+    candidates_.none_taken(e_, note);
     return litterpose::kNoGrasp;
   }
 
@@ -143,24 +174,24 @@ private:
     if (e_.pca_lengths_[0] > kLongObjectExtent && e_.trash_height_ > e_.extend_height_threshold_)
       e_.ExtendGrabTCP(tcp());
     if (tcp().z() - lowest < kLowGraspPoint) {
-      console::line(YELLOW_BOLD, "grab_tcp_.z()-trash_lowest_z_ < 0.015!!!");
+      console::line(e_, YELLOW_BOLD, "grab_tcp_.z()-trash_lowest_z_ < 0.015!!!");
       tcp().z() = lowest;
-      console::line(YELLOW_BOLD, "grab_tcp_.z() = trash_lowest_z_!!!");
+      console::line(e_, YELLOW_BOLD, "grab_tcp_.z() = trash_lowest_z_!!!");
     }
     if (e_.trash_height_ > e_.tcp_ajust_threshold_ && tcp().z() - lowest > kLowGraspPoint) {
       tcp().z() -= e_.tcp_ajust_value_;
-      console::line(YELLOW_BOLD, "grab_tcp_.z() -= tcp_ajust_value_;");
+      console::line(e_, YELLOW_BOLD, "grab_tcp_.z() -= tcp_ajust_value_;");
       if (tcp().z() < lowest + kLoweredClearance) {
-        console::line(YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.005)!!!");
+        console::line(e_, YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.005)!!!");
         tcp().z() = static_cast<float>(lowest + kLoweredClearance);
-        console::line(MAGENTA_BOLD, "grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!");
+        console::line(e_, MAGENTA_BOLD, "grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!");
       }
     }
     // A flying pixel under the floor drags the lowest point, and with it the grasp point,
     // below the floor, where the gripper must never be sent.
     const float floor = litterpose::preparation::floorBelow(e_, tcp().x(), tcp().y());
     if (tcp().z() < floor) {
-      console::line(YELLOW_BOLD, "grab_tcp_.z() < -base_height_!!!");
+      console::line(e_, YELLOW_BOLD, "grab_tcp_.z() < -base_height_!!!");
       tcp().z() = floor;
     }
     if (e_.is_on_floor_) tcp().z() = floor;
@@ -171,26 +202,27 @@ private:
     const bool common = entry_ == Entry::common;
     e_.grab_mainaxis_.z() = 0.0f;
     e_.OptMainAxisDirection(e_.grab_mainaxis_);
-    print_grab_mainaxis(e_.grab_mainaxis_);
-    if (common && !e_.isInGrabSpace(e_.main_axis_type_, tcp())) return litterpose::kType1TooNear;
+    print_grab_mainaxis(e_, e_.grab_mainaxis_);
+    if (common && !in_grab_space()) return litterpose::kType1TooNear;
     correct_height();
     const float yaw = ori::axis_yaw(e_.grab_mainaxis_.x(), e_.grab_mainaxis_.y());
-    if (common) console::line(CYAN_BOLD, "rot_z: ", yaw);
+    if (common) console::line(e_, CYAN_BOLD, "rot_z: ", yaw);
     const Quat first = ori::vertical_grasp(yaw);
     e_.AssignGrabPose(tcp(), first, e_.grab_pose_);
     if (!common) return offer_initial();
-    if (accepted()) return litterpose::kGrabFound;
+    if (accepted()) return found();
 
-    console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
+    console::line(e_, YELLOW_BOLD, checks::kCannotGraspVertically);
     switch (e_.trash_type_) {
       case 1:
       case 2:
-        if (tilted_outward()) return litterpose::kGrabFound;
+        if (tilted_outward()) return found();
         break;
       case 3:
-        if (slanted(yaw)) return litterpose::kGrabFound;
+        if (slanted(yaw)) return found();
         break;
-      default: break;
+      default:
+        return no_grasp(reason::format("; no retries for trash type %d", e_.trash_type_));
     }
     return no_grasp();
   }
@@ -224,7 +256,7 @@ private:
   int from_side() {
     const bool common = entry_ == Entry::common;
     e_.grab_mainaxis_ = Eigen::Vector3f(0.0f, 0.0f, -1.0f);
-    print_grab_mainaxis(e_.grab_mainaxis_);
+    print_grab_mainaxis(e_, e_.grab_mainaxis_);
     e_.ExtendGrabTCP(tcp());
     Eigen::Vector3f radial(tcp().x(), tcp().y(), 0.0f);
     if (radial.squaredNorm() > 0.0f) radial.normalize();
@@ -232,26 +264,26 @@ private:
     // the visible front surface.
     tcp().x() += e_.tcp_ajust_value_ * radial.x();
     tcp().y() += e_.tcp_ajust_value_ * radial.y();
-    console::line(MAGENTA_BOLD, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
-    console::line(MAGENTA_BOLD, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !");
-    if (common && !e_.isInGrabSpace(e_.main_axis_type_, tcp()))
-      return litterpose::kStandingTooNear;
+    console::line(e_, MAGENTA_BOLD, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
+    console::line(e_, MAGENTA_BOLD, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !");
+    if (common && !in_grab_space()) return litterpose::kStandingTooNear;
 
     const Quat first = ori::side_grasp(ori::bearing(tcp().x(), tcp().y()));
-    if (common) checks::print_q_grab(first);
+    if (common) checks::print_q_grab(e_, first);
     e_.AssignGrabPose(tcp(), first, e_.grab_pose_);
     if (!common) return offer_initial();
-    if (accepted()) return litterpose::kGrabFound;
+    if (accepted()) return found();
 
-    console::line(YELLOW_BOLD, checks::kCannotGraspSideways);
+    console::line(e_, YELLOW_BOLD, checks::kCannotGraspSideways);
     for (const int tilt : kSideTilts) {
-      if (try_candidate(first * ori::rot_y_deg(-tilt))) return litterpose::kGrabFound;
+      if (try_candidate(first * ori::rot_y_deg(-tilt))) return found();
     }
     return no_grasp();
   }
 
   GrabPoseEstimate& e_;
   Entry entry_;
+  reason::Candidates candidates_;
   // The centre over which a lying object's grasp point stands.
   std::optional<Eigen::Vector2f> footprint_;
 };
@@ -268,9 +300,9 @@ int GrabPoseEstimate::GetInitialGrabPose(CloudPtr& cloud) {
 
 void GrabPoseEstimate::GetMainaxisType(Eigen::Matrix3f& vectors, MainAxisType& type) {
   ori::classify_main_axis(vectors, type);
-  console::line(MAGENTA_BOLD, "main_axis_type_:", type);
-  console::line(MAGENTA_BOLD, "trash_type_:", trash_type_);
-  console::reset();
+  console::line(*this, MAGENTA_BOLD, "main_axis_type_:", type);
+  console::line(*this, MAGENTA_BOLD, "trash_type_:", trash_type_);
+  console::reset(*this);
 }
 
 void GrabPoseEstimate::OptMainAxisDirection(Eigen::Vector3f& direction) {
@@ -284,11 +316,11 @@ void GrabPoseEstimate::ExtendGrabTCP(Eigen::Vector3f& point) {
   extend_length_ = thin < extend_lenth_threshold_ ? thin * extra_length_ratio_ : extend_length_max_;
   point += extend_length_ * u;
   if (point.z() < trash_lowest_z_ + kExtendedClearance) {
-    console::line(YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!");
+    console::line(*this, YELLOW_BOLD, "grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!");
     point.z() = static_cast<float>(trash_lowest_z_ + kExtendedClearance);
   }
-  console::line(MAGENTA_BOLD, "GrabTCP Extended!");
-  console::reset();
+  console::line(*this, MAGENTA_BOLD, "GrabTCP Extended!");
+  console::reset(*this);
 }
 
 void GrabPoseEstimate::SlantGrabPose(Eigen::Quaterniond& q, Eigen::Vector3d axis, float angle_deg) {

@@ -1,15 +1,16 @@
 // Construction of the estimator: configuration, camera calibration, data directories.
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include <boost/filesystem.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "internal/console.h"
 #include "litterpose.h"
 #include "quorvin_kinematics.h"
 
@@ -113,8 +114,10 @@ Eigen::Matrix3f eulerToRotationMatrix(double rx, double ry, double rz) {
   return r.cast<float>();
 }
 
-GrabPoseEstimate::GrabPoseEstimate(std::string config_path) {
+GrabPoseEstimate::GrabPoseEstimate(std::string config_path, litterpose::ConsoleSink sink)
+    : console_sink_(std::move(sink)) {
   kinematics_ = std::make_unique<QuorvinKinematics>(dh_d_, dh_a_, dh_alpha_, dh_offset_);
+  connectKinematicsToSink();
 
   YAML::Node config = YAML::LoadFile(config_path);
 
@@ -142,17 +145,18 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path) {
     }
     camera_extrinsic_ = base2flange_ * flange2camera_;
   }
-  std::cout << "相机外参齐次变换矩阵：" << RESET_FORMAT << '\n';
-  std::cout << camera_extrinsic_ << RESET_FORMAT << '\n';
+  litterpose::console::write(*this, "相机外参齐次变换矩阵：", RESET_FORMAT, '\n');
+  litterpose::console::write(*this, camera_extrinsic_, RESET_FORMAT, '\n');
 
   YAML::Node intrinsic = config["camera_intrinsic"];
   fx_ = intrinsic["fx"].as<float>();
   fy_ = intrinsic["fy"].as<float>();
   cx_ = intrinsic["cx"].as<float>();
   cy_ = intrinsic["cy"].as<float>();
-  std::cout << "相机内参： " << "fx:" << static_cast<double>(fx_) << "  " << "fy:"
-            << static_cast<double>(fy_) << "  " << "cx:" << static_cast<double>(cx_) << "  "
-            << "cy:" << static_cast<double>(cy_) << RESET_FORMAT << std::endl;
+  litterpose::console::write(*this, "相机内参： ", "fx:", static_cast<double>(fx_), "  ", "fy:",
+                             static_cast<double>(fy_), "  ", "cx:", static_cast<double>(cx_),
+                             "  ", "cy:", static_cast<double>(cy_), RESET_FORMAT, '\n');
+  console_sink_.flush();
 
   YAML::Node grab = config["grab_pose_estimate"];
   const std::pair<const char*, float*> windows[] = {

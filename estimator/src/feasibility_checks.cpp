@@ -1,7 +1,6 @@
 // Feasibility of a grasp point or pose: workspace sector, grab-space window, reachability
 // through the arm's inverse kinematics, and the collision hook.
 #include <cmath>
-#include <cstdio>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
@@ -33,12 +32,30 @@ float widened_bound(float bound, double slope, float height) {
   return static_cast<float>(bound + slope * height);
 }
 
-void refuse(Window w) {
-  console::line(RED_BOLD, litterpose::checks::message(w));
-  console::reset();
+void refuse(GrabPoseEstimate& e, Window w) {
+  console::line(e, RED_BOLD, litterpose::checks::message(w));
+  console::reset(e);
 }
 
 }  // namespace
+
+namespace litterpose::checks {
+
+std::optional<Bounds> grab_space(const GrabPoseEstimate& e, MainAxisType type, float height) {
+  const bool vertical = grasped_from_above(type);
+  const bool parallel = type == VERTICAL || type == TILTED_HIGH;
+  if (!vertical && !parallel) return std::nullopt;
+  const GrabWindowSlopes& slopes = vertical ? kVerticalSlopes : kParallelSlopes;
+  return Bounds{
+      widened_bound(vertical ? e.grab_vertical_distance_min_ : e.grab_parallel_distance_min_,
+                    slopes.nearest, height),
+      widened_bound(vertical ? e.grab_vertical_distance_max_ : e.grab_parallel_distance_max_,
+                    slopes.farthest, height),
+      vertical ? e.grab_vertical_angle_min_ : e.grab_parallel_angle_min_,
+      vertical ? e.grab_vertical_angle_max_ : e.grab_parallel_angle_max_};
+}
+
+}  // namespace litterpose::checks
 
 bool GrabPoseEstimate::IsInWorkspace(const Eigen::Vector3f& point) {
   const float r = std::sqrt(point.x() * point.x() + point.y() * point.y());
@@ -47,13 +64,13 @@ bool GrabPoseEstimate::IsInWorkspace(const Eigen::Vector3f& point) {
   grab_distance_ = std::sqrt(dr * dr + dz * dz);
   grab_angle_ = litterpose::orientation::bearing_deg(
       litterpose::orientation::bearing(point.x(), point.y()));
-  console::line(PURPLE_BOLD, "grab_distance_: ", grab_distance_);
-  console::line(PURPLE_BOLD, "grab_angle_: ", grab_angle_);
+  console::line(*this, PURPLE_BOLD, "grab_distance_: ", grab_distance_);
+  console::line(*this, PURPLE_BOLD, "grab_angle_: ", grab_angle_);
   const Window w = litterpose::checks::judge(grab_distance_, grab_angle_, workspace_r_min_,
                                              workspace_r_max_, workspace_angle_min_,
                                              workspace_angle_max_);
   if (w == Window::inside) return true;
-  refuse(w);
+  refuse(*this, w);
   return false;
 }
 
@@ -61,38 +78,27 @@ bool GrabPoseEstimate::isInGrabSpace(MainAxisType type, Eigen::Vector3f point) {
   grab_distance_ = std::sqrt(point.x() * point.x() + point.y() * point.y());
   grab_angle_ = litterpose::orientation::bearing_deg(
       litterpose::orientation::bearing(point.x(), point.y()));
-  const float height = point.z() + base_height_;
-
-  const bool vertical = type == HORIZONTAL || type == TILTED_LOW;
-  const bool parallel = type == VERTICAL || type == TILTED_HIGH;
-  if (!vertical && !parallel) {
-    console::reset();
+  const auto bounds = litterpose::checks::grab_space(*this, type, point.z() + base_height_);
+  if (!bounds) {
+    console::reset(*this);
     return true;
   }
-  const GrabWindowSlopes& slopes = vertical ? kVerticalSlopes : kParallelSlopes;
-  const float nearest = widened_bound(
-      vertical ? grab_vertical_distance_min_ : grab_parallel_distance_min_, slopes.nearest, height);
-  const float farthest = widened_bound(
-      vertical ? grab_vertical_distance_max_ : grab_parallel_distance_max_, slopes.farthest,
-      height);
-  const Window w = litterpose::checks::judge(
-      grab_distance_, grab_angle_, nearest, farthest,
-      vertical ? grab_vertical_angle_min_ : grab_parallel_angle_min_,
-      vertical ? grab_vertical_angle_max_ : grab_parallel_angle_max_);
+  const Window w = litterpose::checks::judge(grab_distance_, grab_angle_, *bounds);
   if (w == Window::inside) {
-    console::reset();
+    console::reset(*this);
     return true;
   }
-  if (w == Window::too_far && vertical) console::line(RED_BOLD, "grab_distance_: ", grab_distance_);
-  refuse(w);
+  if (w == Window::too_far && litterpose::checks::grasped_from_above(type))
+    console::line(*this, RED_BOLD, "grab_distance_: ", grab_distance_);
+  refuse(*this, w);
   return false;
 }
 
 bool GrabPoseEstimate::isIKSolved(Pose6D pose) {
   const Eigen::Quaterniond& q = pose.orientation;
-  std::printf("grab_pose.position: %f  %f  %f\n", pose.position.x(), pose.position.y(),
-              pose.position.z());
-  std::printf("grab_pose.orientation: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
+  console::printf(*this, "grab_pose.position: %f  %f  %f\n", pose.position.x(),
+                  pose.position.y(), pose.position.z());
+  console::printf(*this, "grab_pose.orientation: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
 
   Eigen::MatrixXd tcp = Eigen::MatrixXd::Identity(4, 4);
   tcp.block<3, 3>(0, 0) = q.toRotationMatrix();
@@ -102,16 +108,18 @@ bool GrabPoseEstimate::isIKSolved(Pose6D pose) {
   const Eigen::MatrixXd flange = tcp * tcp_to_flange;
 
   double joints[6];
-  if (kinematics_->inverse_kinematics(flange, ik_ref_joints_, joints) != 0) {
-    console::line(YELLOW_BOLD,
+  ik_code_ = kinematics_->inverse_kinematics(flange, ik_ref_joints_, joints);
+  if (ik_code_ != QuorvinKinematics::kSolved) {
+    console::line(*this, YELLOW_BOLD,
                   "-------------------当前抓取位姿求逆解失败，请调整机器人位置------------------");
     return false;
   }
-  console::line(GREEN_BOLD, "-----------------------当前抓取位姿求逆解成功-----------------------");
-  std::printf("逆解为：%f  %f  %f  %f  %f  %f \n\n", joints[0] * kDegreesPerRadian,
-              joints[1] * kDegreesPerRadian, joints[2] * kDegreesPerRadian,
-              joints[3] * kDegreesPerRadian, joints[4] * kDegreesPerRadian,
-              joints[5] * kDegreesPerRadian);
+  console::line(*this, GREEN_BOLD,
+                "-----------------------当前抓取位姿求逆解成功-----------------------");
+  console::printf(*this, "逆解为：%f  %f  %f  %f  %f  %f \n\n", joints[0] * kDegreesPerRadian,
+                  joints[1] * kDegreesPerRadian, joints[2] * kDegreesPerRadian,
+                  joints[3] * kDegreesPerRadian, joints[4] * kDegreesPerRadian,
+                  joints[5] * kDegreesPerRadian);
   return true;
 }
 
@@ -122,8 +130,8 @@ void GrabPoseEstimate::AssignGrabPose(const Eigen::Vector3f& position,
                                       const Eigen::Quaterniond& orientation, Pose6D& pose) {
   pose.position = position;
   pose.orientation = orientation;
-  console::line(GREEN_BOLD, "grab_pose_.position: ", position.x(), "  ", position.y(), "  ",
-                position.z());
-  console::line(GREEN_BOLD, "grab_pose_.orientation: ", orientation.w(), "  ", orientation.x(),
-                "  ", orientation.y(), "  ", orientation.z());
+  console::line(*this, GREEN_BOLD, "grab_pose_.position: ", position.x(), "  ", position.y(),
+                "  ", position.z());
+  console::line(*this, GREEN_BOLD, "grab_pose_.orientation: ", orientation.w(), "  ",
+                orientation.x(), "  ", orientation.y(), "  ", orientation.z());
 }

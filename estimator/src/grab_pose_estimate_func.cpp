@@ -1,13 +1,13 @@
 // The main estimation entry: classify the object's main axis, choose a grasp style by
 // trash type, and try a fixed sequence of candidate poses until the arm reaches one.
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
+#include "internal/reason.h"
 #include "internal/robust_preparation.h"
 #include "internal/shape_sections.h"
 #include "litterpose.h"
@@ -17,6 +17,8 @@ namespace {
 namespace console = litterpose::console;
 namespace checks = litterpose::checks;
 namespace ori = litterpose::orientation;
+namespace reason = litterpose::reason;
+using litterpose::Reason;
 using ori::Quat;
 
 // Result families of the window tests; a refusal adds 1 to 4.
@@ -59,7 +61,11 @@ public:
       case 1: return vertical(kFamilyTrashType1);
       case 2: return vertical(kFamilyTrashType2);
       case 3: return trash_type_3();
-      default: return litterpose::kUnknownTrashType;
+      default:
+        reason::set(e_, Reason::kUnknownTrashType,
+                    reason::format("unknown trash type %d: strategies exist for 1, 2 and 3",
+                                   e_.trash_type_));
+        return litterpose::kUnknownTrashType;
     }
   }
 
@@ -71,59 +77,70 @@ private:
   float bearing() const { return ori::bearing(cx(), cy()); }
 
   // 0 inside the window, else family + 1 to 4.
-  int window(int family, float distance_min, float distance_max, float angle_min,
-             float angle_max) {
+  int window(int family, const char* name, const checks::Bounds& bounds) {
     e_.grab_distance_ = std::sqrt(cx() * cx() + cy() * cy());
     e_.grab_angle_ = ori::bearing_deg(bearing());
-    const checks::Window w = checks::judge(e_.grab_distance_, e_.grab_angle_, distance_min,
-                                           distance_max, angle_min, angle_max);
+    const checks::Window w = checks::judge(e_.grab_distance_, e_.grab_angle_, bounds);
     if (w == checks::Window::inside) return 0;
-    console::line(RED_BOLD, checks::message(w));
+    console::line(e_, RED_BOLD, checks::message(w));
+    reason::outside(e_, Reason::kOutsideWindow, w, name, "the axis", e_.grab_distance_,
+                    e_.grab_angle_, bounds);
     return family + checks::offset(w);
   }
   int vertical_window(int family) {
-    return window(family, e_.grab_vertical_distance_min_, e_.grab_vertical_distance_max_,
-                  e_.grab_vertical_angle_min_, e_.grab_vertical_angle_max_);
+    return window(family, "vertical window",
+                  {e_.grab_vertical_distance_min_, e_.grab_vertical_distance_max_,
+                   e_.grab_vertical_angle_min_, e_.grab_vertical_angle_max_});
   }
   int parallel_window(int family) {
-    return window(family, e_.grab_parallel_distance_min_, e_.grab_parallel_distance_max_,
-                  e_.grab_parallel_angle_min_, e_.grab_parallel_angle_max_);
+    return window(family, "parallel window",
+                  {e_.grab_parallel_distance_min_, e_.grab_parallel_distance_max_,
+                   e_.grab_parallel_angle_min_, e_.grab_parallel_angle_max_});
   }
 
   // The candidate becomes grab_pose_ and is kept there when the arm reaches it.
   bool reached(const Quat& q, float z) {
     e_.grab_pose_.position = Eigen::Vector3f(cx(), cy(), z);
     e_.grab_pose_.orientation = q;
-    if (!checks::is_sound(e_.grab_pose_)) {
-      checks::report_unsound_pose();
-      return false;
-    }
-    return e_.isIKSolved(e_.grab_pose_);
+    return candidates_.offer(e_, false);
+  }
+
+  int found() {
+    candidates_.found(e_);
+    return litterpose::kGrabFound;
   }
 
   int no_grasp() {
-    console::line(RED_BOLD, checks::kCannotGrasp);
+    console::line(e_, RED_BOLD, checks::kCannotGrasp);
+    candidates_.none_taken(e_);
+    return litterpose::kNoGrasp;
+  }
+
+  int grab_mode_off() {
+    reason::set(e_, Reason::kGrabModeOff,
+                reason::format("grab mode %d is off: only grab mode 1 grasps", e_.grab_mode_));
     return litterpose::kNoGrasp;
   }
 
   int vertical(int family) {
-    if (e_.grab_mode_ != 1) return litterpose::kNoGrasp;
+    if (e_.grab_mode_ != 1) return grab_mode_off();
     if (const int refused = vertical_window(family)) return refused;
     const bool type2 = family == kFamilyTrashType2;
     const float yaw = axis_yaw();
-    if (type2) std::printf("pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
-    std::printf("rot_z: %f\n", yaw);
+    if (type2)
+      console::printf(e_, "pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0),
+                      e_.pca_vectors_(1, 0));
+    console::printf(e_, "rot_z: %f\n", yaw);
     const Quat first = ori::vertical_grasp(yaw);
-    if (type2) checks::print_q_grab(first);
-    if (reached(first, cz())) return litterpose::kGrabFound;
-    console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
+    if (type2) checks::print_q_grab(e_, first);
+    if (reached(first, cz())) return found();
+    console::line(e_, YELLOW_BOLD, checks::kCannotGraspVertically);
 
     const Quat towards_object = ori::down() * ori::rot_z(bearing());
     for (const int tilt : kVerticalTilts) {
       const Quat q = towards_object * ori::rot_y_deg(tilt);
-      if (!type2) checks::print_q_grab(q);
-      if (reached(q, raised(cz(), tilt, kVerticalRaiseTilt, kVerticalRaise)))
-        return litterpose::kGrabFound;
+      if (!type2) checks::print_q_grab(e_, q);
+      if (reached(q, raised(cz(), tilt, kVerticalRaiseTilt, kVerticalRaise))) return found();
     }
     return no_grasp();
   }
@@ -145,32 +162,40 @@ private:
 
   int trash_type_3() {
     if (e_.enable_pcacenter_extend_) extend_along_camera_ray();
-    if (e_.grab_mode_ != 1) return litterpose::kNoGrasp;
+    if (e_.grab_mode_ != 1) return grab_mode_off();
     switch (e_.main_axis_type_) {
       case HORIZONTAL: return lying();
       case VERTICAL: return standing();
-      default: return litterpose::kNoGrasp;
+      default:
+        reason::no_strategy(e_);
+        return litterpose::kNoGrasp;
     }
   }
 
   int lying() {
     if (const int refused = vertical_window(kFamilyLying)) return refused;
     const float yaw = axis_yaw();
-    std::printf("pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
-    std::printf("rot_z: %f\n", yaw);
+    console::printf(e_, "pca_vectors_ x y: %f   %f\n", e_.pca_vectors_(0, 0),
+                    e_.pca_vectors_(1, 0));
+    console::printf(e_, "rot_z: %f\n", yaw);
     const Quat first = ori::vertical_grasp(yaw);
-    checks::print_q_grab(first);
-    if (reached(first, cz())) return litterpose::kGrabFound;
-    console::line(YELLOW_BOLD, checks::kCannotGraspVertically);
-    if (!e_.is_grab_slanted_) return litterpose::kNoGrasp;
+    checks::print_q_grab(e_, first);
+    if (reached(first, cz())) return found();
+    console::line(e_, YELLOW_BOLD, checks::kCannotGraspVertically);
+    if (!e_.is_grab_slanted_) {
+      reason::set(e_, Reason::kSlantedRetriesOff,
+                  "vertical candidate not reachable (" + candidates_.summary() +
+                      ") and slanted retries are off");
+      return litterpose::kNoGrasp;
+    }
 
     for (const int tilt : kLyingTilts) {
       if (reached(first * ori::rot_x_deg(tilt),
                   raised(cz(), tilt, kLyingRaiseTilt, kLyingRaisePositive)))
-        return litterpose::kGrabFound;
+        return found();
       if (reached(first * ori::rot_x_deg(-tilt),
                   raised(cz(), tilt, kLyingRaiseTilt, kLyingRaiseNegative)))
-        return litterpose::kGrabFound;
+        return found();
     }
     return no_grasp();
   }
@@ -178,22 +203,24 @@ private:
   int standing() {
     if (const int refused = parallel_window(kFamilyStanding)) return refused;
     const Quat first = ori::side_grasp(bearing());
-    checks::print_q_grab(first);
-    if (reached(first, cz())) return litterpose::kGrabFound;
-    console::line(YELLOW_BOLD, checks::kCannotGraspSideways);
+    checks::print_q_grab(e_, first);
+    if (reached(first, cz())) return found();
+    console::line(e_, YELLOW_BOLD, checks::kCannotGraspSideways);
     for (const int tilt : kStandingTilts) {
-      if (reached(first * ori::rot_y_deg(-tilt), cz())) return litterpose::kGrabFound;
+      if (reached(first * ori::rot_y_deg(-tilt), cz())) return found();
     }
     return no_grasp();
   }
 
   GrabPoseEstimate& e_;
   std::optional<Eigen::Vector2f> footprint_;
+  reason::Candidates candidates_;
 };
 
 }  // namespace
 
 int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
+  reason::begin(*this);
   checks::replace_null_cloud(cloud);
   using litterpose::shape::CloudShape;
   using litterpose::shape::CloudSums;
@@ -203,9 +230,10 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   if (enable_process_cloud_) {
     prepared = litterpose::preparation::prepare(*this, cloud, cloud, &sums,
                                                 checks::kMinPointsMainEntry);
-    console::line(CYAN_BOLD, "处理后点云数量：", cloud->size());
+    console::line(*this, CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsMainEntry) {
-      console::line(RED_BOLD, checks::kTooFewPoints);
+      console::line(*this, RED_BOLD, checks::kTooFewPoints);
+      reason::too_few_points(*this, cloud->size(), checks::kMinPointsMainEntry);
       return litterpose::kTooFewPoints;
     }
   } else {
@@ -217,7 +245,8 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
                    prepared.summed ? &prepared_sums : nullptr);
   litterpose::shape::principalSection(*this, cloud, shape);
   if (!checks::shape_is_finite(*this)) {
-    checks::report_non_finite_shape();
+    checks::report_non_finite_shape(*this);
+    reason::non_finite_shape(*this);
     return litterpose::kTooFewPoints;
   }
   if (robust_preparation_.enable && litterpose::robust::refuseDegenerateShape(*this))
@@ -231,7 +260,7 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   }
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
-  console::line(PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
-  console::line(PURPLE_BOLD, "Trash Type:", trash_type_);
+  console::line(*this, PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
+  console::line(*this, PURPLE_BOLD, "Trash Type:", trash_type_);
   return MainStrategy(*this, footprint).run();
 }

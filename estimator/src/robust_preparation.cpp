@@ -17,6 +17,7 @@
 
 #include "internal/console.h"
 #include "internal/floor_fit.h"
+#include "internal/reason.h"
 #include "internal/statistical_outliers.h"
 #include "internal/voxel_grid.h"
 
@@ -309,7 +310,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     outliers = points.size() - count(inliers);
     points.keep(inliers);
   }
-  line(CYAN_BOLD, "robust preparation: removed ", stray, " points not finite or above 1 m, ",
+  line(e, CYAN_BOLD, "robust preparation: removed ", stray, " points not finite or above 1 m, ",
        outliers, " statistical outliers");
 
   // The floor: fitted to the flat patches around the object's foot, or the configured one.
@@ -330,11 +331,11 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   e.floor_plane_ = fit.plane.coefficients();
   e.floor_fitted_ = fit.fitted;
   if (fit.fitted) {
-    line(CYAN_BOLD, "robust preparation: floor fitted to ", fit.inliers, " points, ",
+    line(e, CYAN_BOLD, "robust preparation: floor fitted to ", fit.inliers, " points, ",
          fit.plane.zAt(0.0, 0.0) - prior.plane.zAt(0.0, 0.0),
          " m from the configured floor at the arm, tilted ", fit.plane.tiltDeg(), " deg");
   } else {
-    line(YELLOW_BOLD, "robust preparation: the configured floor (", fit.refusal, ")");
+    line(e, YELLOW_BOLD, "robust preparation: the configured floor (", fit.refusal, ")");
   }
 
   // Below the floor: nothing of an object.
@@ -348,11 +349,11 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     const std::size_t kept = count(above);
     if (kept < points.size()) {
       if (kept >= kMinPreparedPoints) {
-        line(CYAN_BOLD, "robust preparation: removed ", points.size() - kept,
+        line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - kept,
              " points below the floor");
         points.keep(above);
       } else {
-        line(YELLOW_BOLD, "robust preparation: ", points.size() - kept,
+        line(e, YELLOW_BOLD, "robust preparation: ", points.size() - kept,
              " points below the floor, too many to remove");
       }
     }
@@ -368,10 +369,10 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     e.trash_highest_z_ = e.trash_lowest_z_ + height;
     e.trash_height_ = height;
   }
-  line(MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
-  line(MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
-  line(MAGENTA_BOLD, "trash_height_:", e.trash_height_);
-  if (e.is_on_floor_) line(MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
+  line(e, MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
+  line(e, MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
+  line(e, MAGENTA_BOLD, "trash_height_:", e.trash_height_);
+  if (e.is_on_floor_) line(e, MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
 
   // The floor layer; for an object longer than it is tall also the lowest share of its
   // height, which the camera sees on its near side only and which would draw the centroid
@@ -385,12 +386,12 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
     const std::size_t left = count(above);
     if (left >= min_points) {
-      line(CYAN_BOLD, "robust preparation: removed ", points.size() - left,
+      line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
            " points of the floor and the object's bottom, below ", cut, " m above the floor");
       points.keep(above);
       floor_cut = true;
     } else {
-      line(YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+      line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
     }
   }
 
@@ -403,7 +404,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
     const std::size_t left = count(inside);
     if (left >= min_points && left < points.size()) {
-      line(CYAN_BOLD, "robust preparation: removed ", points.size() - left,
+      line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
            " points lower than ", core, " m beside the object's upper part");
       points.keep(inside);
     }
@@ -415,7 +416,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   if (leaves && points.size() >= enough) {
     Cloud even = thinned(points, leaves->voxels().size());
     if (even.size() >= enough && even.size() < points.size()) {
-      line(CYAN_BOLD, "robust preparation: ", points.size(), " points thinned to ", even.size(),
+      line(e, CYAN_BOLD, "robust preparation: ", points.size(), " points thinned to ", even.size(),
            ", one per leaf of ", leaf, " m");
       cloud.swap(even);
     }
@@ -425,7 +426,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   const Flags inside =
       insideFootprint(cloud, config.footprint_trim, config.footprint_margin);
   if (count(inside) >= enough && count(inside) < cloud.size()) {
-    line(CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
+    line(e, CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
          " points beyond the footprint");
     Points trimmed{std::move(cloud), {}, {}};
     trimmed.keep(inside);
@@ -445,11 +446,11 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
       for (const auto& p : *output) sums->add(p);
     prepared.summed = true;
   } else {
-    line(YELLOW_BOLD, "robust preparation: ", cloud.size(), " points left, the entry cloud is kept");
+    line(e, YELLOW_BOLD, "robust preparation: ", cloud.size(), " points left, the entry cloud is kept");
     if (input.get() != output.get()) pcl::copyPointCloud(*input, *output);
     prepared.lying = false;
   }
-  line(RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
   return prepared;
 }
 
@@ -467,10 +468,12 @@ std::optional<std::string> degenerateShape(const GrabPoseEstimate& e) {
   return std::nullopt;
 }
 
-bool refuseDegenerateShape(const GrabPoseEstimate& e) {
+bool refuseDegenerateShape(GrabPoseEstimate& e) {
   const auto why = degenerateShape(e);
-  if (why) line(RED_BOLD, "no shape to grasp: ", *why, "!!!");
-  return why.has_value();
+  if (!why) return false;
+  line(e, RED_BOLD, "no shape to grasp: ", *why, "!!!");
+  reason::set(e, Reason::kDegenerateCloud, "no shape to grasp: " + *why);
+  return true;
 }
 
 }  // namespace litterpose::robust

@@ -30,7 +30,7 @@ const Eigen::Vector2f kDirectionOfPointFootprint(1.0f, 0.0f);
 
 void principalSection(GrabPoseEstimate& e, const GrabPoseEstimate::CloudPtr& cloud,
                       CloudShape& shape) {
-  line(PURPLE_BOLD, "------------------------------PCA-----------------------------------");
+  line(e, PURPLE_BOLD, "------------------------------PCA-----------------------------------");
   const auto start = console::Clock::now();
   if (!cloud || cloud->size() < 3) {
     // The library's own refusal: its initialisation-failure exception and message.
@@ -41,30 +41,30 @@ void principalSection(GrabPoseEstimate& e, const GrabPoseEstimate::CloudPtr& clo
   const CloudShape::Principal& p = shape.principal();
   e.pca_vectors_ = p.vectors;
   e.pca_center_ = p.mean;
-  line(CYAN_BOLD, "点云中心点坐标：", e.pca_center_[0], " ", e.pca_center_[1], " ", e.pca_center_[2],
+  line(e, CYAN_BOLD, "点云中心点坐标：", e.pca_center_[0], " ", e.pca_center_[1], " ", e.pca_center_[2],
        " ", e.pca_center_[3]);
   e.pca_lengths_ = p.lengths;
-  line(MAGENTA_BOLD, "点云在各个特征向量方向上的长度为：", MAGENTA_BOLD, e.pca_lengths_[0], " ",
+  line(e, MAGENTA_BOLD, "点云在各个特征向量方向上的长度为：", MAGENTA_BOLD, e.pca_lengths_[0], " ",
        MAGENTA_BOLD, e.pca_lengths_[1], " ", MAGENTA_BOLD, e.pca_lengths_[2], " ");
-  line(RED_BOLD, "PcaFunc cost ", console::cost_ms(start), " ms");
+  line(e, RED_BOLD, "PcaFunc cost ", console::cost_ms(start), " ms");
 }
 
 void orientedBoxSection(GrabPoseEstimate& e, CloudShape& shape) {
-  line(PURPLE_BOLD, "------------------------------OBB-----------------------------------");
+  line(e, PURPLE_BOLD, "------------------------------OBB-----------------------------------");
   CloudShape::Box box;
   if (!shape.cloud().empty()) box = shape.oriented();
-  line(CYAN_BOLD, "OBB包围盒的长宽高尺寸为:", box.max_point.x - box.min_point.x, " x ",
+  line(e, CYAN_BOLD, "OBB包围盒的长宽高尺寸为:", box.max_point.x - box.min_point.x, " x ",
        box.max_point.y - box.min_point.y, " x ", box.max_point.z - box.min_point.z);
-  line("", "OBB包围盒的位置:", box.position.x, " ", box.position.y, " ", box.position.z);
+  line(e, "", "OBB包围盒的位置:", box.position.x, " ", box.position.y, " ", box.position.z);
   e.obb_orientation_ = Eigen::Quaternionf(box.rotation);
   e.obb_position_ = box.position.getVector3fMap();
   e.obb_min_point_ = box.min_point;
   e.obb_max_point_ = box.max_point;
-  reset();
+  reset(e);
 }
 
 void alignedBoxSection(GrabPoseEstimate& e, CloudShape& shape) {
-  line(PURPLE_BOLD, "------------------------------AABB----------------------------------");
+  line(e, PURPLE_BOLD, "------------------------------AABB----------------------------------");
   pcl::PointXYZ min_point(0.0f, 0.0f, 0.0f), max_point(0.0f, 0.0f, 0.0f);
   if (!shape.cloud().empty()) {
     min_point = shape.aligned().min_point;
@@ -72,23 +72,23 @@ void alignedBoxSection(GrabPoseEstimate& e, CloudShape& shape) {
   }
   const Eigen::Vector3f size = max_point.getVector3fMap() - min_point.getVector3fMap();
   const Eigen::Vector3f centre = min_point.getVector3fMap() + 0.5f * size;
-  line(CYAN_BOLD, "AABB包围盒的长宽高尺寸为:", size.x(), " x ", size.y(), " x ", size.z());
-  line("", "AABB包围盒的位置:", centre.x(), " ", centre.y(), " ", centre.z());
+  line(e, CYAN_BOLD, "AABB包围盒的长宽高尺寸为:", size.x(), " x ", size.y(), " x ", size.z());
+  line(e, "", "AABB包围盒的位置:", centre.x(), " ", centre.y(), " ", centre.z());
   e.aabb_center_ = centre;
   e.aabb_min_point_ = min_point;
   e.aabb_max_point_ = max_point;
-  reset();
+  reset(e);
 }
 
 void footprintSection(GrabPoseEstimate& e, CloudShape& shape) {
-  line(PURPLE_BOLD, "---------------------------MinAreaRect------------------------------");
+  line(e, PURPLE_BOLD, "---------------------------MinAreaRect------------------------------");
   // Only the points that can lie on the footprint's convex hull go to the rectangle: the
   // hull, and with it the rectangle, is that of every footprint point. Non-finite points
   // have no place in a footprint, and the hull's sorting is undefined on them.
   const std::vector<cv::Point2f>& footprint = shape.footprintHullCandidates();
   // An empty footprint gets the degenerate rectangle at the origin.
   const cv::RotatedRect rect = footprint.empty() ? cv::RotatedRect() : cv::minAreaRect(footprint);
-  line(CYAN_BOLD, "Angle: ", rect.angle);
+  line(e, CYAN_BOLD, "Angle: ", rect.angle);
   rect.points(e.rect_points_);
 
   // Corner 1 - corner 0 runs along the height, corner 2 - corner 1 along the width.
@@ -103,9 +103,9 @@ void footprintSection(GrabPoseEstimate& e, CloudShape& shape) {
     e.rect_direction_ = kDirectionOfPointFootprint;
   }
   if (e.rect_direction_.x() < 0.0f) e.rect_direction_ = -e.rect_direction_;
-  line(GREEN_BOLD, "Adjusted unit vector: (", e.rect_direction_.x(), ", ", e.rect_direction_.y(),
+  line(e, GREEN_BOLD, "Adjusted unit vector: (", e.rect_direction_.x(), ", ", e.rect_direction_.y(),
        ")");
-  reset();
+  reset(e);
 }
 
 }  // namespace litterpose::shape
@@ -146,10 +146,10 @@ void GrabPoseEstimate::get_obb_pose(Pose6D& obb_pose, Pose6D& base_pose,
                                     Eigen::Matrix<float, 3, 1>& position,
                                     Eigen::Matrix<float, 3, 3>& rotation) {
   using litterpose::console::line;
-  line(PURPLE_BOLD, "--------------------------GetObbBoxPose-----------------------------");
+  line(*this, PURPLE_BOLD, "--------------------------GetObbBoxPose-----------------------------");
   const Eigen::Quaterniond base2obbQuaternion(Eigen::Matrix3d(rotation.cast<double>()));
-  line(CYAN_BOLD, "base2obbQuaternion: ", base2obbQuaternion.w(), "  ", base2obbQuaternion.x(),
-       "  ", base2obbQuaternion.y(), "  ", base2obbQuaternion.z());
+  line(*this, CYAN_BOLD, "base2obbQuaternion: ", base2obbQuaternion.w(), "  ",
+       base2obbQuaternion.x(), "  ", base2obbQuaternion.y(), "  ", base2obbQuaternion.z());
 
   Eigen::Affine3d base = Eigen::Affine3d::Identity();
   base.linear() = base_pose.orientation.toRotationMatrix();
@@ -162,9 +162,9 @@ void GrabPoseEstimate::get_obb_pose(Pose6D& obb_pose, Pose6D& base_pose,
   // Written only now: the caller may pass one pose as both base and result.
   obb_pose.position = relative.translation().cast<float>();
   obb_pose.orientation = Eigen::Quaterniond(relative.linear());
-  line(CYAN_BOLD, "trash obb_pose.position: ", obb_pose.position.x(), "  ", obb_pose.position.y(),
-       "  ", obb_pose.position.z());
-  line(CYAN_BOLD, "trash obb_pose.orientation: ", obb_pose.orientation.w(), "  ",
+  line(*this, CYAN_BOLD, "trash obb_pose.position: ", obb_pose.position.x(), "  ",
+       obb_pose.position.y(), "  ", obb_pose.position.z());
+  line(*this, CYAN_BOLD, "trash obb_pose.orientation: ", obb_pose.orientation.w(), "  ",
        obb_pose.orientation.x(), "  ", obb_pose.orientation.y(), "  ", obb_pose.orientation.z());
-  litterpose::console::reset();
+  litterpose::console::reset(*this);
 }

@@ -3,8 +3,13 @@
 //
 // Angles are radians (joint limits are handed in as degrees); lengths are in
 // the unit of the DH arrays, millimetres for the arm the estimator configures.
+// The lines it prints (refusals of the inverse kinematics, the pose of
+// forward_kinematics_slow) go to standard output unless a line hook takes them.
 #ifndef QUORVIN_KINEMATICS_H
 #define QUORVIN_KINEMATICS_H
+
+#include <functional>
+#include <string_view>
 
 #include <Eigen/Dense>
 
@@ -26,10 +31,18 @@ public:
   // Text of a result code, for hosts that log or display it.
   static const char* describe(int code);
 
+  // Receives each printed line without its line end.
+  using LineHook = std::function<void(std::string_view line)>;
+
   // Four arrays of six values each: DH d, DH a, DH alpha (rad), joint zero offsets (rad).
   QuorvinKinematics(const double* dh_d, const double* dh_a, const double* dh_alpha,
                     const double* dh_offset);
   ~QuorvinKinematics();
+
+  // Where the printed lines go from now on: standard output (flushed after each line) until
+  // a hook is set; an empty hook drops them without formatting them.
+  void set_line_hook(LineHook hook);
+  const LineHook& line_hook() const { return line_hook_; }
 
   // Link matrix Rot_z(theta) * Trans_z(d) * Trans_x(a) * Rot_x(alpha).
   Eigen::MatrixXd get_a_transform(double d, double a, double cos_alpha, double sin_alpha,
@@ -71,6 +84,9 @@ public:
 private:
   int solve(const Eigen::MatrixXd& pose, int shoulder, int elbow, int wrist, const double* ref,
             double* out) const;
+  void print_line(std::string_view line) const;
+
+  LineHook line_hook_;
 };
 
 #endif  // QUORVIN_KINEMATICS_H

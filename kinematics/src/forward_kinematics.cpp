@@ -3,11 +3,20 @@
 
 #include <cmath>
 #include <cstdio>
-#include <iostream>
+#include <sstream>
+#include <string>
+#include <utility>
 
 namespace {
 constexpr double kPi = M_PI;
 constexpr int kJoints = 6;
+
+// The default destination of the printed lines: what puts writes, at once.
+void print_to_stdout(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
 }  // namespace
 
 QuorvinKinematics::QuorvinKinematics(const double* dh_d, const double* dh_a,
@@ -22,9 +31,16 @@ QuorvinKinematics::QuorvinKinematics(const double* dh_d, const double* dh_a,
   }
   transform_ = Eigen::MatrixXd::Identity(4, 4);
   reach_radius_ = dh_a_[1] + dh_d_[3] + dh_d_[5];
+  line_hook_ = print_to_stdout;
 }
 
 QuorvinKinematics::~QuorvinKinematics() = default;
+
+void QuorvinKinematics::set_line_hook(LineHook hook) { line_hook_ = std::move(hook); }
+
+void QuorvinKinematics::print_line(std::string_view line) const {
+  if (line_hook_) line_hook_(line);
+}
 
 Eigen::MatrixXd QuorvinKinematics::get_a_transform(double d, double a, double cos_alpha,
                                                    double sin_alpha, double cos_theta,
@@ -47,9 +63,13 @@ void QuorvinKinematics::get_arm_type(const double* q, int* flags) const {
 
 void QuorvinKinematics::set_joint_limit_angle_to_rad(Eigen::MatrixXd limits) {
   if (limits.rows() < kJoints || limits.cols() < 2) {
-    std::printf("joint limit matrix is %ldx%ld, expected 6x2; previous limits kept!!!\n",
-                static_cast<long>(limits.rows()), static_cast<long>(limits.cols()));
-    std::fflush(stdout);
+    if (line_hook_) {
+      char line[96];
+      std::snprintf(line, sizeof line,
+                    "joint limit matrix is %ldx%ld, expected 6x2; previous limits kept!!!",
+                    static_cast<long>(limits.rows()), static_cast<long>(limits.cols()));
+      print_line(line);
+    }
     return;
   }
   joint_limit_ = limits * kPi / 180.0;
@@ -108,7 +128,12 @@ Eigen::MatrixXd QuorvinKinematics::forward_kinematics_slow(const double* q) cons
     t = t * get_a_transform(dh_d_[i], dh_a_[i], cos_alpha_[i], sin_alpha_[i], std::cos(theta),
                             std::sin(theta));
   }
-  std::cout << t << std::endl;
+  if (line_hook_) {
+    std::ostringstream text;
+    text << t;
+    std::istringstream rows(text.str());
+    for (std::string row; std::getline(rows, row);) print_line(row);
+  }
   return t;
 }
 

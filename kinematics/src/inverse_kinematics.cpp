@@ -11,11 +11,6 @@ constexpr double kWristStraightCosine = 0.99999;
 // |cos theta5| above this cannot come from a rotation matrix.
 constexpr double kWristCosineLimit = 1.00001;
 
-void report(const char* line) {
-  std::puts(line);
-  std::fflush(stdout);
-}
-
 bool is_finite_transform(const Eigen::MatrixXd& pose) {
   return pose.rows() == 4 && pose.cols() == 4 && pose.allFinite();
 }
@@ -51,7 +46,7 @@ int QuorvinKinematics::inverse_kinematics(Eigen::MatrixXd pose, const int* flags
 int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbow, int wrist,
                              const double* ref, double* out) const {
   if (!is_finite_transform(pose)) {
-    report("pose is not a finite 4x4 transform!!!");
+    print_line("pose is not a finite 4x4 transform!!!");
     return kInvalidPose;
   }
   const double* d = dh_d_;
@@ -65,7 +60,7 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
 
   const double r = std::sqrt(w0 * w0 + w1 * w1);
   if (r - std::fabs(d[2]) < overhead_singular_threshold_) {
-    report("overhead singularity error!!!");
+    print_line("overhead singularity error!!!");
     return kOverheadSingularity;
   }
 
@@ -90,7 +85,7 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
   const double Z = w2 - d[0];
   const double k = (a[1] * a[1] + L * L - X * X - Y * Y - Z * Z) / (2.0 * a[1] * L);
   if (std::fabs(k) > 1.0 - j3_singular_threshold_) {
-    report("j3 singularity error!!!");
+    print_line("j3 singularity error!!!");
     return kElbowSingularity;
   }
   const double beta = std::asin(a[2] / L);
@@ -108,14 +103,14 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
   const double m = r02 * c1 + r12 * s1;
   const double c5 = m * cu + r22 * su;
   if (std::fabs(c5) > kWristCosineLimit) {
-    report("cosTheta05 value is larger than 1!!!");
+    print_line("cosTheta05 value is larger than 1!!!");
     return kWristCosineOutOfRange;
   }
   double theta5;
   double cos_theta5;
   if (std::fabs(c5) > kWristStraightCosine) {
     if (j5_singular_threshold_ > 0.0) {
-      report("j5 singularity error!!!");
+      print_line("j5 singularity error!!!");
       return kWristSingularity;
     }
     if (c5 > 0.0) {
@@ -132,7 +127,7 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
     const double g = std::acos(c5);
     theta5 = wrist == 1 ? g : -g;
     if (g < j5_singular_threshold_) {
-      report("j5 singularity error!!!");
+      print_line("j5 singularity error!!!");
       return kWristSingularity;
     }
     cos_theta5 = std::cos(theta5);
@@ -152,7 +147,7 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
   const double solution[6] = {theta1, theta2, theta3, theta4, theta5, theta6};
   for (double value : solution) {
     if (!std::isfinite(value)) {
-      report("singular pose without a finite solution!!!");
+      print_line("singular pose without a finite solution!!!");
       return kNonFiniteSolution;
     }
   }
@@ -166,7 +161,7 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
     } else if (std::fabs(theta6 + 2.0 * kPi - ref[5]) < kPi) {
       theta6 += 2.0 * kPi;
     } else {
-      report("slove j6 error!!!");
+      print_line("slove j6 error!!!");
       return kJoint6TurnError;
     }
   }
@@ -180,8 +175,11 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
 
   const int joint = check_joint_limit(out);
   if (joint > 0) {
-    std::printf("***********joint%d is over limit!!!***********\n", joint);
-    std::fflush(stdout);
+    if (line_hook_) {
+      char line[64];
+      std::snprintf(line, sizeof line, "***********joint%d is over limit!!!***********", joint);
+      print_line(line);
+    }
     return kJointOverLimit;
   }
   return kSolved;
@@ -190,7 +188,7 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
 bool QuorvinKinematics::check_in_robot_space(const Eigen::MatrixXd& pose,
                                              const double* tool) const {
   if (!is_finite_transform(pose)) {
-    report("pose is not a finite 4x4 transform!!!");
+    print_line("pose is not a finite 4x4 transform!!!");
     return false;
   }
   const double x = pose(0, 3), y = pose(1, 3), z = pose(2, 3) - dh_d_[0];

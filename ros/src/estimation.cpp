@@ -1,55 +1,35 @@
 #include "litterpose_ros/estimation.h"
 
-#include <cstdio>
+#include <clocale>
 #include <exception>
-#include <iostream>
 #include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <litterpose_console.h>
 #include <litterpose_result.h>
+#include <ros/console.h>
 
 namespace litterpose_ros {
-namespace {
 
-// While one lives, file descriptor 1, where the estimator's printf and std::cout write,
-// points at /dev/null. When the descriptors cannot be set up, output stays where it was.
-class SilencedStdout {
-public:
-  explicit SilencedStdout(bool silence) {
-    if (!silence) return;
-    flush();
-    saved_ = ::dup(STDOUT_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) ::dup2(null, STDOUT_FILENO);
-    if (null >= 0) ::close(null);
-  }
-  ~SilencedStdout() {
-    if (saved_ < 0) return;
-    flush();
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-  }
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
+litterpose::ConsoleSink estimatorLog(bool quiet) {
+  if (quiet) return litterpose::ConsoleSink::none();
+  // The condition is evaluated only while the logger takes debug lines.
+  return litterpose::ConsoleSink::toCallback([](std::string_view line) {
+    ROS_DEBUG_COND_NAMED(!litterpose::stripColours(line).empty(), "estimator", "%s",
+                         litterpose::stripColours(line).c_str());
+  });
+}
 
-private:
-  static void flush() {
-    std::cout.flush();
-    std::fflush(stdout);
-  }
-  int saved_ = -1;
-};
+void logInUtf8() {
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
+}
 
-}  // namespace
-
-Estimation::Estimation(const std::string& config_path, Entry entry, bool quiet)
-    : entry_(entry), quiet_(quiet) {
-  {
-    const SilencedStdout silenced(quiet_);
-    estimator_ = std::make_unique<GrabPoseEstimate>(config_path);
-  }
+Estimation::Estimation(const std::string& config_path, Entry entry,
+                       litterpose::ConsoleSink log)
+    : entry_(entry),
+      estimator_(std::make_unique<GrabPoseEstimate>(config_path, std::move(log))) {
   if (!estimator_->camera_extrinsic_.allFinite())
     throw std::invalid_argument("the camera extrinsic has an element that is not a finite number");
   configured_pass_ajust_value_ = estimator_->pass_ajust_value_;
@@ -58,7 +38,6 @@ Estimation::Estimation(const std::string& config_path, Entry entry, bool quiet)
 
 EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cloud,
                                      int trash_type) {
-  const SilencedStdout silenced(quiet_);
   EstimateOutcome outcome;
   try {
     GrabPoseEstimate& e = *estimator_;

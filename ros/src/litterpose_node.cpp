@@ -12,6 +12,7 @@
 
 #include <geometry_msgs/PoseStamped.h>
 #include <litterpose_result.h>
+#include <pcl/console/print.h>
 #include <ros/ros.h>
 #include <sensor_msgs/PointCloud2.h>
 #include <std_msgs/Int32.h>
@@ -170,6 +171,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+  litterpose_ros::logInUtf8();
   ros::init(argc, argv, "litterpose_node");
   ros::NodeHandle nh;
   ros::NodeHandle private_nh("~");
@@ -177,10 +179,14 @@ int main(int argc, char** argv) {
   Settings settings;
   if (!readSettings(private_nh, settings)) return 1;
 
+  // The Point Cloud Library prints its own warnings (an empty cloud, say) to standard
+  // error, past rosconsole; quiet, they go nowhere either.
+  if (settings.quiet) pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
+
   std::unique_ptr<litterpose_ros::Estimation> estimation;
   try {
-    estimation =
-        std::make_unique<litterpose_ros::Estimation>(settings.config, settings.entry, settings.quiet);
+    estimation = std::make_unique<litterpose_ros::Estimation>(
+        settings.config, settings.entry, litterpose_ros::estimatorLog(settings.quiet));
   } catch (const std::exception& e) {
     ROS_FATAL("cannot load the configuration '%s': %s", settings.config.c_str(),
               oneLine(e.what()).c_str());

@@ -32,7 +32,7 @@ void fixed_camera_euler(YAML::Node& c, const std::vector<double>& r, const std::
 // Constructing from the edited configuration must throw a YAML error.
 void expect_yaml_failure(const std::function<void(YAML::Node&)>& edit) {
   const std::string path = support::write_config(edit);
-  support::printed_by([&] { EXPECT_THROW(GrabPoseEstimate{path}, YAML::Exception); });
+  EXPECT_THROW((GrabPoseEstimate{path, support::printing()}), YAML::Exception);
 }
 
 }  // namespace
@@ -199,7 +199,8 @@ TEST(ConfigurationOutput, CalibrationBlocksByteForByte) {
     c["camera_intrinsic"]["cx"] = 321.2;
     c["camera_intrinsic"]["cy"] = 0.0000125;
   });
-  const std::string out = support::printed_by([&] { GrabPoseEstimate e(path); });
+  const std::string out =
+      support::printed_by([&] { GrabPoseEstimate e(path, support::printing()); });
   EXPECT_EQ(out,
             "相机外参齐次变换矩阵：\x1b[0m\n"
             "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\x1b[0m\n"
@@ -212,7 +213,8 @@ TEST(ConfigurationFailure, MissingKeyFailsAfterBothCalibrationBlocks) {
     c["grab_pose_estimate"]["extend_length_max"] = 0.012;
   });
   std::string out;
-  out = support::printed_by([&] { EXPECT_THROW(GrabPoseEstimate{path}, YAML::Exception); });
+  out = support::printed_by(
+      [&] { EXPECT_THROW((GrabPoseEstimate{path, support::printing()}), YAML::Exception); });
   EXPECT_NE(out.find("相机外参齐次变换矩阵："), std::string::npos);
   EXPECT_NE(out.find("相机内参： fx:"), std::string::npos);
 }
@@ -233,12 +235,11 @@ TEST(ConfigurationFailure, BadValuesAndShapes) {
 }
 
 TEST(ConfigurationFailure, MissingOrBrokenFile) {
-  support::printed_by([] {
-    EXPECT_THROW(GrabPoseEstimate{"/nonexistent/grab_pose_estimate_config.yaml"}, YAML::BadFile);
-  });
+  const std::string missing = "/nonexistent/grab_pose_estimate_config.yaml";
+  EXPECT_THROW((GrabPoseEstimate{missing, support::printing()}), YAML::BadFile);
   const std::string broken = testing::TempDir() + "litterpose_broken.yaml";
   std::ofstream(broken) << "camera_extrinsic: [unclosed\n";
-  support::printed_by([&] { EXPECT_THROW(GrabPoseEstimate{broken}, YAML::ParserException); });
+  EXPECT_THROW((GrabPoseEstimate{broken, support::printing()}), YAML::ParserException);
 }
 
 TEST(DataDirectories, PathsAreBuiltFromTheNames) {

@@ -186,6 +186,7 @@ class ReachabilityTest : public testing::Test {
 protected:
   std::unique_ptr<GrabPoseEstimate> e = support::make_estimator();
   QuorvinKinematics arm{e->dh_d_, e->dh_a_, e->dh_alpha_, e->dh_offset_};
+  ReachabilityTest() { arm.set_line_hook(nullptr); }
 
   // Independent flange pose: TCP transform times a step of -156 mm along the tool z axis.
   int solve_independently(const GrabPoseEstimate::Pose6D& pose, double* joints) {

@@ -3,29 +3,19 @@
 // golden record of tests/golden proves.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <pcl/io/ply_io.h>
-
+#include "support/bundled_clouds.h"
 #include "support/estimator.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Cloud = GrabPoseEstimate::Cloud;
-
-std::vector<std::string> bundled_clouds() {
-  std::vector<std::string> files;
-  for (const auto& e : fs::directory_iterator(std::string(LITTERPOSE_SOURCE_DIR) + "/data"))
-    if (e.path().extension() == ".ply") files.push_back(e.path().filename().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 std::vector<double> members_of(const GrabPoseEstimate& e, const Cloud& prepared) {
   std::vector<double> m = {e.trash_lowest_z_, e.trash_highest_z_, e.trash_height_,
@@ -93,19 +83,16 @@ TEST(RobustPreparationOff, AnOffMapChangesNothing) {
     }
     return text;
   };
-  for (const std::string& file : bundled_clouds()) {
-    Cloud camera;
-    ASSERT_EQ(pcl::PLYReader().read(std::string(LITTERPOSE_SOURCE_DIR) + "/data/" + file, camera),
-              0);
+  for (const std::string& path : support::bundledCloudPaths()) {
+    const Cloud camera = *support::readBundledCloud(path);
+    const std::string file = fs::path(path).filename().string();
     for (int entry = 0; entry < 3; ++entry) {
       SCOPED_TRACE(file + " entry " + std::to_string(entry));
       std::string printed[2];
       std::vector<double> members[2];
       Cloud prepared[2];
       for (int k = 0; k < 2; ++k) {
-        testing::internal::CaptureStdout();
-        GrabPoseEstimate e(k == 0 ? absent : off);
-        testing::internal::GetCapturedStdout();
+        GrabPoseEstimate e(k == 0 ? absent : off, support::printing());
         ASSERT_FALSE(e.robust_preparation_.enable);
         auto cloud = std::make_shared<Cloud>();
         auto input = std::make_shared<Cloud>(camera);

@@ -7,16 +7,16 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <iostream>
 #include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
 
 #include <pcl/io/ply_io.h>
-#include <unistd.h>
 
+#include "support/bundled_clouds.h"
 #include "support/clouds.h"
+#include "support/console.h"
 
 namespace golden {
 namespace {
@@ -31,51 +31,6 @@ constexpr int kRandomClouds = 200;
 constexpr unsigned kFirstSeed = 20261208;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
-
-// ---------------------------------------------------------------------------------------
-// Standard output, where the estimator writes through printf and std::cout alike, captured
-// into a temporary file while an instance lives.
-
-class CapturedStdout {
-public:
-  CapturedStdout() {
-    flush();
-    file_ = std::tmpfile();
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(file_), STDOUT_FILENO);
-  }
-  ~CapturedStdout() {
-    restore();
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  CapturedStdout(const CapturedStdout&) = delete;
-  CapturedStdout& operator=(const CapturedStdout&) = delete;
-
-  std::string text() {
-    restore();
-    std::string out;
-    std::rewind(file_);
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) out.append(buffer, n);
-    return out;
-  }
-
-private:
-  static void flush() {
-    std::cout.flush();
-    std::fflush(stdout);
-  }
-  void restore() {
-    if (saved_ < 0) return;
-    flush();
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  std::FILE* file_ = nullptr;
-  int saved_ = -1;
-};
 
 // ---------------------------------------------------------------------------------------
 // Digests and exact numbers.
@@ -479,9 +434,8 @@ int call(GrabPoseEstimate& e, Entry entry, CloudPtr& cloud) {
 
 std::vector<std::string> bundledClouds() {
   std::vector<std::string> files;
-  for (const auto& f : std::filesystem::directory_iterator(kSourceDir + "/data"))
-    if (f.path().extension() == ".ply") files.push_back(f.path().filename().string());
-  std::sort(files.begin(), files.end());
+  for (const auto& path : support::bundledCloudPaths())
+    files.push_back(std::filesystem::path(path).filename().string());
   return files;
 }
 
@@ -545,11 +499,9 @@ const std::vector<std::string>& fieldNames() {
 std::string recordRun(const CloudCase& cloud_case, const Run& run) {
   std::unique_ptr<GrabPoseEstimate> e;
   CloudPtr cloud;
-  {
-    CapturedStdout quiet;
-    e = std::make_unique<GrabPoseEstimate>(kConfig);
-    cloud = cloud_case.make(*e);
-  }
+  e = std::make_unique<GrabPoseEstimate>(kConfig,
+                                         litterpose::ConsoleSink::toStream(support::printed()));
+  cloud = cloud_case.make(*e);
   e->is_on_floor_ = cloud_case.settings.is_on_floor;
   e->is_grab_slanted_ = cloud_case.settings.is_grab_slanted;
   e->enable_pcacenter_extend_ = cloud_case.settings.enable_pcacenter_extend;
@@ -557,16 +509,13 @@ std::string recordRun(const CloudCase& cloud_case, const Run& run) {
   e->trash_type_ = run.trash_type;
 
   std::string code;
-  std::string printed;
-  {
-    CapturedStdout capture;
+  const std::string printed = support::printed_by([&] {
     try {
       code = std::to_string(call(*e, run.entry, cloud));
     } catch (const std::exception& ex) {
       code = "exception";
     }
-    printed = capture.text();
-  }
+  });
   Fnv1a printed_digest;
   const std::string kept = withoutCosts(printed);
   printed_digest.bytes(kept.data(), kept.size());

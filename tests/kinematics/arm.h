@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <random>
+#include <string_view>
+
+#include "support/console.h"
 
 namespace test_arm {
 constexpr double kD[6] = {240.5, 0, 0, 210, 0, 144};
@@ -13,7 +16,12 @@ constexpr double kA[6] = {0, 256, 0, 0, 0, 0};
 constexpr double kAlpha[6] = {M_PI / 2, 0, M_PI / 2, -M_PI / 2, M_PI / 2, 0};
 constexpr double kOffset[6] = {0, M_PI / 2, M_PI / 2, 0, 0, 0};
 
-inline QuorvinKinematics make() { return QuorvinKinematics(kD, kA, kAlpha, kOffset); }
+// Its lines go to support::printed().
+inline QuorvinKinematics make() {
+  QuorvinKinematics arm(kD, kA, kAlpha, kOffset);
+  arm.set_line_hook([](std::string_view line) { support::printed() << line << '\n'; });
+  return arm;
+}
 
 // Joint vectors in [-pi, pi] kept away from the wrist and shoulder singularities.
 struct RandomJoints {

@@ -4,9 +4,6 @@
 
 #include "arm.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 namespace {
 
 constexpr double kQ[6] = {0.5, 0.3, -0.4, 0.2, 1.0, -0.6};
@@ -20,16 +17,16 @@ struct Solve {
 
 Solve solve_ref(const QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const double* ref,
                 double* out) {
-  CaptureStdout();
+  support::printed().str("");
   const int code = arm.inverse_kinematics(pose, ref, out);
-  return {code, GetCapturedStdout()};
+  return {code, support::printed().str()};
 }
 
 Solve solve_flags(const QuorvinKinematics& arm, const Eigen::MatrixXd& pose, const int* flags,
                   double* out) {
-  CaptureStdout();
+  support::printed().str("");
   const int code = arm.inverse_kinematics(pose, flags, out);
-  return {code, GetCapturedStdout()};
+  return {code, support::printed().str()};
 }
 
 void expect_untouched(const double* out) {
@@ -293,9 +290,9 @@ TEST(ReachSphere, StrictAboutTheShoulder) {
   pose(0, 3) = 611;
   pose(2, 3) = 240.5;
   EXPECT_FALSE(arm.check_in_robot_space(pose, no_tool));
-  CaptureStdout();
+  support::printed().str("");
   EXPECT_FALSE(arm.check_in_robot_space(Eigen::MatrixXd::Identity(2, 2), tool));
-  EXPECT_EQ(GetCapturedStdout(), "pose is not a finite 4x4 transform!!!\n");
+  EXPECT_EQ(support::printed().str(), "pose is not a finite 4x4 transform!!!\n");
 }
 
 }  // namespace

@@ -31,8 +31,9 @@
 
 #include <litterpose.h>
 
+#include "support/bundled_clouds.h"
 #include "support/processes.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -49,19 +50,9 @@ std::string sourcePath(const std::string& relative) {
 }
 const std::string kConfig = sourcePath("config/grab_pose_estimate_config.yaml");
 
-std::vector<std::string> recordedFiles() {
-  std::vector<std::string> files;
-  for (const auto& f : std::filesystem::directory_iterator(sourcePath("data")))
-    if (f.path().extension() == ".ply") files.push_back(f.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 sensor_msgs::PointCloud2 cloudMessage(const std::string& ply) {
-  pcl::PointCloud<pcl::PointXYZ> cloud;
-  if (pcl::PLYReader().read(ply, cloud) < 0) throw std::runtime_error("cannot read " + ply);
   sensor_msgs::PointCloud2 message;
-  pcl::toROSMsg(cloud, message);
+  pcl::toROSMsg(*support::readBundledCloud(ply), message);
   message.header.frame_id = "camera_depth_optical_frame";
   return message;
 }
@@ -231,7 +222,7 @@ Inbox<std_msgs::Int32> LitterposeNode::results_;
 Inbox<geometry_msgs::PoseStamped> LitterposeNode::poses_;
 
 TEST_F(LitterposeNode, AnswersEveryRecordedCloudAsLitterposeEstimate) {
-  const auto files = recordedFiles();
+  const auto files = support::bundledCloudPaths();
   const auto expected = estimates(files);
   int grasps = 0;
   for (const std::string& file : files) {
@@ -246,7 +237,7 @@ TEST_F(LitterposeNode, AnswersEveryRecordedCloudAsLitterposeEstimate) {
 }
 
 TEST_F(LitterposeNode, RefusesMalformedCloudsAndKeepsServing) {
-  const std::string file = recordedFiles().front();
+  const std::string file = support::bundledCloudPaths().front();
   const sensor_msgs::PointCloud2 good = cloudMessage(file);
   std::vector<std::pair<const char*, sensor_msgs::PointCloud2>> malformed(4, {"", good});
   malformed[0].first = "no z field";
@@ -293,7 +284,8 @@ TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStatic) {
   } catch (const tf2::TransformException& e) {
     FAIL() << "no camera mounting on /tf_static: " << e.what();
   }
-  const Eigen::Matrix4f configured = GrabPoseEstimate(kConfig).camera_extrinsic_;
+  const Eigen::Matrix4f configured =
+      GrabPoseEstimate(kConfig, litterpose::ConsoleSink::none()).camera_extrinsic_;
   const auto& t = mounting.transform;
   const Eigen::Quaterniond q(t.rotation.w, t.rotation.x, t.rotation.y, t.rotation.z);
   const Eigen::Vector3d translation(t.translation.x, t.translation.y, t.translation.z);
@@ -301,6 +293,19 @@ TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStatic) {
       << translation.transpose();
   EXPECT_TRUE(q.toRotationMatrix().isApprox(configured.block<3, 3>(0, 0).cast<double>(), 1e-6))
       << q.toRotationMatrix();
+}
+
+// Quiet (the default), an empty cloud is answered without the Point Cloud Library's warning
+// about it on standard error.
+TEST_F(LitterposeNode, AnEmptyCloudIsAnsweredWithoutALibraryWarning) {
+  sensor_msgs::PointCloud2 empty = cloudMessage(support::bundledCloudPaths().front());
+  empty.width = 0;
+  empty.row_step = 0;
+  empty.data.clear();
+  const auto [result, pose] = ask(empty);
+  ASSERT_TRUE(result) << "no grasp_result";
+  EXPECT_EQ(*result, kTooFewPoints);
+  EXPECT_EQ(err("picker").find("new_width"), std::string::npos) << err("picker");
 }
 
 TEST_F(LitterposeNode, StopsCleanlyOnSigint) { EXPECT_EQ(node_->stop(20s), 0) << err("picker"); }

@@ -1,10 +1,11 @@
-// Estimators for tests: built from the project's configuration with edits, with the
-// construction's printed lines swallowed.
+// Estimators for tests: built from the project's configuration with edits, printing into
+// support::printed() (see support/console.h).
 #ifndef LITTERPOSE_TESTS_SUPPORT_ESTIMATOR_H
 #define LITTERPOSE_TESTS_SUPPORT_ESTIMATOR_H
 
 #include <gtest/gtest.h>
 #include <litterpose.h>
+#include <litterpose_console.h>
 #include <yaml-cpp/yaml.h>
 
 #include <fstream>
@@ -13,7 +14,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "support/console.h"
+
 namespace support {
+
+inline litterpose::ConsoleSink printing() { return litterpose::ConsoleSink::toStream(printed()); }
 
 inline std::string default_config_path() {
   return std::string(LITTERPOSE_SOURCE_DIR) + "/config/grab_pose_estimate_config.yaml";
@@ -33,18 +38,7 @@ inline std::string write_config(const std::function<void(YAML::Node&)>& edit) {
 inline std::unique_ptr<GrabPoseEstimate> make_estimator(
     const std::function<void(YAML::Node&)>& edit = nullptr) {
   const std::string path = edit ? write_config(edit) : default_config_path();
-  testing::internal::CaptureStdout();
-  auto estimator = std::make_unique<GrabPoseEstimate>(path);
-  testing::internal::GetCapturedStdout();
-  return estimator;
-}
-
-// Runs f with standard output captured and returns what it printed.
-template <typename F>
-std::string printed_by(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
+  return std::make_unique<GrabPoseEstimate>(path, printing());
 }
 
 }  // namespace support

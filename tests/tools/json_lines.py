@@ -2,14 +2,16 @@
 
 json_lines.py canonical FILE   print each line re-encoded: ASCII, sorted keys
 json_lines.py estimates FILE   check litterpose-estimate records; print per line
-                               "<file as UTF-8 hex> <result or error> <main axis or null>"
+                               "<file as UTF-8 hex> <result or error> <main axis or null>
+                               <reason name or null>"
 Exits 1 with a message at the first line that fails.
 """
 import json
 import sys
 
-RECORD_KEYS = ["file", "entry", "trash_type", "result", "meaning", "points_read",
-               "points_prepared", "main_axis_type", "position", "orientation", "elapsed_ms"]
+RECORD_KEYS = ["file", "entry", "trash_type", "result", "meaning", "reason", "reason_name",
+               "points_read", "points_prepared", "main_axis_type", "position", "orientation",
+               "elapsed_ms"]
 
 
 def reject_constant(name):
@@ -29,6 +31,8 @@ def check_record(r):
     for key in ("trash_type", "result", "points_read", "points_prepared"):
         assert isinstance(r[key], int), key
     assert isinstance(r["meaning"], str) and r["meaning"]
+    assert isinstance(r["reason"], str) and r["reason"]
+    assert (r["reason_name"] == "found") == (r["result"] == 1), r["reason_name"]
     assert r["main_axis_type"] is None or r["main_axis_type"] in (1, 2, 3, 4)
     if r["result"] == 1:
         assert len(r["position"]) == 3 and all(is_number(v) for v in r["position"])
@@ -54,7 +58,7 @@ def main():
             else:
                 check_record(value)
                 print(value["file"].encode("utf-8").hex(), value.get("result", "error"),
-                      value.get("main_axis_type"))
+                      value.get("main_axis_type"), value.get("reason_name"))
         except (ValueError, AssertionError, KeyError, TypeError) as e:
             sys.exit("line %d: %r: %s" % (number, line, e))
 

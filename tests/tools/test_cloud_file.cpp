@@ -13,7 +13,7 @@
 
 #include "cloud_file.h"
 #include "support/estimator.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "json_line.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 

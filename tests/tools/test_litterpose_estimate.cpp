@@ -1,9 +1,9 @@
 // litterpose-estimate run on the bundled clouds, as a user tunes a configuration.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -12,8 +12,9 @@
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 
+#include "support/bundled_clouds.h"
 #include "support/estimator.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -27,15 +28,8 @@ struct Record {
   std::string file;
   std::string result;  // the code, or "error"
   std::string main_axis;
+  std::string reason;  // its name, or "None" for an error
 };
-
-std::vector<std::string> bundledClouds() {
-  std::vector<std::string> files;
-  for (const auto& entry : fs::directory_iterator(kData))
-    if (entry.path().extension() == ".ply") files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 run_program::Outcome estimate(const std::string& arguments) {
   return run_program::run(run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) + " --config " +
@@ -67,7 +61,7 @@ std::vector<Record> records(const std::string& out) {
   std::istringstream lines(check.out);
   std::string hex;
   Record r;
-  while (lines >> hex >> r.result >> r.main_axis) {
+  while (lines >> hex >> r.result >> r.main_axis >> r.reason) {
     r.file = unhex(hex);
     result.push_back(r);
   }
@@ -79,7 +73,7 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 TEST(LitterposeEstimate, BundledCloudsGiveTheCodesTheirPlacesCallFor) {
-  const auto files = bundledClouds();
+  const auto files = support::bundledCloudPaths();
   ASSERT_GE(files.size(), 10u);
   const auto r = estimate("--quiet" + quoted(files));
   ASSERT_EQ(r.status, 0) << r.err;
@@ -105,11 +99,15 @@ TEST(LitterposeEstimate, BundledCloudsGiveTheCodesTheirPlacesCallFor) {
       EXPECT_EQ(recs[i].result, "311");
     else
       ADD_FAILURE() << "no expectation for this cloud";
+    const std::map<std::string, std::string> reasons = {
+        {"1", "found"}, {"41", "outside_workspace"}, {"101", "outside_window"},
+        {"311", "outside_window"}};
+    EXPECT_EQ(recs[i].reason, reasons.at(recs[i].result));
   }
 }
 
 TEST(LitterposeEstimate, EveryEntryAnswersWithItsOwnCodes) {
-  const auto files = bundledClouds();
+  const auto files = support::bundledCloudPaths();
   const std::set<std::string> initial_codes = {"1", "11", "41", "1111"};
   const std::set<std::string> main_codes = {"1",   "11",  "101", "102", "103", "104",
                                             "111", "201", "202", "203", "204", "301",
@@ -132,6 +130,8 @@ TEST(LitterposeEstimate, TrashTypeReachesTheEstimator) {
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].result, "111");
   EXPECT_EQ(recs[0].main_axis, "1");  // the lying bottle
+  EXPECT_EQ(recs[0].reason, "unknown_trash_type");
+  EXPECT_TRUE(contains(r.out, "\"reason\":\"unknown trash type 7:")) << r.out;
 }
 
 TEST(LitterposeEstimate, LibraryLogGoesToStandardErrorOrNowhere) {

@@ -11,7 +11,7 @@
 
 #include "evaluation.h"
 #include "support/estimator.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -141,11 +141,7 @@ TEST(LitterposeEval, RefusesWhatItCannotDo) {
 
 class Judging : public testing::Test {
 protected:
-  void SetUp() override {
-    e_ = support::make_estimator();
-    testing::internal::CaptureStdout();
-  }
-  void TearDown() override { testing::internal::GetCapturedStdout(); }
+  void SetUp() override { e_ = support::make_estimator(); }
   capture_sim::GroundTruth place(capture_sim::Litter kind, double distance, double bearing) {
     return capture_sim::groundTruth(kind, capture_sim::standardDimensions(kind),
                                     {distance, bearing, 30.0}, -e_->base_height_);

@@ -9,7 +9,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "support/estimator.h"
-#include "tools/run_program.h"
+#include "support/run_program.h"
 
 namespace {
 

@@ -1,19 +1,17 @@
 // Runs one estimation entry on recorded clouds and writes one JSON line per cloud, for
-// tuning a configuration. The estimator logs to standard output; that log is moved to
-// standard error (or discarded with --quiet) so that standard output holds only JSON.
+// tuning a configuration. Standard output holds only JSON: the estimator's log goes to
+// standard error, or nowhere with --quiet.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <litterpose.h>
+#include <litterpose_console.h>
 #include <litterpose_result.h>
 
 #include "cloud_file.h"
@@ -28,8 +26,9 @@ const char kUsage[] =
     "usage: litterpose-estimate --config FILE [--entry main|common|initial] [--trash-type N]\n"
     "                           [--quiet] FILE.ply|FILE.pcd...\n"
     "Brings each cloud (camera frame) into the arm base frame, runs one estimate on a fresh\n"
-    "estimator and writes one JSON line per file to standard output. The estimator's log goes\n"
-    "to standard error, or nowhere with --quiet. Defaults: --entry common, --trash-type 3.\n"
+    "estimator and writes one JSON line per file to standard output: the result code, its\n"
+    "meaning, the reason for it, the grasp pose. The estimator's log goes to standard error,\n"
+    "or nowhere with --quiet. Defaults: --entry common, --trash-type 3.\n"
     "Exit status: 0 all files processed, 1 the estimator failed on a file, 2 a file could not\n"
     "be read, the configuration is unusable or the arguments are wrong.\n";
 
@@ -84,17 +83,25 @@ int parse(int argc, char** argv, Options& o) {
   return 0;
 }
 
-// Keeps the real standard output for the JSON and points fd 1, where the library's
-// printf and std::cout write, at standard error or /dev/null.
-std::FILE* divertLibraryOutput(bool quiet) {
-  std::fflush(stdout);
-  const int json_fd = ::dup(STDOUT_FILENO);
-  if (json_fd < 0) return nullptr;
-  const int log_fd = quiet ? ::open("/dev/null", O_WRONLY) : STDERR_FILENO;
-  if (log_fd < 0 || ::dup2(log_fd, STDOUT_FILENO) < 0) return nullptr;
-  if (quiet) ::close(log_fd);
-  return ::fdopen(json_fd, "w");
-}
+// The estimators' log on its way to standard error: gathered per step and written in one
+// piece, as standard error is unbuffered and an estimate logs in many small parts.
+class Log {
+public:
+  explicit Log(bool quiet) : quiet_(quiet) {}
+
+  litterpose::ConsoleSink sink() {
+    return quiet_ ? litterpose::ConsoleSink::none() : litterpose::ConsoleSink::toStream(text_);
+  }
+  void flush() {
+    const std::string text = text_.str();
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    text_.str("");
+  }
+
+private:
+  bool quiet_;
+  std::ostringstream text_;
+};
 
 // The codes that end an estimate before its main axis is classified.
 bool classifiesMainAxis(int result) {
@@ -107,24 +114,17 @@ int main(int argc, char** argv) {
   Options options;
   if (const int status = parse(argc, argv, options); status != 0) return status;
 
-  std::FILE* json = divertLibraryOutput(options.quiet);
-  if (json == nullptr) {
-    std::perror("litterpose-estimate: cannot set up the output");
-    return kEstimatorFailed;
-  }
-
+  Log log(options.quiet);
   try {
-    const GrabPoseEstimate probe(options.config);
-    std::cout.flush();
-    std::fflush(stdout);
+    const GrabPoseEstimate probe(options.config, log.sink());
+    log.flush();
     if (const auto bad = litterpose_io::nonFiniteCalibration(probe)) {
       std::fprintf(stderr, "litterpose-estimate: the configuration file '%s' is refused: %s\n",
                    options.config.c_str(), bad->c_str());
       return kUsageOrInputError;
     }
   } catch (const std::exception& e) {
-    std::cout.flush();
-    std::fflush(stdout);
+    log.flush();
     std::fprintf(stderr, "litterpose-estimate: cannot load the configuration file '%s': %s\n",
                  options.config.c_str(), e.what());
     return kUsageOrInputError;
@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
     auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>();
     if (const auto error = litterpose_io::readCloud(file, *camera_cloud)) {
       std::fprintf(stderr, "litterpose-estimate: %s\n", error->c_str());
-      std::fprintf(json, "%s\n", line.text("error", *error).str().c_str());
-      std::fflush(json);
+      std::printf("%s\n", line.text("error", *error).str().c_str());
+      std::fflush(stdout);
       status = kUsageOrInputError;
       continue;
     }
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     try {
       // A fresh estimator per cloud: an estimate leaves state (the z margin of the
       // preparation) that would otherwise make a file's result depend on the files before it.
-      GrabPoseEstimate estimator(options.config);
+      GrabPoseEstimate estimator(options.config, log.sink());
       auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
       estimator.PclTransform(camera_cloud, cloud, estimator.camera_extrinsic_);
       const std::size_t points_read = cloud->size();
@@ -159,11 +159,12 @@ int main(int argc, char** argv) {
       const double elapsed_ms =
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
               .count();
-      std::cout.flush();
-      std::fflush(stdout);
+      log.flush();
 
       line.integer("result", result)
           .text("meaning", litterpose::describeResult(result, entry))
+          .text("reason", estimator.reason_text_)
+          .text("reason_name", litterpose::reasonName(estimator.reason_))
           .integer("points_read", static_cast<long long>(points_read))
           .integer("points_prepared", static_cast<long long>(cloud->size()));
       if (classifiesMainAxis(result)) line.integer("main_axis_type", estimator.main_axis_type_);
@@ -183,15 +184,13 @@ int main(int argc, char** argv) {
       }
       line.number("elapsed_ms", elapsed_ms, 6);
     } catch (const std::exception& e) {
-      std::cout.flush();
-      std::fflush(stdout);
+      log.flush();
       std::fprintf(stderr, "litterpose-estimate: %s: %s\n", file.c_str(), e.what());
       line.text("error", e.what());
       if (status == 0) status = kEstimatorFailed;
     }
-    std::fprintf(json, "%s\n", line.str().c_str());
-    std::fflush(json);
+    std::printf("%s\n", line.str().c_str());
+    std::fflush(stdout);
   }
-  std::fclose(json);
   return status;
 }

@@ -5,15 +5,14 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <litterpose.h>
+#include <litterpose_console.h>
 
 #include "cloud_file.h"
 #include "comparison.h"
@@ -143,28 +142,11 @@ int parse(int argc, char** argv, Options& o) {
   return 0;
 }
 
-// The library logs to fd 1; the report keeps the real standard output.
-std::FILE* divertLibraryOutput() {
-  std::fflush(stdout);
-  const int report_fd = ::dup(STDOUT_FILENO);
-  const int null_fd = ::open("/dev/null", O_WRONLY);
-  if (report_fd < 0 || null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) return nullptr;
-  ::close(null_fd);
-  return ::fdopen(report_fd, "w");
-}
-
-void flushLibraryOutput() {
-  std::cout.flush();
-  std::fflush(stdout);
-}
-
+// The estimators print nothing: standard output holds the report.
 std::unique_ptr<GrabPoseEstimate> build(const std::string& config, std::string& error) {
   try {
-    auto e = std::make_unique<GrabPoseEstimate>(config);
-    flushLibraryOutput();
-    return e;
+    return std::make_unique<GrabPoseEstimate>(config, litterpose::ConsoleSink::none());
   } catch (const std::exception& ex) {
-    flushLibraryOutput();
     error = ex.what();
     return nullptr;
   }
@@ -175,12 +157,6 @@ std::unique_ptr<GrabPoseEstimate> build(const std::string& config, std::string& 
 int main(int argc, char** argv) {
   Options o;
   if (const int status = parse(argc, argv, o); status != 0) return status;
-
-  std::FILE* report = divertLibraryOutput();
-  if (report == nullptr) {
-    std::perror("litterpose-eval: cannot set up the output");
-    return kFailed;
-  }
 
   std::string error;
   auto oracle = build(o.config, error);
@@ -243,9 +219,7 @@ int main(int argc, char** argv) {
     std::vector<capture_sim::Scene> scenes;
     try {
       scenes = capture_sim::randomScenes(set, camera, floor_z, judge);
-      flushLibraryOutput();
     } catch (const std::exception& ex) {
-      flushLibraryOutput();
       std::fprintf(stderr, "litterpose-eval: cannot build the scenes: %s\n", ex.what());
       return kFailed;
     }
@@ -278,7 +252,6 @@ int main(int argc, char** argv) {
           try {
             code = litterpose::runEntry(estimator, kEntries[e], cloud);
           } catch (const std::exception& ex) {
-            flushLibraryOutput();
             std::fprintf(stderr, "litterpose-eval: scene %d, %s: %s\n", scene.index,
                          entryName(kEntries[e]), ex.what());
             ++failures;
@@ -347,11 +320,10 @@ int main(int argc, char** argv) {
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
                                                    profile_start)
                          .count();
-    flushLibraryOutput();
     results.push_back(std::move(result));
   }
 
-  std::fprintf(report,
+  std::fprintf(stdout,
                "litterpose-eval: %d scenes per profile, seed %u, configuration %s\n"
                "Success: result 1, grasp point within %.0f mm of the true centre (horizontally),\n"
                "tool z within %.0f° of straight down (lying) or of horizontal towards the object\n"
@@ -359,7 +331,7 @@ int main(int argc, char** argv) {
                "one).\n",
                o.scenes, o.seed, o.config.c_str(), 1000 * criteria.centre_tolerance,
                criteria.approach_tolerance_deg, criteria.axis_tolerance_deg);
-  for (const ProfileResult& r : results) printTable(report, r);
+  for (const ProfileResult& r : results) printTable(stdout, r);
 
   const std::vector<GoalCheck> checks = checkGoals(results, goals);
   int missed = 0, significant = 0;
@@ -367,15 +339,15 @@ int main(int argc, char** argv) {
     missed += !g.met;
     significant += g.significant;
   }
-  std::fprintf(report,
+  std::fprintf(stdout,
                "\nGoals of the robust preparation: %zu checked, %d missed, %d of them by more "
                "than chance explains (one-sided exact test, %.0f %% level)\n",
                checks.size(), missed, significant, 100 * goals.significance);
   for (const GoalCheck& g : checks)
     if (!g.met)
-      std::fprintf(report, "  missed%s: %s\n", g.significant ? " (significant)" : "",
+      std::fprintf(stdout, "  missed%s: %s\n", g.significant ? " (significant)" : "",
                    g.what.c_str());
-  std::fflush(report);
+  std::fflush(stdout);
 
   int status = 0;
   RunInfo info{o.config, o.seed, o.scenes, criteria, margins, goals};
@@ -393,11 +365,10 @@ int main(int argc, char** argv) {
     if (!c.comparable) {
       std::fprintf(stderr, "litterpose-eval: cannot compare with '%s': %s\n", o.compare.c_str(),
                    c.why_not.c_str());
-      std::fclose(report);
       return kUsageOrInputError;
     }
-    std::fprintf(report, "\n%s\n", c.summary(o.compare, o.tolerate).c_str());
-    std::fflush(report);
+    std::printf("\n%s\n", c.summary(o.compare, o.tolerate).c_str());
+    std::fflush(stdout);
     for (const std::string& d : c.differences)
       std::fprintf(stderr, "litterpose-eval: %s\n", d.c_str());
     if (!c.matches(o.tolerate)) {
@@ -438,6 +409,5 @@ int main(int argc, char** argv) {
                  significant);
     status = kFailed;
   }
-  std::fclose(report);
   return status;
 }

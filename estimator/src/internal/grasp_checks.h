@@ -5,7 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
+#include <optional>
 
 #include "internal/console.h"
 #include "litterpose.h"
@@ -23,6 +23,11 @@ constexpr char kCannotGrasp[] = "当前位置无法抓取!!!";
 
 enum class Window { inside, too_near, too_far, too_far_left, too_far_right };
 
+// A distance window (metres) and a bearing window (degrees).
+struct Bounds {
+  float distance_min, distance_max, angle_min, angle_max;
+};
+
 // The first failing test in the order near, far, left, right; a value on a bound passes,
 // and so does a non-number (the soundness tests below catch those).
 inline Window judge(float distance, float angle_deg, float distance_min, float distance_max,
@@ -32,6 +37,17 @@ inline Window judge(float distance, float angle_deg, float distance_min, float d
   if (angle_deg < angle_min) return Window::too_far_left;
   if (angle_deg > angle_max) return Window::too_far_right;
   return Window::inside;
+}
+inline Window judge(float distance, float angle_deg, const Bounds& b) {
+  return judge(distance, angle_deg, b.distance_min, b.distance_max, b.angle_min, b.angle_max);
+}
+
+// The window of isInGrabSpace for a main-axis class, at a grasp point this high above the
+// floor; none for a value that is no class.
+std::optional<Bounds> grab_space(const GrabPoseEstimate& e, MainAxisType type, float height);
+// Whether the class is grasped from above (its grab space is the vertical one).
+inline bool grasped_from_above(MainAxisType type) {
+  return type == HORIZONTAL || type == TILTED_LOW;
 }
 
 // Offset of a refusal within its result family (family + 1 ... family + 4).
@@ -56,8 +72,8 @@ inline bool shape_is_finite(const GrabPoseEstimate& e) {
   return e.pca_center_.head<3>().allFinite() && e.pca_vectors_.allFinite() &&
          e.pca_lengths_.allFinite();
 }
-inline void report_non_finite_shape() {
-  console::line(RED_BOLD,
+inline void report_non_finite_shape(GrabPoseEstimate& e) {
+  console::line(e, RED_BOLD,
                 "cloud shape is not finite: the cloud holds non-finite or overflowing coordinates!!!");
 }
 
@@ -68,13 +84,13 @@ inline bool is_sound(const GrabPoseEstimate::Pose6D& pose) {
   return pose.position.allFinite() && pose.orientation.coeffs().allFinite() &&
          std::fabs(pose.orientation.norm() - 1.0) <= kUnitQuaternionTolerance;
 }
-inline void report_unsound_pose() {
-  console::line(RED_BOLD, "grasp pose is not finite, refused!!!");
+inline void report_unsound_pose(GrabPoseEstimate& e) {
+  console::line(e, RED_BOLD, "grasp pose is not finite, refused!!!");
 }
 
 // The orientation line both entries print for the candidates they name.
-inline void print_q_grab(const Eigen::Quaterniond& q) {
-  std::printf("q_grab: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
+inline void print_q_grab(GrabPoseEstimate& e, const Eigen::Quaterniond& q) {
+  console::printf(e, "q_grab: %f  %f  %f  %f\n", q.w(), q.x(), q.y(), q.z());
 }
 
 // A null cloud is taken as an empty one, so that it meets the same point minimums.

@@ -37,8 +37,9 @@ Eigen::Vector3d cameraOrigin(const GrabPoseEstimate& e);
 // a line, or span less than a few millimetres across. nullopt for a cloud with a shape.
 // Reads the principal extents the shape analysis left in pca_lengths_.
 std::optional<std::string> degenerateShape(const GrabPoseEstimate& e);
-// The same, said on the console: true when the cloud is refused.
-bool refuseDegenerateShape(const GrabPoseEstimate& e);
+// The same, said on the console and as the estimate's reason: true when the cloud is
+// refused.
+bool refuseDegenerateShape(GrabPoseEstimate& e);
 
 // Where a lying object's grasp point stands, seen from above: across its footprint, the
 // centre of its footprint rectangle (rect_points_, of the prepared points); along it, the

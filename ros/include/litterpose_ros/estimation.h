@@ -10,11 +10,23 @@
 #include <string>
 
 #include <litterpose.h>
+#include <litterpose_console.h>
 #include <litterpose_result.h>
 
 namespace litterpose_ros {
 
 using Entry = litterpose::Entry;
+
+// The estimator's console lines for a node: nowhere when quiet, else each line without its
+// colours as a rosconsole debug line of the logger ros.<package>.estimator (empty lines,
+// the estimator's bare colour resets, left out).
+litterpose::ConsoleSink estimatorLog(bool quiet);
+
+// rosconsole turns what it logs into text by the character set of the process's locale,
+// which is ASCII until the program chooses one: the estimator's lines are UTF-8, many of
+// them Chinese, and would come out as question marks. Sets the character set to UTF-8;
+// call it before anything is logged.
+void logInUtf8();
 
 struct EstimateOutcome {
   int result = 0;       // the entry's code; kTooFewPoints when the estimate raised
@@ -25,9 +37,9 @@ struct EstimateOutcome {
 class Estimation {
 public:
   // Loads the configuration; throws what the estimator's constructor throws, and
-  // std::invalid_argument when the camera extrinsic has a non-finite element. With quiet,
-  // what the estimator prints (to standard output) goes nowhere.
-  Estimation(const std::string& config_path, Entry entry, bool quiet);
+  // std::invalid_argument when the camera extrinsic has a non-finite element. What the
+  // estimator prints, from its construction on, goes to the log.
+  Estimation(const std::string& config_path, Entry entry, litterpose::ConsoleSink log);
   Estimation(const Estimation&) = delete;
   Estimation& operator=(const Estimation&) = delete;
 
@@ -40,7 +52,6 @@ public:
 
 private:
   Entry entry_;
-  bool quiet_;
   std::unique_ptr<GrabPoseEstimate> estimator_;
   // The values an estimate may leave behind for the next one, as construction set them;
   // everything else an estimate reads it has written first.

@@ -1,6 +1,6 @@
 // Runs a program through the shell and collects its exit status and both output streams.
-#ifndef LITTERPOSE_TESTS_TOOLS_RUN_PROGRAM_H
-#define LITTERPOSE_TESTS_TOOLS_RUN_PROGRAM_H
+#ifndef LITTERPOSE_TESTS_SUPPORT_RUN_PROGRAM_H
+#define LITTERPOSE_TESTS_SUPPORT_RUN_PROGRAM_H
 
 #include <gtest/gtest.h>
 
