@@ -46,7 +46,9 @@ constexpr double kMinResidual = 0.001;
 
 struct Patch {
   double low = std::numeric_limits<double>::max();  // height of its lowest point over the prior
+  double high = std::numeric_limits<double>::lowest();  // and of its highest
   Eigen::Vector3d lowest = Eigen::Vector3d::Zero();
+  std::size_t lowest_index = 0;
   std::size_t points = 0;  // in its lowest layer
   Eigen::Vector3d sum = Eigen::Vector3d::Zero();
 };
@@ -144,7 +146,9 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     if (h < c.low) {
       c.low = h;
       c.lowest = Eigen::Vector3d(p.x, p.y, p.z);
+      c.lowest_index = i;
     }
+    c.high = std::max(c.high, h);
   }
   const double layer = kFlatSpan * inlier_distance;
   for (std::size_t i = 0; i < cloud.size(); ++i) {
@@ -248,9 +252,19 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
   const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
   const double slope_sigma = std::tan(tilt_tolerance) / 2.0;
+  // The points of patches flat through and through; where those are too few (a narrow band
+  // along a wall, or walls down to the floor and no band), the lowest point of each patch:
+  // the points just above a wall's foot would lift the plane.
   std::vector<std::uint32_t> candidates;
   for (std::size_t i = 0; i < cloud.size(); ++i)
-    if (cell_of[i] != kNoCell && is_flat[cell_of[i]]) candidates.push_back(static_cast<std::uint32_t>(i));
+    if (cell_of[i] != kNoCell && is_flat[cell_of[i]] &&
+        patches[cell_of[i]].high - patches[cell_of[i]].low <= layer)
+      candidates.push_back(static_cast<std::uint32_t>(i));
+  if (candidates.size() < kMinFloorPoints) {
+    candidates.clear();
+    for (std::size_t c = 0; c < patches.size(); ++c)
+      if (is_flat[c]) candidates.push_back(static_cast<std::uint32_t>(patches[c].lowest_index));
+  }
   Plane plane = best;
   std::size_t count = 0;
   for (const double width : kRefinementWidths) {
