@@ -10,6 +10,7 @@
 #include <boost/filesystem.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "internal/configuration_check.h"
 #include "litterpose.h"
 #include "quorvin_kinematics.h"
 
@@ -114,6 +115,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path) {
   kinematics_ = std::make_unique<QuorvinKinematics>(dh_d_, dh_a_, dh_alpha_, dh_offset_);
 
   YAML::Node config = YAML::LoadFile(config_path);
+  litterpose::configuration::checkCalibration(config);
 
   YAML::Node extrinsic = config["camera_extrinsic"];
   is_eye_on_hand_ = extrinsic["is_eye_on_hand"].as<bool>();
@@ -151,6 +153,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path) {
             << static_cast<double>(fy_) << "  " << "cx:" << static_cast<double>(cx_) << "  "
             << "cy:" << static_cast<double>(cy_) << RESET_FORMAT << std::endl;
 
+  litterpose::configuration::checkSettings(config);
   YAML::Node grab = config["grab_pose_estimate"];
   const std::pair<const char*, float*> windows[] = {
       {"base_height", &base_height_},

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
-#include <stdexcept>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -50,8 +49,6 @@ Estimation::Estimation(const std::string& config_path, Entry entry, bool quiet)
     const SilencedStdout silenced(quiet_);
     estimator_ = std::make_unique<GrabPoseEstimate>(config_path);
   }
-  if (!estimator_->camera_extrinsic_.allFinite())
-    throw std::invalid_argument("the camera extrinsic has an element that is not a finite number");
   configured_pass_ajust_value_ = estimator_->pass_ajust_value_;
   configured_main_axis_type_ = estimator_->main_axis_type_;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <litterpose_configuration.h>
 #include <litterpose_result.h>
 #include <pcl/io/ply_io.h>
 
@@ -96,7 +97,7 @@ TEST(Estimation, RefusesAConfigurationWithANonFiniteExtrinsic) {
   const std::string path = support::write_config([](YAML::Node& c) {
     c["camera_extrinsic"]["Rxyz"][0] = std::numeric_limits<double>::quiet_NaN();
   });
-  EXPECT_THROW(Estimation(path, Entry::CommonGrabPoseFunc, true), std::invalid_argument);
+  EXPECT_THROW(Estimation(path, Entry::CommonGrabPoseFunc, true), litterpose::ConfigurationError);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Reading recorded clouds: PLY and PCD, coordinates stored as float or double, and the
-// files that must be refused (missing coordinates, wrong types, truncated, not a cloud);
-// the refusal of a configuration whose calibration holds a non-finite number.
+// files that must be refused (missing coordinates, wrong types, truncated, not a cloud).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -155,24 +154,6 @@ TEST(ReadCloud, FilesThatCannotServeAreRefusedWithTheReason) {
     for (const auto& reason : c.reasons) EXPECT_TRUE(contains(*error, reason)) << *error;
     EXPECT_TRUE(cloud.empty());
   }
-}
-
-TEST(NonFiniteCalibration, NamesTheNumberThatIsNotFinite) {
-  EXPECT_FALSE(litterpose_io::nonFiniteCalibration(*support::make_estimator()));
-
-  const auto nan_translation = support::make_estimator([](YAML::Node& c) {
-    c["camera_extrinsic"]["Txyz"][1] = ".nan";
-  });
-  const auto why = litterpose_io::nonFiniteCalibration(*nan_translation);
-  ASSERT_TRUE(why);
-  EXPECT_TRUE(contains(*why, "camera extrinsic")) << *why;
-
-  const auto inf_focal = support::make_estimator([](YAML::Node& c) {
-    c["camera_intrinsic"]["fy"] = "-.inf";
-  });
-  const auto focal = litterpose_io::nonFiniteCalibration(*inf_focal);
-  ASSERT_TRUE(focal);
-  EXPECT_TRUE(contains(*focal, "intrinsic fy")) << *focal;
 }
 
 }  // namespace

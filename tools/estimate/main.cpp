@@ -117,11 +117,6 @@ int main(int argc, char** argv) {
     const GrabPoseEstimate probe(options.config);
     std::cout.flush();
     std::fflush(stdout);
-    if (const auto bad = litterpose_io::nonFiniteCalibration(probe)) {
-      std::fprintf(stderr, "litterpose-estimate: the configuration file '%s' is refused: %s\n",
-                   options.config.c_str(), bad->c_str());
-      return kUsageOrInputError;
-    }
   } catch (const std::exception& e) {
     std::cout.flush();
     std::fflush(stdout);

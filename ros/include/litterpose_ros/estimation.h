@@ -24,9 +24,9 @@ struct EstimateOutcome {
 
 class Estimation {
 public:
-  // Loads the configuration; throws what the estimator's constructor throws, and
-  // std::invalid_argument when the camera extrinsic has a non-finite element. With quiet,
-  // what the estimator prints (to standard output) goes nowhere.
+  // Loads the configuration; throws what the estimator's constructor throws (among it
+  // litterpose::ConfigurationError for a calibration it cannot work with). With quiet, what
+  // the estimator prints (to standard output) goes nowhere.
   Estimation(const std::string& config_path, Entry entry, bool quiet);
   Estimation(const Estimation&) = delete;
   Estimation& operator=(const Estimation&) = delete;
