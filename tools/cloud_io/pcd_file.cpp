@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -313,15 +314,16 @@ void readCompressed(const Header& h, const Layout& l, const char* end, Cloud& cl
   if (unpacked == 0) return;
   if (packed == 0 || unpacked > packed * kLzfMostExpansion)
     throw ReadError(where + byteCount(packed) + " of lzf data cannot unpack to " + byteCount(unpacked));
-  std::vector<char> fields(unpacked);
-  if (lzf_decompress(h.body + 8, static_cast<unsigned>(packed), fields.data(),
+  // Left uninitialised: lzf writes every byte or the block is refused.
+  const std::unique_ptr<char[]> fields(new char[unpacked]);
+  if (lzf_decompress(h.body + 8, static_cast<unsigned>(packed), fields.get(),
                      static_cast<unsigned>(unpacked)) != unpacked)
     throw ReadError(where + "the lzf data is corrupt (it does not unpack to " + byteCount(unpacked) + ")");
   const char* column[3];
   for (int axis = 0; axis < 3; ++axis) {
     std::uint64_t before = 0;
     for (std::size_t i = 0; i < l.field[axis]; ++i) before += h.fields[i].size * h.fields[i].count;
-    column[axis] = fields.data() + before * l.points;
+    column[axis] = fields.get() + before * l.points;
   }
   cloud.resize(l.points);
   for (std::uint64_t i = 0; i < l.points; ++i)
