@@ -33,7 +33,8 @@ struct Files {
     Cloud cloud;
     std::mt19937 random(7);
     std::uniform_real_distribution<float> at(-0.5f, 0.5f);
-    for (std::size_t i = 0; i < kPoints; ++i) cloud.push_back(pcl::PointXYZ(at(random), at(random), 0.8f + at(random)));
+    for (std::size_t i = 0; i < kPoints; ++i)
+      cloud.push_back(pcl::PointXYZ(at(random), at(random), 0.8f + at(random)));
     const std::string stem = "/tmp/litterpose_bench_cloud_io_" + std::to_string(::getpid());
     path[kPly] = stem + ".ply";
     path[kPcd] = stem + ".pcd";
@@ -58,7 +59,8 @@ bool readWithPcl(const std::string& path, Kind kind, Cloud& cloud) {
   pcl::PCLPointCloud2 raw;
   const auto level = pcl::console::getVerbosityLevel();
   pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
-  const int status = kind == kPly ? pcl::PLYReader().read(path, raw) : pcl::PCDReader().read(path, raw);
+  const int status =
+      kind == kPly ? pcl::PLYReader().read(path, raw) : pcl::PCDReader().read(path, raw);
   pcl::console::setVerbosityLevel(level);
   if (status < 0) return false;
   const pcl::PCLPointField* xyz[3] = {nullptr, nullptr, nullptr};
@@ -83,7 +85,8 @@ bool readWithPcl(const std::string& path, Kind kind, Cloud& cloud) {
       }
       cloud[i].data[axis] = value;
     }
-    dense = dense && std::isfinite(cloud[i].x) && std::isfinite(cloud[i].y) && std::isfinite(cloud[i].z);
+    dense = dense && std::isfinite(cloud[i].x) && std::isfinite(cloud[i].y) &&
+            std::isfinite(cloud[i].z);
   }
   cloud.width = raw.width;
   cloud.height = raw.height;
@@ -95,7 +98,8 @@ void BM_PclReaders(benchmark::State& state) {
   const Kind kind = static_cast<Kind>(state.range(0));
   for (auto _ : state) {
     Cloud cloud;
-    if (!readWithPcl(files().path[kind], kind, cloud) || cloud.size() != kPoints) state.SkipWithError("not read");
+    if (!readWithPcl(files().path[kind], kind, cloud) || cloud.size() != kPoints)
+      state.SkipWithError("not read");
     benchmark::DoNotOptimize(cloud.points.data());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
@@ -105,7 +109,8 @@ void BM_ReadCloud(benchmark::State& state) {
   const Kind kind = static_cast<Kind>(state.range(0));
   for (auto _ : state) {
     Cloud cloud;
-    if (litterpose_io::readCloud(files().path[kind], cloud) || cloud.size() != kPoints) state.SkipWithError("not read");
+    if (litterpose_io::readCloud(files().path[kind], cloud) || cloud.size() != kPoints)
+      state.SkipWithError("not read");
     benchmark::DoNotOptimize(cloud.points.data());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));

@@ -24,10 +24,13 @@ struct Signature {
 constexpr Signature kNotClouds[] = {
     {"\x1f\x8b", "gzip-compressed; decompress it first"},
     {"PK\x03\x04", "a zip archive; extract the cloud first"},
-    {"\xfd" "7zXZ", "xz-compressed; decompress it first"},
+    {"\xfd"
+     "7zXZ",
+     "xz-compressed; decompress it first"},
     {"BZh", "bzip2-compressed; decompress it first"},
     {"\x28\xb5\x2f\xfd", "zstd-compressed; decompress it first"},
-    {"\xef\xbb\xbf", "text that begins with a UTF-8 byte order mark, which no PLY or PCD header has"},
+    {"\xef\xbb\xbf",
+     "text that begins with a UTF-8 byte order mark, which no PLY or PCD header has"},
 };
 
 // PLY files open with the line "ply"; PCD files with "# .PCD" or, after comment lines, a
@@ -58,13 +61,17 @@ Format formatOf(const char* begin, const char* end) {
 
 }  // namespace
 
-std::optional<std::string> readCloud(const std::string& path, pcl::PointCloud<pcl::PointXYZ>& cloud) {
+std::optional<std::string> readCloud(const std::string& path,
+                                     pcl::PointCloud<pcl::PointXYZ>& cloud) {
   cloud.clear();
   const std::string prefix = "cannot read the cloud file '" + path + "': ";
   try {
-    const detail::FileBytes file = detail::readRegularFile(path);
-    if (formatOf(file.begin(), file.end()) == Format::ply) detail::readPly(file.begin(), file.end(), cloud);
-    else detail::readPcd(file.begin(), file.end(), cloud);
+    detail::RegularFile file(path);
+    file.load(detail::kMostHeaderBytes);
+    if (formatOf(file.begin(), file.begin() + file.loaded()) == Format::ply)
+      detail::readPly(file, cloud);
+    else
+      detail::readPcd(file, cloud);
   } catch (const ReadError& e) {
     cloud.clear();
     return prefix + e.what();

@@ -22,7 +22,8 @@ namespace litterpose_io {
 // against the file before anything is allocated for it, and every header line and number
 // is checked. Returns nullopt on success; otherwise the cloud is left empty and the message
 // names the file, the line or byte where it is wrong, and what was expected.
-std::optional<std::string> readCloud(const std::string& path, pcl::PointCloud<pcl::PointXYZ>& cloud);
+std::optional<std::string> readCloud(const std::string& path,
+                                     pcl::PointCloud<pcl::PointXYZ>& cloud);
 
 }  // namespace litterpose_io
 

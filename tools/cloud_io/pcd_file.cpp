@@ -3,9 +3,9 @@
 // checked against the bytes the file holds before anything is allocated for it.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <limits>
 #include <memory>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,7 +38,8 @@ struct Field {
     if (type == 'F') return size == 4 ? Scalar::float32 : Scalar::float64;
     const int k = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
     static const Scalar kSigned[] = {Scalar::int8, Scalar::int16, Scalar::int32, Scalar::int64};
-    static const Scalar kUnsigned[] = {Scalar::uint8, Scalar::uint16, Scalar::uint32, Scalar::uint64};
+    static const Scalar kUnsigned[] = {Scalar::uint8, Scalar::uint16, Scalar::uint32,
+                                       Scalar::uint64};
     return type == 'I' ? kSigned[k] : kUnsigned[k];
   }
 };
@@ -49,9 +50,9 @@ struct Header {
   std::optional<std::uint64_t> width, height, points;
   std::size_t points_line = 0;
   Data data = Data::ascii;
-  std::size_t lines = 0;     // DATA's line number
+  std::size_t lines = 0;       // DATA's line number
   const char* body = nullptr;  // the first byte after DATA's line
-  std::string ignored;       // the extra lines taken as another tool's, for messages
+  std::string ignored;         // the extra lines taken as another tool's, for messages
 };
 
 [[noreturn]] void refuse(std::size_t line, const std::string& what) {
@@ -71,7 +72,8 @@ std::size_t edits(std::string_view a, std::string_view b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i)
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      d[i][j] =
+          std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
         d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
     }
@@ -98,14 +100,16 @@ std::optional<std::string_view> misspelt(std::string_view word) {
 bool isOtherToolsKeyword(std::string_view word) {
   if (word.empty() || !std::isupper(static_cast<unsigned char>(word[0]))) return false;
   return std::all_of(word.begin(), word.end(), [](char c) {
-    return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '_';
+    return std::isupper(static_cast<unsigned char>(c)) ||
+           std::isdigit(static_cast<unsigned char>(c)) || c == '_';
   });
 }
 
 std::uint64_t count(std::string_view word, std::size_t line, std::string_view what) {
   Number n;
   if (parseWord(word, Scalar::uint32, n) != nullptr)
-    refuse(line, std::string(what) + " " + quoted(word) + " is not a count (an integer from 0 to 4294967295)");
+    refuse(line, std::string(what) + " " + quoted(word) +
+                     " is not a count (an integer from 0 to 4294967295)");
   return static_cast<std::uint64_t>(n.integer);
 }
 
@@ -130,7 +134,8 @@ void readKeyword(Header& h, const std::vector<std::string_view>& w, std::size_t 
     for (std::size_t i = 1; i < w.size(); ++i) {
       const std::string name(w[i]);
       if ((name == "x" || name == "y" || name == "z") &&
-          std::any_of(h.fields.begin(), h.fields.end(), [&](const Field& f) { return f.name == name; }))
+          std::any_of(h.fields.begin(), h.fields.end(),
+                      [&](const Field& f) { return f.name == name; }))
         refuse(line, "a second field " + name);
       h.fields.push_back({name});
     }
@@ -140,7 +145,8 @@ void readKeyword(Header& h, const std::vector<std::string_view>& w, std::size_t 
     for (std::size_t i = 0; i < h.fields.size(); ++i) {
       const std::string_view s = w[i + 1];
       if (s != "1" && s != "2" && s != "4" && s != "8")
-        refuse(line, "the size " + quoted(s) + " of field " + h.fields[i].name + " is not 1, 2, 4 or 8");
+        refuse(line,
+               "the size " + quoted(s) + " of field " + h.fields[i].name + " is not 1, 2, 4 or 8");
       h.fields[i].size = static_cast<std::size_t>(s[0] - '0');
     }
   } else if (k == "TYPE") {
@@ -149,7 +155,8 @@ void readKeyword(Header& h, const std::vector<std::string_view>& w, std::size_t 
     for (std::size_t i = 0; i < h.fields.size(); ++i) {
       const std::string_view t = w[i + 1];
       if (t != "F" && t != "I" && t != "U")
-        refuse(line, "the type " + quoted(t) + " of field " + h.fields[i].name + " is not F, I or U");
+        refuse(line,
+               "the type " + quoted(t) + " of field " + h.fields[i].name + " is not F, I or U");
       h.fields[i].type = t[0];
     }
   } else if (k == "COUNT") {
@@ -171,17 +178,22 @@ void readKeyword(Header& h, const std::vector<std::string_view>& w, std::size_t 
         refuse(line, "VIEWPOINT: " + quoted(w[i]) + " " + why);
   } else {  // DATA
     if (values != 1) refuse(line, "DATA needs one of ascii, binary, binary_compressed");
-    if (w[1] == "ascii") h.data = Data::ascii;
-    else if (w[1] == "binary") h.data = Data::binary;
-    else if (w[1] == "binary_compressed") h.data = Data::binary_compressed;
-    else refuse(line, quoted(w[1]) + " is not a PCD data format (ascii, binary, binary_compressed)");
+    if (w[1] == "ascii")
+      h.data = Data::ascii;
+    else if (w[1] == "binary")
+      h.data = Data::binary;
+    else if (w[1] == "binary_compressed")
+      h.data = Data::binary_compressed;
+    else
+      refuse(line, quoted(w[1]) + " is not a PCD data format (ascii, binary, binary_compressed)");
   }
 }
 
 void checkFields(const Header& h) {
   const auto missing = [&](const char* keyword) {
     throw ReadError("line " + std::to_string(h.lines) + ": the header ends at DATA without a " +
-                    keyword + " line" + (h.ignored.empty() ? "" : " (taken as another tool's: " + h.ignored + ")"));
+                    keyword + " line" +
+                    (h.ignored.empty() ? "" : " (taken as another tool's: " + h.ignored + ")"));
   };
   if (h.fields.empty()) missing("FIELDS");
   if (h.size_line == 0) missing("SIZE");
@@ -206,7 +218,8 @@ void checkFields(const Header& h) {
   for (const Field* f : xyz)
     if (f->type != 'F' || f->count != 1)
       refuse(h.fields_line, "'" + f->name + "' is stored as " +
-                                (f->count != 1 ? "a list of " + std::to_string(f->count) : std::string(nameOf(f->scalar()))) +
+                                (f->count != 1 ? "a list of " + std::to_string(f->count)
+                                               : std::string(nameOf(f->scalar()))) +
                                 "; x, y and z must each be one float or double");
   const std::uint64_t points = *h.width * h.height.value_or(1);
   if (h.points && *h.points != points)
@@ -214,7 +227,8 @@ void checkFields(const Header& h) {
                               std::to_string(points));
 }
 
-Header readHeader(const char* begin, const char* end) {
+// The header within [begin, end), the bytes loaded; `more` when the file goes on beyond them.
+Header readHeader(const char* begin, const char* end, bool more) {
   Header h;
   Lines lines(begin, end);
   std::string_view line;
@@ -222,6 +236,7 @@ Header readHeader(const char* begin, const char* end) {
   bool seen[std::size(kKeywords)] = {};
   while (lines.next(line)) {
     const std::size_t n = lines.number();
+    if (hasControlCharacter(line)) refuse(n, "a control character in the header, " + quoted(line));
     splitWords(line, w);
     if (w.empty() || w[0][0] == '#') continue;
     const auto known = std::find(std::begin(kKeywords), std::end(kKeywords), w[0]);
@@ -229,7 +244,8 @@ Header readHeader(const char* begin, const char* end) {
       if (const auto keyword = misspelt(w[0]))
         refuse(n, quoted(w[0]) + " is not a PCD header keyword (" + std::string(*keyword) + "?)");
       if (!isOtherToolsKeyword(w[0])) refuse(n, quoted(w[0]) + " is not a PCD header keyword");
-      h.ignored += (h.ignored.empty() ? "line " : ", line ") + std::to_string(n) + " " + quoted(w[0]);
+      h.ignored +=
+          (h.ignored.empty() ? "line " : ", line ") + std::to_string(n) + " " + quoted(w[0]);
       continue;
     }
     bool& again = seen[known - std::begin(kKeywords)];
@@ -243,6 +259,7 @@ Header readHeader(const char* begin, const char* end) {
       return h;
     }
   }
+  if (more) throw ReadError("no DATA line in the first " + byteCount(end - begin));
   throw ReadError("the header has no DATA line (the file ends at line " +
                   std::to_string(lines.number()) + ")");
 }
@@ -252,7 +269,7 @@ struct Layout {
   std::uint64_t step = 0;      // bytes of one point
   std::size_t offset[3] = {};  // of x, y and z in a point
   Scalar type[3] = {};
-  std::size_t field[3] = {};   // the index of x, y and z's fields
+  std::size_t field[3] = {};  // the index of x, y and z's fields
 };
 
 Layout layoutOf(const Header& h) {
@@ -273,18 +290,20 @@ Layout layoutOf(const Header& h) {
 
 [[noreturn]] void sizeMismatch(const Layout& l, std::uint64_t available) {
   const bool fits = l.points <= available / l.step && l.points * l.step <= available;
-  const std::string points = "DATA binary: " + std::to_string(l.points) + " points of " + byteCount(l.step);
+  const std::string points =
+      "DATA binary: " + std::to_string(l.points) + " points of " + byteCount(l.step);
   if (!fits)
-    throw ReadError(points + " need more than the " + byteCount(available) +
-                    " the file holds after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
+    throw ReadError(
+        points + " need more than the " + byteCount(available) +
+        " the file holds after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
   throw ReadError(points + " need " + byteCount(l.points * l.step) + "; the file holds " +
                   byteCount(available - l.points * l.step) + " more (data after the last point)");
 }
 
-void readBinary(const Header& h, const Layout& l, const char* end, Cloud& cloud) {
-  const std::uint64_t available = static_cast<std::uint64_t>(end - h.body);
-  if (l.points > available / l.step || l.points * l.step != available)
-    sizeMismatch(l, available);
+void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
+  const std::uint64_t available = static_cast<std::uint64_t>(file.end() - h.body);
+  if (l.points > available / l.step || l.points * l.step != available) sizeMismatch(l, available);
+  file.loadAll();
   cloud.resize(l.points);
   for (std::uint64_t i = 0; i < l.points; ++i) {
     const char* row = h.body + i * l.step;
@@ -296,29 +315,34 @@ void readBinary(const Header& h, const Layout& l, const char* end, Cloud& cloud)
 
 // Two little-endian 32-bit sizes, compressed and uncompressed, then the lzf block, which
 // holds each field's values for all points in turn.
-void readCompressed(const Header& h, const Layout& l, const char* end, Cloud& cloud) {
-  const std::uint64_t available = static_cast<std::uint64_t>(end - h.body);
+void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
+  const std::uint64_t available = static_cast<std::uint64_t>(file.end() - h.body);
   const auto where = "line " + std::to_string(h.lines) + ": DATA binary_compressed: ";
   if (available < 8)
-    throw ReadError(where + "the file ends before the two sizes of the compressed data (it is truncated)");
+    throw ReadError(where +
+                    "the file ends before the two sizes of the compressed data (it is truncated)");
+  file.load(static_cast<std::size_t>(h.body - file.begin()) + 8);
   const std::uint64_t packed = load<std::uint32_t>(h.body, kBigEndianMachine);
   const std::uint64_t unpacked = load<std::uint32_t>(h.body + 4, kBigEndianMachine);
   if (l.points > std::uint64_t{0xffffffff} / l.step || unpacked != l.points * l.step)
-    throw ReadError(where + "the compressed data unpacks to " + std::to_string(unpacked) + " bytes; " +
-                    std::to_string(l.points) + " points of " + std::to_string(l.step) + " bytes need " +
-                    std::to_string(l.points * l.step));
+    throw ReadError(where + "the compressed data unpacks to " + std::to_string(unpacked) +
+                    " bytes; " + std::to_string(l.points) + " points of " + std::to_string(l.step) +
+                    " bytes need " + std::to_string(l.points * l.step));
   if (packed != available - 8)
     throw ReadError(where + "the compressed data is " + byteCount(packed) + ", the file holds " +
                     byteCount(available - 8) + " after the sizes" +
                     (packed > available - 8 ? " (it is truncated)" : " (trailing data)"));
   if (unpacked == 0) return;
   if (packed == 0 || unpacked > packed * kLzfMostExpansion)
-    throw ReadError(where + byteCount(packed) + " of lzf data cannot unpack to " + byteCount(unpacked));
+    throw ReadError(where + byteCount(packed) + " of lzf data cannot unpack to " +
+                    byteCount(unpacked));
+  file.loadAll();
   // Left uninitialised: lzf writes every byte or the block is refused.
   const std::unique_ptr<char[]> fields(new char[unpacked]);
   if (lzf_decompress(h.body + 8, static_cast<unsigned>(packed), fields.get(),
                      static_cast<unsigned>(unpacked)) != unpacked)
-    throw ReadError(where + "the lzf data is corrupt (it does not unpack to " + byteCount(unpacked) + ")");
+    throw ReadError(where + "the lzf data is corrupt (it does not unpack to " +
+                    byteCount(unpacked) + ")");
   const char* column[3];
   for (int axis = 0; axis < 3; ++axis) {
     std::uint64_t before = 0;
@@ -327,36 +351,41 @@ void readCompressed(const Header& h, const Layout& l, const char* end, Cloud& cl
   }
   cloud.resize(l.points);
   for (std::uint64_t i = 0; i < l.points; ++i)
-    cloud[i] = pcl::PointXYZ(loadCoordinate(column[0] + i * sizeOf(l.type[0]), l.type[0], kBigEndianMachine),
-                             loadCoordinate(column[1] + i * sizeOf(l.type[1]), l.type[1], kBigEndianMachine),
-                             loadCoordinate(column[2] + i * sizeOf(l.type[2]), l.type[2], kBigEndianMachine));
+    cloud[i] = pcl::PointXYZ(
+        loadCoordinate(column[0] + i * sizeOf(l.type[0]), l.type[0], kBigEndianMachine),
+        loadCoordinate(column[1] + i * sizeOf(l.type[1]), l.type[1], kBigEndianMachine),
+        loadCoordinate(column[2] + i * sizeOf(l.type[2]), l.type[2], kBigEndianMachine));
 }
 
-void readAscii(const Header& h, const Layout& l, const char* end, Cloud& cloud) {
+void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
+  const char* end = file.end();
   std::uint64_t values = 0;
   for (const auto& f : h.fields) values += f.count;
   // Each value is one character at least, and a space or the line's end.
   const std::uint64_t room = static_cast<std::uint64_t>(end - h.body) + 1;
   if (l.points > room / (2 * values))
-    throw ReadError("line " + std::to_string(h.lines) + ": " + std::to_string(l.points) +
-                    " points of " + std::to_string(values) + " values need more than the " +
-                    byteCount(room - 1) + " the file holds after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
+    throw ReadError(
+        "line " + std::to_string(h.lines) + ": " + std::to_string(l.points) + " points of " +
+        std::to_string(values) + " values need more than the " + byteCount(room - 1) +
+        " the file holds after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
   cloud.resize(l.points);
-  Lines lines(h.body, end, h.lines);
+  Lines lines(file, h.body, h.lines, values * kMostValueBytes);
   std::string_view line;
   std::vector<std::string_view> w;
   for (std::uint64_t i = 0; i < l.points; ++i) {
     do {
       if (!lines.next(line))
         throw ReadError("line " + std::to_string(lines.number()) + ": the data ends after " +
-                        std::to_string(i) + " of " + std::to_string(l.points) + " points (the PCD file is truncated)");
+                        std::to_string(i) + " of " + std::to_string(l.points) +
+                        " points (the PCD file is truncated)");
       splitWords(line, w);
     } while (w.empty());
     const auto at = [&](const std::string& what) {
-      return "line " + std::to_string(lines.number()) + ", point " + std::to_string(i) + ": " + what;
+      return "line " + std::to_string(lines.number()) + ", point " + std::to_string(i) + ": " +
+             what;
     };
     if (w.size() != values)
-      throw ReadError(at("the line holds " + std::to_string(w.size()) + " values, a point has " +
+      throw ReadError(at("the line holds " + counted(w.size(), "value") + ", a point has " +
                          std::to_string(values)));
     std::size_t k = 0;
     float xyz[3] = {0.0f, 0.0f, 0.0f};
@@ -384,15 +413,16 @@ bool isPcdKeyword(std::string_view word) {
   return std::find(std::begin(kKeywords), std::end(kKeywords), word) != std::end(kKeywords);
 }
 
-void readPcd(const char* begin, const char* end, Cloud& cloud) {
-  const Header h = readHeader(begin, end);
+void readPcd(RegularFile& file, Cloud& cloud) {
+  const Header h =
+      readHeader(file.begin(), file.begin() + file.loaded(), file.loaded() < file.size());
   const Layout l = layoutOf(h);
   if (l.points > std::numeric_limits<std::uint32_t>::max())
     throw ReadError(std::to_string(l.points) + " points are more than a cloud can hold");
   switch (h.data) {
-    case Data::ascii: readAscii(h, l, end, cloud); break;
-    case Data::binary: readBinary(h, l, end, cloud); break;
-    case Data::binary_compressed: readCompressed(h, l, end, cloud); break;
+    case Data::ascii: readAscii(h, l, file, cloud); break;
+    case Data::binary: readBinary(h, l, file, cloud); break;
+    case Data::binary_compressed: readCompressed(h, l, file, cloud); break;
   }
   cloud.width = static_cast<std::uint32_t>(*h.width);
   cloud.height = static_cast<std::uint32_t>(h.height.value_or(1));

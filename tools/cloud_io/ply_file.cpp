@@ -1,6 +1,7 @@
 // PLY: a header of lines, then the rows of each element in the order declared, as text or
 // as binary little or big endian. Every size the header declares is checked against the
 // bytes the file holds before anything is allocated for it.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -65,11 +66,11 @@ struct Header {
 
 std::optional<Scalar> scalarNamed(std::string_view name) {
   static const std::pair<std::string_view, Scalar> kNames[] = {
-      {"char", Scalar::int8},     {"int8", Scalar::int8},       {"uchar", Scalar::uint8},
-      {"uint8", Scalar::uint8},   {"short", Scalar::int16},     {"int16", Scalar::int16},
-      {"ushort", Scalar::uint16}, {"uint16", Scalar::uint16},   {"int", Scalar::int32},
-      {"int32", Scalar::int32},   {"uint", Scalar::uint32},     {"uint32", Scalar::uint32},
-      {"float", Scalar::float32}, {"float32", Scalar::float32}, {"double", Scalar::float64},
+      {"char", Scalar::int8},      {"int8", Scalar::int8},       {"uchar", Scalar::uint8},
+      {"uint8", Scalar::uint8},    {"short", Scalar::int16},     {"int16", Scalar::int16},
+      {"ushort", Scalar::uint16},  {"uint16", Scalar::uint16},   {"int", Scalar::int32},
+      {"int32", Scalar::int32},    {"uint", Scalar::uint32},     {"uint32", Scalar::uint32},
+      {"float", Scalar::float32},  {"float32", Scalar::float32}, {"double", Scalar::float64},
       {"float64", Scalar::float64}};
   for (const auto& [word, type] : kNames)
     if (word == name) return type;
@@ -92,7 +93,8 @@ void readObjInfo(const std::vector<std::string_view>& words, std::size_t line, H
   (words[1] == "num_cols" ? h.columns : h.rows) = value.integer;
 }
 
-Header readHeader(const char* begin, const char* end) {
+// The header within [begin, end), the bytes loaded; `more` when the file goes on beyond them.
+Header readHeader(const char* begin, const char* end, bool more) {
   Lines lines(begin, end);
   std::string_view line;
   lines.next(line);
@@ -102,6 +104,7 @@ Header readHeader(const char* begin, const char* end) {
   std::vector<std::string_view> w;
   while (lines.next(line)) {
     const std::size_t n = lines.number();
+    if (hasControlCharacter(line)) refuse(n, "a control character in the header, " + quoted(line));
     splitWords(line, w);
     if (w.empty() || w[0] == "comment") continue;
     const std::string_view keyword = w[0];
@@ -110,10 +113,15 @@ Header readHeader(const char* begin, const char* end) {
     } else if (keyword == "format") {
       if (format) refuse(n, "a second format line");
       if (w.size() != 3) refuse(n, "the format line needs a format and the version 1.0");
-      if (w[1] == "ascii") h.encoding = Encoding::ascii;
-      else if (w[1] == "binary_little_endian") h.encoding = Encoding::binary_little_endian;
-      else if (w[1] == "binary_big_endian") h.encoding = Encoding::binary_big_endian;
-      else refuse(n, quoted(w[1]) + " is not a PLY format (ascii, binary_little_endian, binary_big_endian)");
+      if (w[1] == "ascii")
+        h.encoding = Encoding::ascii;
+      else if (w[1] == "binary_little_endian")
+        h.encoding = Encoding::binary_little_endian;
+      else if (w[1] == "binary_big_endian")
+        h.encoding = Encoding::binary_big_endian;
+      else
+        refuse(n, quoted(w[1]) +
+                      " is not a PLY format (ascii, binary_little_endian, binary_big_endian)");
       if (w[2] != "1.0") refuse(n, "PLY version " + quoted(w[2]) + " is not 1.0");
       format = true;
     } else if (keyword == "element") {
@@ -161,8 +169,14 @@ Header readHeader(const char* begin, const char* end) {
       refuse(n, quoted(keyword) + " is not a PLY header keyword");
     }
   }
+  if (more) throw ReadError("no end_header line in the first " + byteCount(end - begin));
   throw ReadError("the header has no end_header line (the file ends at line " +
                   std::to_string(lines.number()) + ")");
+}
+
+[[noreturn]] void trailingData(std::uint64_t offset, std::uint64_t bytes) {
+  throw ReadError("byte " + std::to_string(offset) + ": " + byteCount(bytes) +
+                  " of data after the last element's last row");
 }
 
 // Every element's rows at their smallest must fit in the data: a count that the file
@@ -188,6 +202,20 @@ void checkCounts(const Header& h, const char* end) {
   }
 }
 
+// A binary file whose rows are all of one size has one right size: data beyond it is
+// refused before the data is read (checkCounts refused too little).
+void checkExactSize(const Header& h, const char* begin, const char* end) {
+  if (h.encoding == Encoding::ascii) return;
+  std::uint64_t total = 0;
+  for (const auto& e : h.elements) {
+    if (e.hasList()) return;
+    total += e.count * e.minimumRow(h.encoding);
+  }
+  const std::uint64_t available = static_cast<std::uint64_t>(end - h.data);
+  if (total < available)
+    trailingData(static_cast<std::uint64_t>(h.data - begin) + total, available - total);
+}
+
 // What the reader takes from the rows: the points, and the organisation that a camera
 // element (PCL's viewport) or a range grid gives them.
 struct Content {
@@ -199,9 +227,9 @@ struct Content {
 
 // The role an element plays for the reader, and where its values are.
 struct Roles {
-  int x = -1, y = -1, z = -1;                      // vertex
+  int x = -1, y = -1, z = -1;                     // vertex
   int viewport_width = -1, viewport_height = -1;  // camera
-  int grid_indices = -1;                           // range_grid
+  int grid_indices = -1;                          // range_grid
   bool vertex = false, camera = false, grid = false;
 };
 
@@ -237,8 +265,9 @@ const Element& vertexElement(const Header& h) {
   for (const char* axis : {"x", "y", "z"})
     if (vertex->find(axis) < 0) missing += (missing.empty() ? "" : ", ") + std::string(axis);
   if (!missing.empty())
-    refuse(vertex->line, std::string(missing.size() > 1 ? "no vertex properties " : "no vertex property ") +
-                             missing + " (the points carry: " + (found.empty() ? "nothing" : found) + ")");
+    refuse(vertex->line,
+           std::string(missing.size() > 1 ? "no vertex properties " : "no vertex property ") +
+               missing + " (the points carry: " + (found.empty() ? "nothing" : found) + ")");
   for (const char* axis : {"x", "y", "z"}) {
     const Property& p = vertex->properties[static_cast<std::size_t>(vertex->find(axis))];
     if (p.list || !isReal(p.type))
@@ -250,9 +279,11 @@ const Element& vertexElement(const Header& h) {
 
 // A viewport size or grid index as a count: an integer from 0, of whatever type it is stored.
 std::optional<std::int64_t> countOf(Scalar type, const Number& value) {
-  if (!isReal(type)) return value.integer >= 0 ? std::optional<std::int64_t>(value.integer) : std::nullopt;
+  if (!isReal(type))
+    return value.integer >= 0 ? std::optional<std::int64_t>(value.integer) : std::nullopt;
   const float real = value.coordinate;
-  if (!(real >= 0.0f && real < 2147483648.0f) || real != static_cast<float>(static_cast<std::int64_t>(real)))
+  if (!(real >= 0.0f && real < 2147483648.0f) ||
+      real != static_cast<float>(static_cast<std::int64_t>(real)))
     return std::nullopt;
   return static_cast<std::int64_t>(real);
 }
@@ -260,7 +291,9 @@ std::optional<std::int64_t> countOf(Scalar type, const Number& value) {
 class BinaryRows {
 public:
   BinaryRows(const Header& h, const char* begin, const char* end)
-      : begin_(begin), end_(end), at_(h.data),
+      : begin_(begin),
+        end_(end),
+        at_(h.data),
         swap_((h.encoding == Encoding::binary_big_endian) != kBigEndianMachine) {}
 
   void read(const Element& e, Content& content) {
@@ -284,8 +317,7 @@ public:
         if (p.list) {
           need(sizeOf(p.length_type), e, row);
           lengths[k] = loadInteger(at_, p.length_type, swap_);
-          if (lengths[k] < 0)
-            refuseAt(e, row, p, "a list of length " + std::to_string(lengths[k]));
+          if (lengths[k] < 0) refuseAt(e, row, p, "a list of length " + std::to_string(lengths[k]));
           at_ += sizeOf(p.length_type);
           items = static_cast<std::uint64_t>(lengths[k]);
         }
@@ -299,9 +331,8 @@ public:
 
   void finish() const {
     if (at_ != end_)
-      throw ReadError("byte " + std::to_string(at_ - begin_) + ": " +
-                      byteCount(static_cast<std::uint64_t>(end_ - at_)) +
-                      " of data after the last element's last row");
+      trailingData(static_cast<std::uint64_t>(at_ - begin_),
+                   static_cast<std::uint64_t>(end_ - at_));
   }
 
 private:
@@ -350,7 +381,8 @@ private:
         return loadCoordinate(values[static_cast<std::size_t>(k)],
                               e.properties[static_cast<std::size_t>(k)].type, swap_);
       };
-      content.cloud[row] = pcl::PointXYZ(coordinate(roles.x), coordinate(roles.y), coordinate(roles.z));
+      content.cloud[row] =
+          pcl::PointXYZ(coordinate(roles.x), coordinate(roles.y), coordinate(roles.z));
     } else if (roles.camera && row == 0) {
       for (const int k : {roles.viewport_width, roles.viewport_height}) {
         const Property& p = e.properties[static_cast<std::size_t>(k)];
@@ -373,8 +405,10 @@ private:
 
   Number number(const char* at, Scalar type) const {
     Number n;
-    if (isReal(type)) n.coordinate = loadCoordinate(at, type, swap_);
-    else n.integer = loadInteger(at, type, swap_);
+    if (isReal(type))
+      n.coordinate = loadCoordinate(at, type, swap_);
+    else
+      n.integer = loadInteger(at, type, swap_);
     return n;
   }
 
@@ -383,9 +417,9 @@ private:
   }
 
   [[noreturn]] void truncated(const Element& e, std::uint64_t row) const {
-    throw ReadError("byte " + std::to_string(std::min(at_, end_) - begin_) + ": the data ends inside " +
-                    e.name + " " + std::to_string(row) + " of " + std::to_string(e.count) +
-                    " (the PLY file is truncated)");
+    throw ReadError("byte " + std::to_string(std::min(at_, end_) - begin_) +
+                    ": the data ends inside " + e.name + " " + std::to_string(row) + " of " +
+                    std::to_string(e.count) + " (the PLY file is truncated)");
   }
 
   [[noreturn]] void refuseAt(const Element& e, std::uint64_t row, const Property& p,
@@ -400,9 +434,21 @@ private:
   bool swap_;
 };
 
+// The longest line an ASCII row can need: kMostValueBytes per value, and a list of up to a
+// thousand items.
+std::size_t mostLine(const Header& h) {
+  std::size_t most = 0;
+  for (const auto& e : h.elements) {
+    std::size_t values = 0;
+    for (const auto& p : e.properties) values += p.list ? 1 + kMostListItems : 1;
+    most = std::max(most, values * kMostValueBytes);
+  }
+  return most;
+}
+
 class AsciiRows {
 public:
-  AsciiRows(const Header& h, const char* end) : lines_(h.data, end, h.lines) {}
+  AsciiRows(const Header& h, RegularFile& file) : lines_(file, h.data, h.lines, mostLine(h)) {}
 
   void read(const Element& e, Content& content) {
     const Roles roles = rolesOf(e);
@@ -447,8 +493,9 @@ private:
         if (n.integer < 0) refuseAt(e, row, p, "a list of length " + std::to_string(n.integer));
         length = n.integer;
         if (static_cast<std::uint64_t>(length) > words_.size() - w)
-          refuseAt(e, row, p, "the list's length is " + std::to_string(length) + ", the line holds " +
-                                  std::to_string(words_.size() - w) + " more values");
+          refuseAt(e, row, p,
+                   "the list's length is " + std::to_string(length) + ", the line holds " +
+                       std::to_string(words_.size() - w) + " more values");
         if (roles.grid && length > 1) refuseAt(e, row, p, "a grid cell holds more than one vertex");
         if (roles.grid && length == 0) content.grid[row] = -1;
       }
@@ -464,32 +511,39 @@ private:
                    roles.grid) {
           const auto count = countOf(p.type, n);
           if (!count)
-            refuseAt(e, row, p, quoted(words_[w - 1]) + (roles.grid ? " is not a vertex index"
-                                                                      : " is not a viewport size"));
-          if (roles.grid) content.grid[row] = *count;
-          else (index == roles.viewport_width ? content.viewport_width : content.viewport_height) = count;
+            refuseAt(e, row, p,
+                     quoted(words_[w - 1]) +
+                         (roles.grid ? " is not a vertex index" : " is not a viewport size"));
+          if (roles.grid)
+            content.grid[row] = *count;
+          else
+            (index == roles.viewport_width ? content.viewport_width : content.viewport_height) =
+                count;
         }
       }
     }
     if (w != words_.size())
-      refuseAt(e, row, e.properties.back(), "the line holds " + std::to_string(words_.size()) +
-                                                " values, the row ends after " + std::to_string(w) +
-                                                " (" + quoted(words_[w]) + " is left over)");
+      refuseAt(e, row, e.properties.back(),
+               "the line holds " + counted(words_.size(), "value") + ", the row ends after " +
+                   std::to_string(w) + " (" + quoted(words_[w]) + " is left over)");
     if (roles.vertex) content.cloud[row] = pcl::PointXYZ(xyz[0], xyz[1], xyz[2]);
   }
 
   Number value(const Element& e, std::uint64_t row, const Property& p, std::size_t w, Scalar type) {
     if (w >= words_.size())
-      refuseAt(e, row, p, "the line ends after " + std::to_string(words_.size()) +
-                              " values, before this property's");
+      refuseAt(
+          e, row, p,
+          "the line ends after " + counted(words_.size(), "value") + ", before this property's");
     Number n;
-    if (const char* why = parseWord(words_[w], type, n)) refuseAt(e, row, p, quoted(words_[w]) + " " + why);
+    if (const char* why = parseWord(words_[w], type, n))
+      refuseAt(e, row, p, quoted(words_[w]) + " " + why);
     return n;
   }
 
   [[noreturn]] void refuseAt(const Element& e, std::uint64_t row, const Property& p,
                              const std::string& what) const {
-    refuse(lines_.number(), e.name + " " + std::to_string(row) + ", property " + p.name + ": " + what);
+    refuse(lines_.number(),
+           e.name + " " + std::to_string(row) + ", property " + p.name + ": " + what);
   }
 
   Lines lines_;
@@ -510,7 +564,8 @@ void organise(const Header& h, Content& content) {
       if (index >= static_cast<std::int64_t>(points))
         throw ReadError("range_grid " + std::to_string(cell) + " holds vertex " +
                         std::to_string(index) + ", and there are " + std::to_string(points));
-      grid[cell] = index < 0 ? pcl::PointXYZ(nan, nan, nan) : cloud[static_cast<std::size_t>(index)];
+      grid[cell] =
+          index < 0 ? pcl::PointXYZ(nan, nan, nan) : cloud[static_cast<std::size_t>(index)];
     }
     cloud.swap(grid);
   }
@@ -527,28 +582,34 @@ void organise(const Header& h, Content& content) {
   cloud.width = static_cast<std::uint32_t>(cells);
   cloud.height = 1;
   if (!width || !height) {
-    if (content.has_grid) throw ReadError("a range_grid element needs obj_info num_cols and num_rows");
+    if (content.has_grid)
+      throw ReadError("a range_grid element needs obj_info num_cols and num_rows");
     return;
   }
   if (static_cast<std::uint64_t>(*width) * static_cast<std::uint64_t>(*height) != cells)
     throw ReadError(std::string(source) + " organise the cloud as " + std::to_string(*width) +
-                    " x " + std::to_string(*height) + " points; the file holds " + std::to_string(cells));
+                    " x " + std::to_string(*height) + " points; the file holds " +
+                    std::to_string(cells));
   cloud.width = static_cast<std::uint32_t>(*width);
   cloud.height = static_cast<std::uint32_t>(*height);
 }
 
 }  // namespace
 
-void readPly(const char* begin, const char* end, Cloud& cloud) {
-  const Header h = readHeader(begin, end);
+void readPly(RegularFile& file, Cloud& cloud) {
+  const char* begin = file.begin();
+  const char* end = file.end();
+  const Header h = readHeader(begin, begin + file.loaded(), file.loaded() < file.size());
   vertexElement(h);
   checkCounts(h, end);
+  checkExactSize(h, begin, end);
   Content content{cloud, std::nullopt, std::nullopt, {}, false};
   if (h.encoding == Encoding::ascii) {
-    AsciiRows rows(h, end);
+    AsciiRows rows(h, file);
     for (const auto& e : h.elements) rows.read(e, content);
     rows.finish();
   } else {
+    file.loadAll();
     BinaryRows rows(h, begin, end);
     for (const auto& e : h.elements) rows.read(e, content);
     rows.finish();

@@ -13,8 +13,10 @@ std::string byteCount(std::uint64_t bytes) {
     ++unit;
   }
   char text[32];
-  if (unit == 0) std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
-  else std::snprintf(text, sizeof text, "%.3g %s", value, kUnits[unit]);
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+  else
+    std::snprintf(text, sizeof text, "%.3g %s", value, kUnits[unit]);
   return text;
 }
 

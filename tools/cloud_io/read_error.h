@@ -15,6 +15,11 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// "1 value", "3 values".
+inline std::string counted(std::uint64_t n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 // A size for a message, in decimal units with three significant digits: "120 B",
 // "8.19 KB", "51.5 GB".
 std::string byteCount(std::uint64_t bytes);

@@ -12,20 +12,6 @@
 namespace litterpose_io::detail {
 namespace {
 
-class Descriptor {
-public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
-
 [[noreturn]] void systemError() { throw ReadError(std::strerror(errno)); }
 
 const char* kindOf(mode_t mode) {
@@ -37,41 +23,55 @@ const char* kindOf(mode_t mode) {
   return "not a regular file";
 }
 
-// read(2) until `size` bytes are in or the file ends; the count read.
-std::size_t readFully(int fd, char* to, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::read(fd, to + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) systemError();
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return got;
-}
-
 }  // namespace
 
-FileBytes readRegularFile(const std::string& path) {
+RegularFile::RegularFile(const std::string& path) {
   // Without O_NONBLOCK, opening a FIFO waits for a writer: the kind is told before any wait.
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) systemError();
-  struct stat status;
-  if (::fstat(fd.get(), &status) != 0) systemError();
-  if (!S_ISREG(status.st_mode))
-    throw ReadError(std::string("it is ") + kindOf(status.st_mode) + ", not a regular file");
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) systemError();
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd_ < 0) systemError();
+  try {
+    struct stat status;
+    if (::fstat(fd_, &status) != 0) systemError();
+    if (!S_ISREG(status.st_mode))
+      throw ReadError(std::string("it is ") + kindOf(status.st_mode) + ", not a regular file");
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) systemError();
+    size_ = static_cast<std::size_t>(status.st_size);
+    // One byte more than the size, for the read that must find the file's end there. The
+    // pages are only touched as the file is read.
+    data_.reset(new char[size_ + 1]);
+  } catch (...) {
+    ::close(fd_);
+    throw;
+  }
+}
 
-  FileBytes bytes;
-  bytes.size = static_cast<std::size_t>(status.st_size);
-  bytes.data.reset(new char[bytes.size + 1]);
-  // One byte more than its size tells a file that grows while it is read.
-  const std::size_t got = readFully(fd.get(), bytes.data.get(), bytes.size + 1);
-  if (got != bytes.size)
-    throw ReadError("the file changed size while it was read (" + std::to_string(bytes.size) +
-                    " bytes, then " + (got > bytes.size ? "more" : std::to_string(got)) + ")");
-  return bytes;
+RegularFile::~RegularFile() { ::close(fd_); }
+
+void RegularFile::load(std::size_t bytes) {
+  const bool all = bytes >= size_;
+  while (loaded_ < (all ? size_ : bytes)) readMore(all ? size_ + 1 : bytes);
+  if (all && !complete_) {
+    if (readMore(size_ + 1) != 0) changedSize();
+    complete_ = true;
+  }
+}
+
+std::size_t RegularFile::readMore(std::size_t until) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, data_.get() + loaded_, until - loaded_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) systemError();
+    if (n == 0 && loaded_ < size_) changedSize();
+    loaded_ += static_cast<std::size_t>(n);
+    if (loaded_ > size_) changedSize();
+    return static_cast<std::size_t>(n);
+  }
+}
+
+void RegularFile::changedSize() const {
+  throw ReadError("the file changed size while it was read (it had " + std::to_string(size_) +
+                  " bytes when opened)");
 }
 
 }  // namespace litterpose_io::detail

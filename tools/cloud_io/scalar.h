@@ -16,9 +16,13 @@ enum class Scalar : std::uint8_t {
 
 constexpr std::size_t sizeOf(Scalar type) {
   switch (type) {
-    case Scalar::int8: case Scalar::uint8: return 1;
-    case Scalar::int16: case Scalar::uint16: return 2;
-    case Scalar::int32: case Scalar::uint32: case Scalar::float32: return 4;
+    case Scalar::int8:
+    case Scalar::uint8: return 1;
+    case Scalar::int16:
+    case Scalar::uint16: return 2;
+    case Scalar::int32:
+    case Scalar::uint32:
+    case Scalar::float32: return 4;
     default: return 8;
   }
 }

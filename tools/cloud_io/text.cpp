@@ -2,12 +2,18 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <system_error>
 #include <type_traits>
 
+#include "read_error.h"
+
 namespace litterpose_io::detail {
 namespace {
+
+// How much more of a file Lines reads when a line goes beyond what is in memory.
+constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -77,10 +83,9 @@ const char* parseInteger(std::string_view word, Scalar type, std::int64_t& value
   const int bits = static_cast<int>(8 * sizeOf(type));
   const bool in_range =
       error != std::errc::result_out_of_range &&
-      (isSigned(type)
-           ? bits == 64 || (value >= -(std::int64_t{1} << (bits - 1)) &&
-                            value < (std::int64_t{1} << (bits - 1)))
-           : value >= 0 && (bits == 64 || value < (std::int64_t{1} << bits)));
+      (isSigned(type) ? bits == 64 || (value >= -(std::int64_t{1} << (bits - 1)) &&
+                                       value < (std::int64_t{1} << (bits - 1)))
+                      : value >= 0 && (bits == 64 || value < (std::int64_t{1} << bits)));
   if (in_range) return nullptr;
   switch (type) {
     case Scalar::int8: return "is out of the range of int8";
@@ -98,13 +103,31 @@ const char* parseInteger(std::string_view word, Scalar type, std::int64_t& value
 bool Lines::next(std::string_view& line) {
   if (at_ >= end_) return false;
   const char* stop = at_;
-  while (stop < end_ && *stop != '\n') ++stop;
+  for (;;) {
+    const char* loaded = file_ != nullptr ? file_->begin() + file_->loaded() : end_;
+    const char* found =
+        static_cast<const char*>(std::memchr(stop, '\n', static_cast<std::size_t>(loaded - stop)));
+    stop = found != nullptr ? found : loaded;
+    if (found != nullptr || loaded == end_) break;
+    if (static_cast<std::size_t>(stop - at_) > most_)
+      throw ReadError("line " + std::to_string(number_ + 1) + " is longer than " +
+                      byteCount(most_) + ", more than its values can take");
+    file_->load(file_->loaded() + kChunk);
+  }
   const char* content_end = stop;
   if (content_end > at_ && content_end[-1] == '\r') --content_end;
   line = std::string_view(at_, static_cast<std::size_t>(content_end - at_));
   at_ = stop < end_ ? stop + 1 : stop;
   ++number_;
   return true;
+}
+
+bool hasControlCharacter(std::string_view line) {
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7f) return true;
+  }
+  return false;
 }
 
 void splitWords(std::string_view line, std::vector<std::string_view>& words) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "regular_file.h"
 #include "scalar.h"
 
 namespace litterpose_io::detail {
@@ -19,6 +20,11 @@ public:
   // `before` lines precede the range in its file (the header, for data lines).
   Lines(const char* begin, const char* end, std::size_t before = 0)
       : at_(begin), end_(end), number_(before) {}
+  // The lines of a file from `begin` to its end, read from the file as they are needed, so
+  // that a file far longer than its data is refused at its first line that cannot be right;
+  // a line longer than `most` bytes is refused.
+  Lines(RegularFile& file, const char* begin, std::size_t before, std::size_t most)
+      : at_(begin), end_(file.end()), number_(before), file_(&file), most_(most) {}
 
   // The next line without its end; false when no byte is left.
   bool next(std::string_view& line);
@@ -31,7 +37,13 @@ private:
   const char* at_;
   const char* end_;
   std::size_t number_;
+  RegularFile* file_ = nullptr;
+  std::size_t most_ = 0;
 };
+
+// Whether the line holds a control character other than a tab: no header line of either
+// format does.
+bool hasControlCharacter(std::string_view line);
 
 // The words of a line, separated by spaces and tabs, into `words` (cleared first).
 void splitWords(std::string_view line, std::vector<std::string_view>& words);
@@ -40,8 +52,8 @@ void splitWords(std::string_view line, std::vector<std::string_view>& words);
 // number: "0,25", "0.0.2", "0x1p3", "12abc" are refused. Reals accept "nan" and "inf";
 // a real too small for its type becomes zero, one too large is refused.
 struct Number {
-  float coordinate = 0.0f;  // a real, rounded to float as a binary file's would be
-  std::int64_t integer = 0; // an integer; unsigned 64-bit values above its range saturate
+  float coordinate = 0.0f;   // a real, rounded to float as a binary file's would be
+  std::int64_t integer = 0;  // an integer; unsigned 64-bit values above its range saturate
 };
 // Why the word is not a value of the type ("is not a number", "is out of the range of
 // uint8"), or nullptr when it is one.
