@@ -26,8 +26,9 @@ ConfigurationError::~ConfigurationError() noexcept = default;
 namespace configuration {
 namespace {
 
-// Euler angles beyond a full turn either way are no calibration anyone measured: of
-// `Rxyz: [1e30, 0, 90]` only the rounding of sine and cosine is left.
+// Angles taken by sine and cosine (Euler angles, the tilt of the bottom cut) beyond a full
+// turn either way are no setting anyone measured: of `Rxyz: [1e30, 0, 90]` only the
+// rounding of sine and cosine is left.
 constexpr double kMostAngle = 360.0;
 // How far an extrinsic's rotation may be from orthonormal: the rounding of a matrix written
 // with a few decimals, not a scale or a shear, which would move every grasp.
@@ -35,8 +36,8 @@ constexpr double kRotationTolerance = 1e-4;
 
 const char* const kMaps[] = {"camera_extrinsic", "camera_intrinsic", "grab_pose_estimate",
                              "debug_choice"};
-// Optional, read and checked by the constructor itself; here only for its keys' uniqueness
-// and for robust_preparation.enable.
+// Optional, read and checked by the constructor itself; here only for its keys' uniqueness,
+// the types of its values and robust_preparation.enable.
 const char kRobustPreparation[] = "robust_preparation";
 
 // What a number must be beyond finite.
@@ -77,7 +78,7 @@ const NumberKey kGrabPoseEstimate[] = {
     {"extend_height_threshold", Rule::non_negative},
     {"extend_lenth_threshold", Rule::non_negative},
     {"extend_length_max_", Rule::non_negative},
-    {"remove_cloud_angle", Rule::finite},
+    {"remove_cloud_angle", Rule::angle},
     {"remove_bottom_height_threshold_1", Rule::non_negative},
     {"remove_bottom_height_threshold_2", Rule::non_negative},
     {"remove_bottom_height_threshold_3", Rule::non_negative},
@@ -115,7 +116,8 @@ std::string shown(const YAML::Node& node) {
   return "[" + items + "]";
 }
 
-[[noreturn]] void refuse(const YAML::Node& node, const std::string& key, const std::string& problem) {
+[[noreturn]] void refuse(const YAML::Node& node, const std::string& key,
+                         const std::string& problem) {
   throw ConfigurationError(node.Mark(), key, key + " = " + shown(node) + ": " + problem);
 }
 
@@ -136,7 +138,9 @@ void checkUnique(const YAML::Node& map, const std::string& prefix) {
 
 YAML::Node mapNamed(const YAML::Node& config, const char* name) {
   const YAML::Node map = config[name];
-  if (!map) throw YAML::RepresentationException(config.Mark(), std::string("the map ") + name + " is missing");
+  if (!map)
+    throw YAML::RepresentationException(config.Mark(),
+                                        std::string("the map ") + name + " is missing");
   if (!map.IsMap()) refuse(map, name, "not a map of keys");
   return map;
 }
@@ -144,8 +148,8 @@ YAML::Node mapNamed(const YAML::Node& config, const char* name) {
 YAML::Node keyOf(const YAML::Node& map, const std::string& map_name, const char* key) {
   const YAML::Node node = map[key];
   if (!node)
-    throw YAML::RepresentationException(map.Mark(), map_name + "." + key + " is missing (" +
-                                                        map_name + " needs it)");
+    throw YAML::RepresentationException(
+        map.Mark(), map_name + "." + key + " is missing (" + map_name + " needs it)");
   return node;
 }
 
@@ -156,17 +160,17 @@ float number(const YAML::Node& node, const std::string& key, Rule rule) {
   if (!std::isfinite(value)) refuse(node, key, "not finite");
   switch (rule) {
     case Rule::non_negative:
-      if (value < 0.0f) refuse(node, key, "negative (a length, height, margin or ratio is 0 or more)");
+      if (value < 0.0f)
+        refuse(node, key, "negative (a length, height, margin or ratio is 0 or more)");
       break;
     case Rule::positive:
       if (!(value > 0.0f)) refuse(node, key, "not above 0 (focal lengths and principal point are)");
       break;
     case Rule::angle:
       if (std::abs(value) > kMostAngle)
-        refuse(node, key, "outside -360 to 360 degrees (a calibration's angles lie within a turn)");
+        refuse(node, key, "outside -360 to 360 degrees (an angle lies within a turn either way)");
       break;
-    case Rule::finite:
-      break;
+    case Rule::finite: break;
   }
   return value;
 }
@@ -202,20 +206,24 @@ void checkRigid(const YAML::Node& map, const std::string& map_name, const char* 
   for (std::size_t k = 12; k < 16; ++k)
     if (m[k] != (k == 15 ? 1.0f : 0.0f))
       refuse(node[k], name + "[" + std::to_string(k) + "]",
-             std::string("not ") + (k == 15 ? "1" : "0") + " (a rigid transform's last row is 0 0 0 1)");
+             std::string("not ") + (k == 15 ? "1" : "0") +
+                 " (a rigid transform's last row is 0 0 0 1)");
   Eigen::Matrix3d rotation;
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) rotation(i, j) = m[static_cast<std::size_t>(4 * i + j)];
-  const double off = (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff();
+  const double off =
+      (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff();
   if (off > kRotationTolerance) {
     std::ostringstream how_far;
     how_far << std::setprecision(3) << off;
-    refuse(node, name, "not a rigid transform: its rotation is " + how_far.str() +
-                           " off orthonormal (at most 1e-4; a scale or shear would move every grasp)");
+    refuse(node, name,
+           "not a rigid transform: its rotation is " + how_far.str() +
+               " off orthonormal (at most 1e-4; a scale or shear would move every grasp)");
   }
   if (rotation.determinant() < 0.0)
-    refuse(node, name, "not a rigid transform: its rotation is a reflection (determinant -1), which "
-                       "would mirror every grasp");
+    refuse(node, name,
+           "not a rigid transform: its rotation is a reflection (determinant -1), which "
+           "would mirror every grasp");
 }
 
 bool robustPreparationEnabled(const YAML::Node& config) {
@@ -229,7 +237,8 @@ void checkDocument(const YAML::Node& config) {
   std::string maps;
   for (const char* name : kMaps) maps += (maps.empty() ? "" : ", ") + std::string(name);
   if (!config || config.IsNull())
-    throw YAML::RepresentationException(config.Mark(), "the configuration is empty; it needs the maps " + maps);
+    throw YAML::RepresentationException(config.Mark(),
+                                        "the configuration is empty; it needs the maps " + maps);
   if (!config.IsMap())
     throw YAML::RepresentationException(config.Mark(), "the configuration is " + shown(config) +
                                                            ", not a map holding the maps " + maps);
@@ -282,6 +291,19 @@ void checkSettings(const YAML::Node& config) {
   if (k < 1 && robustPreparationEnabled(config))
     refuse(neighbours, grab_name + ".sor2_meank_value",
            "below 1, and robust_preparation.enable is true (its outlier test needs a neighbour)");
+
+  // The robust preparation's own reading refuses unknown keys and values out of range; here
+  // its values are checked to be of their type, so that none fails as a bare conversion.
+  const YAML::Node robust = config[kRobustPreparation];
+  if (robust && robust.IsMap())
+    for (const auto& entry : robust) {
+      const std::string key = std::string(kRobustPreparation) + "." + entry.first.Scalar();
+      bool enabled = false;
+      if (entry.first.Scalar() != "enable")
+        number(entry.second, key, Rule::finite);
+      else if (!entry.second.IsScalar() || !YAML::convert<bool>::decode(entry.second, enabled))
+        refuse(entry.second, key, "not true or false");
+    }
 
   const std::string debug_name = "debug_choice";
   const YAML::Node debug = config[debug_name];

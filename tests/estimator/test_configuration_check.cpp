@@ -97,6 +97,7 @@ TEST(ConfigurationCheck, NonsenseIsRefusedNamingKeyValueRuleAndLine) {
       {"robust preparation without neighbours", {{"enable: false", "enable: true"}, {"sor2_meank_value: 50", "sor2_meank_value: 0"}}, "grab_pose_estimate.sor2_meank_value", "0: below 1", "sor2_meank_value"},
       {"not an integer", {{"sor2_meank_value: 50", "sor2_meank_value: 50.5"}}, "grab_pose_estimate.sor2_meank_value", "50.5: not an integer", "sor2_meank_value"},
       {"not a flag", {{"is_on_floor: false", "is_on_floor: perhaps"}}, "debug_choice.is_on_floor", "perhaps: not true or false", "is_on_floor"},
+      {"robust preparation, not a number", {{"std_dev_mul: 3.0", "std_dev_mul: many"}}, "robust_preparation.std_dev_mul", "many: not a number", "std_dev_mul: many"},
   };
   for (const auto& n : nonsense) {
     SCOPED_TRACE(n.rule);
