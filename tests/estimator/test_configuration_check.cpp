@@ -162,6 +162,12 @@ TEST(ConfigurationCheck, EveryValueTheBehaviourDependsOnIsAccepted) {
   }
 }
 
+// Hosts catch configuration failures as yaml-cpp's exceptions; the refusals are among them.
+TEST(ConfigurationCheck, RefusalsAreYamlExceptions) {
+  const std::string path = editedConfig({{"base_height: 0.176", "base_height: .nan"}});
+  support::printed_by([&] { EXPECT_THROW(GrabPoseEstimate{path}, YAML::Exception); });
+}
+
 // The calibration check that the programs made before construction did.
 TEST(NonFiniteCalibration, NamesTheNumberThatIsNotFinite) {
   const struct {

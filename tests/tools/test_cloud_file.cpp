@@ -304,6 +304,13 @@ TEST(ReadCloud, ValidOdditiesReadAsThePlainFloatFile) {
       {"ASCII lists of varying length, comments", plyFile({"ascii", "double", true, "\n", true})},
       {"PCD ASCII: UNITS, SENSOR, comments, padding, CRLF", pcdFile("ascii", true, "\r\n")},
       {"PCD binary: rgb and padding", pcdFile("binary", true)},
+      {"ASCII numbers with plus signs, exponents, a tiny value",
+       [] {
+         std::string f = plyFile({"ascii"});
+         for (const auto& [from, to] : {std::pair{"0.1 ", "+1e-1 "}, {"-0.37", "-3.7E-1"}, {"0.45\n", "45e-2\n"}})
+           f.replace(f.find(from), std::strlen(from), to);
+         return f;
+       }()},
       {"PCD binary_compressed written by PCL",
        pclFile([&](const std::string& p) { pcl::PCDWriter().writeBinaryCompressed(p, plain); })},
       {"PLY written by PCL", pclFile([&](const std::string& p) { pcl::PLYWriter().write(p, plain, true); })},
@@ -453,6 +460,43 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
     EXPECT_TRUE(contains(*error, "'" + path + "'")) << *error;
     for (const auto& word : f.words) EXPECT_TRUE(contains(*error, word)) << *error;
     EXPECT_TRUE(cloud.empty());
+  }
+}
+
+// Bytes this process has read from files so far.
+std::uint64_t bytesRead() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
+
+// A file far longer than its header allows is refused from its first megabytes.
+TEST(ReadCloud, FilesFarLongerThanTheirHeaderAllowsAreRefusedUnread) {
+  constexpr off_t kSize = off_t{1} << 30;
+  const struct {
+    std::string header;
+    std::string reason;
+  } files[] = {
+      {"ply\nformat binary_little_endian 1.0\nelement vertex 10\nproperty float x\n"
+       "property float y\nproperty float z\nend_header\n", "of data after the last element's last row"},
+      {"ply\nformat ascii 1.0\nelement vertex 10\nproperty float x\nproperty float y\n"
+       "property float z\nend_header\n", "line 8 is longer than"},
+      {"FIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nWIDTH 10\nDATA binary\n", "data after the last point"},
+  };
+  for (const auto& f : files) {
+    const std::string path = written(f.header);
+    ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
+    const std::uint64_t before = bytesRead();
+    Cloud cloud;
+    const auto error = litterpose_io::readCloud(path, cloud);
+    const std::uint64_t read = bytesRead() - before;
+    ::unlink(path.c_str());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(contains(*error, f.reason)) << *error;
+    EXPECT_LT(read, std::uint64_t{8} << 20) << "bytes read";
   }
 }
 
