@@ -363,11 +363,14 @@ void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud
   for (const auto& f : h.fields) values += f.count;
   // Each value is one character at least, and a space or the line's end.
   const std::uint64_t room = static_cast<std::uint64_t>(end - h.body) + 1;
-  if (l.points > room / (2 * values))
-    throw ReadError(
-        "line " + std::to_string(h.lines) + ": " + std::to_string(l.points) + " points of " +
-        std::to_string(values) + " values need more than the " + byteCount(room - 1) +
-        " the file holds after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
+  if (l.points > room / (2 * values)) {
+    const long double least = static_cast<long double>(l.points) * 2 * values - 1;
+    throw ReadError("line " + std::to_string(h.lines) + ": " + std::to_string(l.points) +
+                    " points of " + counted(values, "value") + " need at least " +
+                    byteCount(least > 1.8e19L ? ~std::uint64_t{0} : static_cast<std::uint64_t>(least)) +
+                    " of text; the file holds " + byteCount(room - 1) +
+                    " after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
+  }
   cloud.resize(l.points);
   Lines lines(file, h.body, h.lines, values * kMostValueBytes);
   std::string_view line;
