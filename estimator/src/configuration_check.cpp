@@ -154,9 +154,7 @@ YAML::Node keyOf(const YAML::Node& map, const std::string& map_name, const char*
 }
 
 float number(const YAML::Node& node, const std::string& key, Rule rule) {
-  float value = 0.0f;
-  if (!node.IsScalar() || !YAML::convert<float>::decode(node, value))
-    refuse(node, key, "not a number (or not one that a float holds)");
+  const float value = decodedNumber(node, key);
   if (!std::isfinite(value)) refuse(node, key, "not finite");
   switch (rule) {
     case Rule::non_negative:
@@ -250,6 +248,13 @@ void checkDocument(const YAML::Node& config) {
 
 }  // namespace
 
+float decodedNumber(const YAML::Node& node, const std::string& key) {
+  float value = 0.0f;
+  if (!node.IsScalar() || !YAML::convert<float>::decode(node, value))
+    refuse(node, key, "not a number (or not one that a float holds)");
+  return value;
+}
+
 void checkCalibration(const YAML::Node& config) {
   checkDocument(config);
   const std::string extrinsic_name = "camera_extrinsic";
@@ -292,18 +297,11 @@ void checkSettings(const YAML::Node& config) {
     refuse(neighbours, grab_name + ".sor2_meank_value",
            "below 1, and robust_preparation.enable is true (its outlier test needs a neighbour)");
 
-  // The robust preparation's own reading refuses unknown keys and values out of range; here
-  // its values are checked to be of their type, so that none fails as a bare conversion.
+  // The robust preparation's own reading refuses unknown keys and values out of range, and
+  // takes its numbers through decodedNumber.
   const YAML::Node robust = config[kRobustPreparation];
-  if (robust && robust.IsMap())
-    for (const auto& entry : robust) {
-      const std::string key = std::string(kRobustPreparation) + "." + entry.first.Scalar();
-      bool enabled = false;
-      if (entry.first.Scalar() != "enable")
-        number(entry.second, key, Rule::finite);
-      else if (!entry.second.IsScalar() || !YAML::convert<bool>::decode(entry.second, enabled))
-        refuse(entry.second, key, "not true or false");
-    }
+  if (robust && robust.IsMap() && robust["enable"])
+    flag(robust, kRobustPreparation, "enable");
 
   const std::string debug_name = "debug_choice";
   const YAML::Node debug = config[debug_name];

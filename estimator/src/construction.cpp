@@ -74,7 +74,8 @@ void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPrep
     if (limit == std::end(floats))
       throw YAML::RepresentationException(entry.first.Mark(),
                                           "robust_preparation has no key '" + key + "'");
-    const float value = entry.second.as<float>();
+    const float value =
+        litterpose::configuration::decodedNumber(entry.second, "robust_preparation." + key);
     const bool above = limit->low_included ? value >= limit->low : value > limit->low;
     if (!std::isfinite(value) || !above || !(value < limit->high || limit->high == kNoLimit)) {
       std::ostringstream why;

@@ -5,6 +5,8 @@
 #ifndef LITTERPOSE_INTERNAL_CONFIGURATION_CHECK_H
 #define LITTERPOSE_INTERNAL_CONFIGURATION_CHECK_H
 
+#include <string>
+
 #include <yaml-cpp/yaml.h>
 
 namespace litterpose::configuration {
@@ -15,8 +17,13 @@ namespace litterpose::configuration {
 // of its map; a value that is refused, litterpose::ConfigurationError.
 void checkCalibration(const YAML::Node& config);
 
-// grab_pose_estimate and debug_choice; sor2_meank_value against robust_preparation.enable.
+// grab_pose_estimate and debug_choice; sor2_meank_value against robust_preparation.enable,
+// and that flag's type.
 void checkSettings(const YAML::Node& config);
+
+// The value as a float, or litterpose::ConfigurationError naming `key` (as the file writes
+// it) when it is not a number, for keys that construction checks as it reads them.
+float decodedNumber(const YAML::Node& node, const std::string& key);
 
 }  // namespace litterpose::configuration
 
