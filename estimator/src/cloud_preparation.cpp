@@ -9,7 +9,7 @@
 #include <pcl/common/io.h>
 #include <pcl/common/transforms.h>
 
-#include "internal/cloud_shape.h"
+#include "internal/shape_passes.h"
 #include "internal/console.h"
 #include "internal/preparation.h"
 #include "internal/robust_preparation.h"

@@ -10,7 +10,7 @@
 #include "internal/preparation.h"
 #include "internal/reason.h"
 #include "internal/robust_preparation.h"
-#include "internal/shape_sections.h"
+#include "internal/shape_analysis.h"
 #include "litterpose.h"
 
 namespace {

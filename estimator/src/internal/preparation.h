@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "internal/cloud_shape.h"
+#include "internal/shape_passes.h"
 #include "litterpose.h"
 
 namespace litterpose::preparation {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/cloud_shape.h"
+#include "internal/shape_passes.h"
 #include "internal/preparation.h"
 #include "litterpose.h"
 
