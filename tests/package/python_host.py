@@ -1,8 +1,5 @@
-"""A Python host of the installed package: run with PYTHONPATH on the install's
-lib/python3/dist-packages and nothing on LD_LIBRARY_PATH.
-
-    python3 python_host.py PREFIX CONFIG CLOUD
-"""
+"""A Python host of the installed package, run with PYTHONPATH on the install and nothing on
+LD_LIBRARY_PATH: python3 python_host.py PREFIX CONFIG CLOUD"""
 
 import pathlib
 import sys
@@ -15,4 +12,3 @@ assert package.is_relative_to(pathlib.Path(prefix).resolve()), package
 assert (package / "py.typed").is_file() and (package / "_litterpose.pyi").is_file()
 estimate = litterpose.Estimator(config).estimate(litterpose.read_cloud(cloud))
 assert estimate.found, estimate
-print("python_host:", estimate)

@@ -1,9 +1,6 @@
-"""Fixtures of the Python package's tests: the project's files and the estimate program.
-
-CTest sets LITTERPOSE_SOURCE_DIR, LITTERPOSE_ESTIMATE_PROGRAM and, in a cross build,
-LITTERPOSE_PROGRAM_LAUNCHER (the emulator's command line, as shell words), and puts the
-build tree's package on PYTHONPATH.
-"""
+"""Fixtures of the Python package's tests. CTest sets LITTERPOSE_SOURCE_DIR,
+LITTERPOSE_ESTIMATE_PROGRAM and, in a cross build, LITTERPOSE_PROGRAM_LAUNCHER (the
+emulator's command line as shell words), and puts the build tree's package on PYTHONPATH."""
 
 import json
 import os
@@ -18,17 +15,17 @@ import litterpose
 SOURCE_DIR = pathlib.Path(os.environ.get("LITTERPOSE_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
 CONFIG = SOURCE_DIR / "config" / "grab_pose_estimate_config.yaml"
 BUNDLED = sorted((SOURCE_DIR / "data").glob("*.ply"))
-# Lying bottle 0.38 m straight ahead: grasped by every entry for trash type 3.
+# A lying bottle 0.38 m straight ahead, grasped by every entry for trash type 3.
 DEFAULT_CLOUD = SOURCE_DIR / "data" / "B001PA420231018-1[0].ply"
+LAUNCHER = shlex.split(os.environ.get("LITTERPOSE_PROGRAM_LAUNCHER", ""))
 
 
 def run_estimate_program(entry, trash_type, files):
-    """litterpose-estimate's JSON lines for the files, one dict per file."""
-    program = os.environ["LITTERPOSE_ESTIMATE_PROGRAM"]
-    launcher = shlex.split(os.environ.get("LITTERPOSE_PROGRAM_LAUNCHER", ""))
-    command = launcher + [program, "--quiet", "--config", str(CONFIG), "--entry", entry,
-                          "--trash-type", str(trash_type)] + [str(f) for f in files]
-    done = subprocess.run(command, capture_output=True, text=True, timeout=300, check=True)
+    """litterpose-estimate's JSON lines for the files."""
+    command = LAUNCHER + [os.environ["LITTERPOSE_ESTIMATE_PROGRAM"], "--quiet", "--config",
+                          str(CONFIG), "--entry", entry, "--trash-type", str(trash_type)]
+    done = subprocess.run(command + [str(f) for f in files], capture_output=True, text=True,
+                          timeout=300, check=True)
     return [json.loads(line) for line in done.stdout.splitlines()]
 
 
@@ -44,9 +41,7 @@ def default_points():
 
 def same_answer(a, b):
     """Two estimates agree: code, reason, counts and, to the bit, the pose."""
-    assert (a.code, a.reason, a.reason_text) == (b.code, b.reason, b.reason_text)
-    assert (a.points_read, a.points_prepared, a.main_axis_type) == (
-        b.points_read, b.points_prepared, b.main_axis_type)
+    assert (a.code, a.reason_text, a.points_read, a.points_prepared, a.main_axis_type) == (
+        b.code, b.reason_text, b.points_read, b.points_prepared, b.main_axis_type)
     if a.found:
-        assert a.position.tolist() == b.position.tolist()
-        assert a.quaternion.tolist() == b.quaternion.tolist()
+        assert (a.position.tolist(), a.quaternion.tolist()) == (b.position.tolist(), b.quaternion.tolist())

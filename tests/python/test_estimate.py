@@ -13,14 +13,12 @@ from conftest import BUNDLED, CONFIG, DEFAULT_CLOUD, run_estimate_program, same_
 @pytest.mark.parametrize("entry", litterpose.ENTRIES)
 @pytest.mark.parametrize("trash_type", [1, 2, 3])
 def test_bundled_clouds_answer_as_the_estimate_program(estimator, entry, trash_type):
-    expected = run_estimate_program(entry, trash_type, BUNDLED)
-    assert len(expected) == len(BUNDLED)
-    for path, line in zip(BUNDLED, expected):
+    for path, line in zip(BUNDLED, run_estimate_program(entry, trash_type, BUNDLED), strict=True):
         got = estimator.estimate(litterpose.read_cloud(path), trash_type=trash_type, entry=entry)
-        assert (got.code, got.meaning) == (line["result"], line["meaning"]), path.name
-        assert (got.reason, got.reason_text) == (line["reason_name"], line["reason"]), path.name
-        assert (got.points_read, got.points_prepared) == (line["points_read"], line["points_prepared"])
-        assert got.main_axis_type == line["main_axis_type"], path.name
+        assert (got.code, got.meaning, got.reason, got.reason_text, got.points_read, got.points_prepared,
+                got.main_axis_type) == tuple(line[k] for k in (
+                    "result", "meaning", "reason_name", "reason", "points_read", "points_prepared",
+                    "main_axis_type")), path.name
         if got.found:
             o = line["orientation"]
             np.testing.assert_allclose(got.position, line["position"], rtol=0, atol=1e-6)
