@@ -30,7 +30,7 @@ struct PointsView {
 // nearest float (beyond float's range, an infinity of its sign); with a transform, each
 // finite point then transformed exactly as PclTransform transforms it, and non-finite points
 // kept as they are, as PclTransform keeps them. The cloud is dense when every point is
-// finite. One pass over the points; the cloud's storage is reused when large enough.
+// finite. One pass over the points, each written once.
 void cloudFromPoints(const PointsView& points, const Eigen::Matrix4f* transform,
                      GrabPoseEstimate::Cloud& cloud);
 

@@ -37,19 +37,18 @@ void fill(const PointsView& view, const Eigen::Matrix4f* transform,
   const pcl::detail::Transformer<float> transformer(matrix);
   const auto* row = static_cast<const std::uint8_t*>(view.data);
   const std::ptrdiff_t step = view.coordinate_stride;
+  // Each point is written once: appended, not default-constructed and then overwritten.
+  auto& points = cloud.points;
+  points.clear();
+  points.reserve(view.count);
   bool dense = true;
   for (std::size_t i = 0; i < view.count; ++i, row += view.point_stride) {
-    pcl::PointXYZ& p = cloud[i];
-    p.x = coordinate<Scalar>(row);
-    p.y = coordinate<Scalar>(row + step);
-    p.z = coordinate<Scalar>(row + 2 * step);
-    p.data[3] = 1.0f;
+    pcl::PointXYZ p(coordinate<Scalar>(row), coordinate<Scalar>(row + step),
+                    coordinate<Scalar>(row + 2 * step));
     const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
     dense = dense && finite;
-    if (transform && finite) {
-      alignas(16) const float source[4] = {p.x, p.y, p.z, 1.0f};
-      transformer.se3(source, p.data);
-    }
+    if (transform && finite) transformer.se3(p.data, p.data);
+    points.push_back(p);
   }
   cloud.is_dense = dense;
 }
@@ -58,11 +57,10 @@ void fill(const PointsView& view, const Eigen::Matrix4f* transform,
 
 void cloudFromPoints(const PointsView& points, const Eigen::Matrix4f* transform,
                      GrabPoseEstimate::Cloud& cloud) {
-  cloud.resize(points.count);
-  cloud.width = static_cast<std::uint32_t>(points.count);
-  cloud.height = 1;
   if (points.scalar == PointsView::Scalar::float64) fill<double>(points, transform, cloud);
   else fill<float>(points, transform, cloud);
+  cloud.width = static_cast<std::uint32_t>(points.count);
+  cloud.height = 1;
 }
 
 }  // namespace litterpose
