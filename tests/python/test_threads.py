@@ -2,6 +2,8 @@
 by threads serves them in turn."""
 
 import concurrent.futures
+import sys
+import threading
 import time
 
 import litterpose
@@ -45,3 +47,28 @@ def test_one_estimator_shared_by_threads_serves_them_in_turn():
     for answer in answers:
         for got, expected in zip(answer, serial, strict=True):
             same_answer(got, expected)
+
+
+
+def test_python_threads_run_while_an_estimate_runs(default_points):
+    """The GIL is released during an estimate: another thread's Python code runs meanwhile."""
+    estimator, big = litterpose.Estimator(CONFIG), default_points.repeat(100, axis=0)
+    ticks, stop = [], threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+
+    # Threads switch within 1 ms, so that returned is read at most that late.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-3)
+    counter = threading.Thread(target=tick)
+    counter.start()
+    entry = estimator.estimate(big).elapsed_ms / 1000
+    returned = time.perf_counter()
+    stop.set()
+    counter.join()
+    sys.setswitchinterval(interval)
+    assert entry > 0.01
+    # The middle of the entry's run, which ended just before the call returned.
+    assert any(returned - 0.8 * entry < t < returned - 0.2 * entry for t in ticks)
