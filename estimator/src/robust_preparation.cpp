@@ -29,8 +29,10 @@ using console::line;
 
 // Fewer points than this after a removal of what is not the object, and it is not made.
 constexpr std::size_t kMinPreparedPoints = 100;
-// Nothing above this height (base frame) belongs to an object to pick up.
+// Nothing above this height (base frame), nor farther from the camera than this, belongs
+// to an object to pick up.
 constexpr float kPassUpperLimit = 1.0f;
+constexpr double kMaxRange = 10.0;
 // A footprint's length leaves out this share of its points at either end.
 constexpr double kExtentQuantile = 0.05;
 // The object's upper part: at least this share of its height above the floor, and this many
@@ -264,12 +266,15 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   const Eigen::Vector3d camera = cameraOrigin(e);
   const std::size_t enough = std::max(min_points, kMinPreparedPoints);
 
-  // Never part of an object: non-numbers and points far above the floor.
+  // Never part of an object: non-numbers, points far above the floor, and points farther
+  // from the camera than any depth camera sees.
   Points points;
   points.cloud.reserve(input->size());
   for (const auto& p : *input)
-    if (finite(p) && p.z <= kPassUpperLimit) points.cloud.push_back(p);
-  const std::size_t stray = input->size() - points.size();
+    if (finite(p) && p.z <= kPassUpperLimit &&
+        (p.getVector3fMap().cast<double>() - camera).squaredNorm() <= kMaxRange * kMaxRange)
+      points.cloud.push_back(p);
+  std::size_t stray = input->size() - points.size();
 
   // The leaves, a few pixels wide at the object's range; the outlier test counts
   // neighbourhoods on whole numbers of them.
@@ -284,8 +289,18 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   if (leaf > 0.0 && !points.cloud.empty()) {
     leaves.emplace(points.cloud, leaf);
     points.leaves.resize(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i)
+    Flags in_leaf(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
       points.leaves[i] = static_cast<std::uint32_t>(leaves->voxelOf(i));
+      in_leaf[i] = leaves->voxelOf(i) != VoxelGrid::kNone;
+    }
+    // Points so far away that no leaf holds them (a kilometre and more) belong to no object.
+    if (leaves->points() < points.size()) {
+      stray += points.size() - leaves->points();
+      points.keep(in_leaf);
+    }
+  }
+  if (leaves && !leaves->voxels().empty()) {
     // Cells of whole leaves that hold a neighbourhood each, so that only the cells at the
     // cloud's edges and the strays' are searched around; and few enough that their box has
     // a table of its own.
@@ -310,7 +325,8 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     outliers = points.size() - count(inliers);
     points.keep(inliers);
   }
-  line(e, CYAN_BOLD, "robust preparation: removed ", stray, " points not finite or above 1 m, ",
+  line(e, CYAN_BOLD, "robust preparation: removed ", stray,
+       " points not finite, above 1 m or beyond 10 m of the camera, ",
        outliers, " statistical outliers");
 
   // The floor: fitted to the flat patches around the object's foot, or the configured one.

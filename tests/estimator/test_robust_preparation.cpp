@@ -223,7 +223,7 @@ TEST_F(RobustPreparation, StickAmongFloorAndFlyingPixels) {
   }
   EXPECT_TRUE(cloud->is_dense);
   EXPECT_LT((centroid_xy(*cloud) - xy).norm(), 0.005f);
-  EXPECT_TRUE(contains(out, "robust preparation: removed 1 points not finite or above 1 m"));
+  EXPECT_TRUE(contains(out, "robust preparation: removed 1 points not finite, above 1 m or beyond 10 m of the camera"));
   EXPECT_TRUE(contains(out, "PclProcessFunc cost "));
 }
 
