@@ -23,7 +23,7 @@ sources=(
 )
 packages=(
   libstdc++-12-dev libeigen3-dev libpcl-dev libopencv-dev libyaml-cpp-dev
-  libboost-filesystem-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libboost-filesystem-dev libgtest-dev libgmock-dev libbenchmark-dev liblzf-dev
   # the viewer draws with OpenGL on the virtual display: Mesa's software renderer
   libgl1-mesa-dri libglx-mesa0
 )

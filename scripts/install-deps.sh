@@ -9,6 +9,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libeigen3-dev libpcl-dev libopencv-dev libyaml-cpp-dev libboost-filesystem-dev
+  # lzf, which PCD's binary_compressed data is packed with (the cloud reader)
+  liblzf-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri libglx-mesa0 python3
   # The chart of litterpose-eval, drawn by Debian's Python (/usr/bin/python3).

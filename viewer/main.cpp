@@ -33,12 +33,7 @@ int main(int argc, char** argv) {
   GrabPoseEstimate* estimator = g_estimator.get();
   if (estimator == nullptr) {
     std::cerr << "litterview: " << g_estimator.error() << std::endl;
-    return 1;
-  }
-  if (const auto bad = litterpose_io::nonFiniteCalibration(*estimator)) {
-    std::cerr << "litterview: the configuration file \"" << args->config.value_or(kConfigPath)
-              << "\" is refused: " << *bad << std::endl;
-    return 2;
+    return g_estimator.refused() ? 2 : 1;
   }
   // A cloud that cannot be read is reported, not shown as an empty scene.
   auto input = std::make_shared<GrabPoseEstimate::Cloud>();

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include <litterpose_configuration.h>
 #include <yaml-cpp/exceptions.h>
 
 namespace litterview {
@@ -16,6 +17,8 @@ namespace {
 std::string cause(const std::string& config_path, const std::exception& e) {
   std::ifstream file(config_path);
   if (!file) return std::strerror(errno);
+  if (dynamic_cast<const litterpose::ConfigurationError*>(&e) != nullptr)
+    return std::string("a value is refused: ") + e.what();
   if (dynamic_cast<const YAML::ParserException*>(&e) != nullptr)
     return std::string("not valid YAML: ") + e.what();
   if (dynamic_cast<const YAML::RepresentationException*>(&e) != nullptr)
@@ -30,11 +33,14 @@ void EstimatorSlot::build(const std::string& config_path) noexcept {
   try {
     estimator_ = std::make_unique<GrabPoseEstimate>(config_path);
     error_.clear();
+    refused_ = false;
   } catch (const std::exception& e) {
     std::cout.flush();
+    refused_ = dynamic_cast<const litterpose::ConfigurationError*>(&e) != nullptr;
     error_ = "cannot build the estimator from the configuration file \"" + config_path +
              "\": " + cause(config_path, e);
   } catch (...) {
+    refused_ = false;
     error_ = "cannot build the estimator from the configuration file \"" + config_path +
              "\": unknown error";
   }

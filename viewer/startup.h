@@ -24,12 +24,16 @@ public:
   GrabPoseEstimate* get() const { return estimator_.get(); }
   // Names the file and the cause; empty while get() is not null.
   const std::string& error() const { return error_; }
+  // Whether the configuration was loaded and its values refused (a non-finite or
+  // meaningless number, a key given twice), rather than not loaded at all.
+  bool refused() const { return refused_; }
 
 private:
   void build(const std::string& config_path) noexcept;
 
   std::unique_ptr<GrabPoseEstimate> estimator_;
   std::string error_;
+  bool refused_ = false;
 };
 
 struct Arguments {

@@ -59,7 +59,9 @@ public:
   };
 
   // Reads the whole configuration, prints the calibration and creates the data
-  // directories. Throws the YAML or filesystem library's exception on any failure.
+  // directories. Throws the YAML or filesystem library's exception on any failure;
+  // litterpose::ConfigurationError (litterpose_configuration.h), one of the YAML library's
+  // exceptions, for a value it cannot work with, naming the key and its line.
   explicit GrabPoseEstimate(std::string config_path);
   // The same, with the construction's lines and all later ones going to the sink.
   GrabPoseEstimate(std::string config_path, litterpose::ConsoleSink sink);

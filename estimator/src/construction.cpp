@@ -10,6 +10,7 @@
 #include <boost/filesystem.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "internal/configuration_check.h"
 #include "internal/console.h"
 #include "litterpose.h"
 #include "quorvin_kinematics.h"
@@ -74,7 +75,8 @@ void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPrep
     if (limit == std::end(floats))
       throw YAML::RepresentationException(entry.first.Mark(),
                                           "robust_preparation has no key '" + key + "'");
-    const float value = entry.second.as<float>();
+    const float value =
+        litterpose::configuration::decodedNumber(entry.second, "robust_preparation." + key);
     const bool above = limit->low_included ? value >= limit->low : value > limit->low;
     if (!std::isfinite(value) || !above || !(value < limit->high || limit->high == kNoLimit)) {
       std::ostringstream why;
@@ -117,6 +119,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path, litterpose::ConsoleS
   connectKinematicsToSink();
 
   YAML::Node config = YAML::LoadFile(config_path);
+  litterpose::configuration::checkCalibration(config);
 
   YAML::Node extrinsic = config["camera_extrinsic"];
   is_eye_on_hand_ = extrinsic["is_eye_on_hand"].as<bool>();
@@ -155,6 +158,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path, litterpose::ConsoleS
                              "  ", "cy:", static_cast<double>(cy_), RESET_FORMAT, '\n');
   console_sink_.flush();
 
+  litterpose::configuration::checkSettings(config);
   YAML::Node grab = config["grab_pose_estimate"];
   const std::pair<const char*, float*> windows[] = {
       {"base_height", &base_height_},

@@ -2,7 +2,6 @@
 
 #include <clocale>
 #include <exception>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,8 +29,6 @@ Estimation::Estimation(const std::string& config_path, Entry entry,
                        litterpose::ConsoleSink log)
     : entry_(entry),
       estimator_(std::make_unique<GrabPoseEstimate>(config_path, std::move(log))) {
-  if (!estimator_->camera_extrinsic_.allFinite())
-    throw std::invalid_argument("the camera extrinsic has an element that is not a finite number");
   configured_pass_ajust_value_ = estimator_->pass_ajust_value_;
   configured_main_axis_type_ = estimator_->main_axis_type_;
   configured_extrinsic_ = estimator_->camera_extrinsic_;

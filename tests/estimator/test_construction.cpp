@@ -56,16 +56,17 @@ TEST(CameraExtrinsic, FixedEulerStoresAnglesAndTranslation) {
 }
 
 TEST(CameraExtrinsic, MatrixIsReadRowByRow) {
-  auto e = support::make_estimator([](YAML::Node& c) {
-    std::vector<double> values;
-    for (int k = 0; k < 16; ++k) values.push_back(k + 1);
+  // A rigid transform (construction refuses any other) whose elements tell rows from
+  // columns: a rotation by a signed permutation and a translation of 4, 8, 12.
+  const std::vector<double> values = {0, -1, 0, 4, 0, 0, -1, 8, 1, 0, 0, 12, 0, 0, 0, 1};
+  auto e = support::make_estimator([&](YAML::Node& c) {
     c["camera_extrinsic"]["is_use_euler"] = false;
     c["camera_extrinsic"]["data"] = sequence(values);
   });
   for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) EXPECT_EQ(e->camera_extrinsic_(i, j), 4 * i + j + 1);
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(e->camera_extrinsic_(i, j), values[4 * i + j]);
   EXPECT_EQ(e->camera_extrinsic_(0, 3), 4.0f);
-  EXPECT_EQ(e->camera_extrinsic_(3, 0), 13.0f);
+  EXPECT_EQ(e->camera_extrinsic_(2, 0), 1.0f);
 }
 
 TEST(CameraExtrinsic, EulerAndMatrixFormsOfTheShippedConfigurationAgree) {

@@ -104,7 +104,8 @@ TEST(RobustPreparationConfig, MisspeltKeysAndValuesOutOfRangeAreRefused) {
        [](YAML::Node& r) { r["bottom_share"] = 1.0; }},
       {"floor_clearance must be a number from 0",
        [](YAML::Node& r) { r["floor_clearance"] = ".nan"; }},
-      {"bad conversion", [](YAML::Node& r) { r["enable"] = "perhaps"; }},
+      {"robust_preparation.enable = perhaps: not true or false",
+       [](YAML::Node& r) { r["enable"] = "perhaps"; }},
   };
   for (const auto& [message, edit] : cases) {
     SCOPED_TRACE(message);

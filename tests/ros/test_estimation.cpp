@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <litterpose_configuration.h>
 #include <litterpose_result.h>
 #include <ros/console.h>
 
@@ -142,7 +143,7 @@ TEST(Estimation, RefusesAConfigurationWithANonFiniteExtrinsic) {
   const std::string path = support::write_config([](YAML::Node& c) {
     c["camera_extrinsic"]["Rxyz"][0] = std::numeric_limits<double>::quiet_NaN();
   });
-  EXPECT_THROW(Estimation(path, Entry::CommonGrabPoseFunc, kNowhere), std::invalid_argument);
+  EXPECT_THROW(Estimation(path, Entry::CommonGrabPoseFunc, kNowhere), litterpose::ConfigurationError);
 }
 
 }  // namespace

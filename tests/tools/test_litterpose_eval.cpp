@@ -75,8 +75,9 @@ TEST(LitterposeEval, RefusesWhatItCannotDo) {
       [](YAML::Node& c) { c["camera_extrinsic"]["Rxyz"][0] = ".nan"; });
   const std::string no_focal = support::write_config(
       [](YAML::Node& c) { c["camera_intrinsic"]["fx"] = 0.0; });
-  for (const auto& [config, reason] : {std::pair{nan_extrinsic, std::string("non-finite")},
-                                       std::pair{no_focal, std::string("cannot be simulated")}}) {
+  for (const auto& [config, reason] :
+       {std::pair{nan_extrinsic, std::string("camera_extrinsic.Rxyz[0] = .nan: not finite")},
+        std::pair{no_focal, std::string("camera_intrinsic.fx = 0: not above 0")}}) {
     const auto r = evaluate(config, "--scenes 7");
     EXPECT_EQ(r.status, 2) << config;
     EXPECT_TRUE(contains(r.err, config)) << r.err;

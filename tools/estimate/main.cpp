@@ -113,11 +113,6 @@ int main(int argc, char** argv) {
   try {
     const GrabPoseEstimate probe(options.config, log.sink());
     log.flush();
-    if (const auto bad = litterpose_io::nonFiniteCalibration(probe)) {
-      std::fprintf(stderr, "litterpose-estimate: the configuration file '%s' is refused: %s\n",
-                   options.config.c_str(), bad->c_str());
-      return kUsageOrInputError;
-    }
   } catch (const std::exception& e) {
     log.flush();
     std::fprintf(stderr, "litterpose-estimate: cannot load the configuration file '%s': %s\n",

@@ -36,8 +36,8 @@ struct EstimateOutcome {
 
 class Estimation {
 public:
-  // Loads the configuration; throws what the estimator's constructor throws, and
-  // std::invalid_argument when the camera extrinsic has a non-finite element. What the
+  // Loads the configuration; throws what the estimator's constructor throws (among it
+  // litterpose::ConfigurationError for a calibration it cannot work with). What the
   // estimator prints, from its construction on, goes to the log.
   Estimation(const std::string& config_path, Entry entry, litterpose::ConsoleSink log);
   Estimation(const Estimation&) = delete;
