@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include "cloud_file.h"
-#include "support/estimator.h"
 #include "support/run_program.h"
 
 namespace {
