@@ -130,6 +130,11 @@ struct Inbox {
     times.pop_front();
     return m;
   }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    messages.clear();
+    times.clear();
+  }
   std::mutex mutex;
   std::condition_variable arrived;
   std::deque<M> messages;
@@ -254,10 +259,11 @@ protected:
     ASSERT_EQ(got->status, GraspResult::OK) << what << ": " << got->reason;
     ASSERT_EQ(got->code, expected.result) << what;
     EXPECT_EQ(got->header.frame_id, "base_link") << what;
-    if (!expected.reason.empty())  // litterpose-estimate's
+    if (!expected.reason.empty()) {  // litterpose-estimate's
       EXPECT_EQ(got->reason + got->reason_name + std::to_string(got->main_axis_type),
                 expected.reason + expected.reason_name + std::to_string(expected.main_axis_type))
           << what;
+    }
     if (expected.result != 1) return;
     const auto& p = got->pose;
     const double pose[7] = {p.position.x,    p.position.y,    p.position.z,   p.orientation.w,
@@ -425,7 +431,7 @@ TEST_F(LitterposeNode, AnswersHostileFieldsAndCountsRefusalsInItsDiagnostics) {
     EXPECT_EQ(estimate("picker", good, trash_type)->code, kUnknownTrashType) << trash_type;
   const auto entry = estimate("picker", good, 3, std::string("main\0\xff", 6));
   EXPECT_EQ(entry->status, GraspResult::INVALID_REQUEST);
-  EXPECT_EQ(entry->reason, "no entry named 'main??': main, common or initial");
+  EXPECT_EQ(entry->reason, "no entry named 'main\?\?': main, common or initial");
   const pcl::PointCloud<pcl::PointXYZ> unmeasured(500, 1, pcl::PointXYZ(NAN, INFINITY, 0.5f));
   EXPECT_EQ(estimate("picker", cloudMessage(unmeasured))->code, kTooFewPoints);
 
@@ -513,7 +519,7 @@ TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStaticOnlyWhenAsked) {
         std::lock_guard<std::mutex> lock(mutex);
         latched[event.getPublisherName()] = *event.getMessage();
       };
-  const ros::Subscriber tf_static = nh_->subscribe("/tf_static", 10, keep);
+  const ros::Subscriber tf_static = nh_->subscribe<tf2_msgs::TFMessage>("/tf_static", 10, keep);
 
   tf2_ros::Buffer buffer;
   tf2_ros::TransformListener listener(buffer, *nh_);
