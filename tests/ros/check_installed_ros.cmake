@@ -31,17 +31,18 @@ if(NOT launched STREQUAL installed)
 endif()
 message(STATUS "roslaunch starts ${program}")
 
-set(checks "--dump-params\;litterpose\;litterpose.launch\;config:=${CONFIG}" "camera_tf: none"
-  "show\;litterpose_msgs/GraspResult" "uint8 CLOUD_UNREADABLE=1"
-  "show\;litterpose_msgs/EstimateGrasp" "litterpose_msgs/GraspResult result"
-  "-c\;from litterpose_msgs.srv import EstimateGrasp as E\nprint(E._response_class._type, E._response_class().result.CLOUD_UNREADABLE)" "EstimateGraspResponse 1")
-foreach(program ROSLAUNCH ROSMSG ROSSRV PYTHON)
-  list(POP_FRONT checks arguments expected)
-  execute_process(COMMAND ${env} ${${program}} ${arguments}
+function(expect what expected)
+  execute_process(COMMAND ${env} ${ARGN}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
   string(FIND "${out}" "${expected}" at)
   if(NOT rc EQUAL 0 OR at EQUAL -1)
-    message(FATAL_ERROR "${program} ${arguments} (${rc}) does not say '${expected}':\n${out}\n${err}")
+    message(FATAL_ERROR "${what} (${rc}) does not say '${expected}':\n${out}\n${err}")
   endif()
-endforeach()
+endfunction()
+expect("roslaunch --dump-params" "camera_tf: none"
+  ${ROSLAUNCH} --dump-params litterpose litterpose.launch config:=${CONFIG})
+expect("rosmsg" "uint8 CLOUD_UNREADABLE=1" ${ROSMSG} show litterpose_msgs/GraspResult)
+expect("rossrv" "litterpose_msgs/GraspResult result" ${ROSSRV} show litterpose_msgs/EstimateGrasp)
+expect("rospy" "litterpose_msgs/EstimateGraspResponse 1" ${PYTHON} -c
+  "from litterpose_msgs.srv import EstimateGrasp as E\nprint(E._response_class._type, E._response_class().result.CLOUD_UNREADABLE)")
 message(STATUS "camera_tf none; rosmsg, rossrv and rospy find litterpose_msgs")
