@@ -26,6 +26,8 @@ packages=(
   libboost-filesystem-dev libgtest-dev libgmock-dev libbenchmark-dev liblzf-dev
   # the viewer draws with OpenGL on the virtual display: Mesa's software renderer
   libgl1-mesa-dri libglx-mesa0
+  # the Python package, built against the sysroot's Python and tested by its interpreter
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-yaml python3-matplotlib
 )
 # What update-alternatives, a package script, would have linked: "link target", the link
 # relative to the sysroot, the target relative to the link's directory.

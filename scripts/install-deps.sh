@@ -15,6 +15,8 @@ packages=(
   xvfb xauth libgl1-mesa-dri libglx-mesa0 python3
   # The chart of litterpose-eval, drawn by Debian's Python (/usr/bin/python3).
   python3-matplotlib
+  # The Python package (python/), its tests, its example and its benchmark.
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-yaml python3-open3d
   # The ROS node (ros/) and its test: ROS 1 as Debian packages it, no catkin workspace.
   libroscpp-dev libstd-msgs-dev libsensor-msgs-dev libgeometry-msgs-dev
   libvisualization-msgs-dev libtf2-ros-dev libtf2-msgs-dev libdiagnostic-updater-dev

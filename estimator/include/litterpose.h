@@ -250,6 +250,22 @@ namespace litterpose {
 // returns its result code. Throws std::invalid_argument for a value that names no entry.
 int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPtr& cloud);
 
+// The members an estimate may leave behind for the next one to read, as they are when taken
+// (take them right after construction): the preparation may overwrite its configured z
+// margin (pass_ajust_value_), and an exactly vertical main axis keeps the class before it
+// (main_axis_type_). A host that serves a stream of clouds with one estimator restores them
+// before every estimate, so that each cloud is answered as a fresh estimator built from
+// the same configuration would answer it.
+class ConfiguredState {
+public:
+  explicit ConfiguredState(const GrabPoseEstimate& estimator);
+  void restore(GrabPoseEstimate& estimator) const;
+
+private:
+  float pass_ajust_value_;
+  MainAxisType main_axis_type_;
+};
+
 }  // namespace litterpose
 
 #endif  // LITTERPOSE_H

@@ -30,4 +30,13 @@ int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPt
   throw std::invalid_argument("runEntry: no entry " + std::to_string(static_cast<int>(entry)));
 }
 
+ConfiguredState::ConfiguredState(const GrabPoseEstimate& estimator)
+    : pass_ajust_value_(estimator.pass_ajust_value_),
+      main_axis_type_(estimator.main_axis_type_) {}
+
+void ConfiguredState::restore(GrabPoseEstimate& estimator) const {
+  estimator.pass_ajust_value_ = pass_ajust_value_;
+  estimator.main_axis_type_ = main_axis_type_;
+}
+
 }  // namespace litterpose

@@ -8,6 +8,7 @@
 #ifndef QUORVIN_KINEMATICS_H
 #define QUORVIN_KINEMATICS_H
 
+#include <cmath>
 #include <functional>
 #include <string_view>
 
@@ -87,6 +88,18 @@ private:
   void print_line(std::string_view line) const;
 
   LineHook line_hook_;
+};
+
+// The Quorvin arm as the estimator builds it (GrabPoseEstimate's dh_d_, dh_a_, dh_alpha_,
+// dh_offset_ and ik_ref_joints_), for hosts that model the same arm on their own: DH d and a
+// in millimetres, alpha and the joint zero offsets in radians, and the reference joint
+// vector (radians) whose configuration the estimator's inverse kinematics keeps.
+struct QuorvinArm {
+  static constexpr double dh_d[6] = {240.5, 0, 0, 210, 0, 144};
+  static constexpr double dh_a[6] = {0, 256, 0, 0, 0, 0};
+  static constexpr double dh_alpha[6] = {M_PI / 2, 0, M_PI / 2, -M_PI / 2, M_PI / 2, 0};
+  static constexpr double dh_offset[6] = {0, M_PI / 2, M_PI / 2, 0, 0, 0};
+  static constexpr double reference_joints[6] = {0, 0.6891, 1.5223, 0, 0.9253, 0};
 };
 
 #endif  // QUORVIN_KINEMATICS_H

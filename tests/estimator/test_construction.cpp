@@ -1,9 +1,11 @@
 // Construction: configuration reading, the camera-to-base transform, the printed
 // calibration, data directories, and eulerToRotationMatrix.
 #include <gtest/gtest.h>
+#include <quorvin_kinematics.h>
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -300,4 +302,18 @@ TEST(EulerToRotationMatrix, FixedAxesXThenYThenZ) {
     EXPECT_LT((r.cast<double>() - expected).cwiseAbs().maxCoeff(), 1e-6) << r;
     EXPECT_NEAR(r.determinant(), 1.0f, 1e-6f);
   }
+}
+
+// Hosts that model the arm on their own take QuorvinArm: it is the arm the estimator builds.
+TEST(Construction, TheEstimatorsArmIsQuorvinArm) {
+  const auto e = support::make_estimator();
+  const std::pair<const double*, const double*> arrays[] = {
+      {e->dh_d_, QuorvinArm::dh_d},
+      {e->dh_a_, QuorvinArm::dh_a},
+      {e->dh_alpha_, QuorvinArm::dh_alpha},
+      {e->dh_offset_, QuorvinArm::dh_offset},
+      {e->ik_ref_joints_, QuorvinArm::reference_joints},
+      {e->kinematics_->dh_d_, QuorvinArm::dh_d}};
+  for (const auto& [member, arm] : arrays)
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(member[i], arm[i]) << "element " << i;
 }

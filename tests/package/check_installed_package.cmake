@@ -1,7 +1,8 @@
 # Installs the build into a private prefix, then builds and runs a host program outside
 # the tree that finds the package with find_package(litterpose CONFIG REQUIRED).
 # A cross build (TOOLCHAIN_FILE and SYSROOT given) builds the host program with the same
-# toolchain and runs it through EMULATOR, the emulator's command line (a list).
+# toolchain and runs it through EMULATOR, the emulator's command line (a list). With PYTHON
+# (an interpreter) a Python host imports the installed package too.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -28,4 +29,13 @@ run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
 if(WITH_ESTIMATOR)
   run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
       ${EMULATOR} ${WORK_DIR}/host/estimator_host ${prefix}/share/litterpose/grab_pose_estimate_config.yaml)
+endif()
+# The Python package (PYTHON: its interpreter) imports from the install and finds the
+# project's libraries by itself.
+if(PYTHON)
+  run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
+      PYTHONPATH=${prefix}/${PYTHON_INSTALL_DIR} ${EMULATOR} ${PYTHON}
+      ${SOURCE_DIR}/tests/package/python_host.py ${prefix}
+      ${prefix}/share/litterpose/grab_pose_estimate_config.yaml
+      "${SOURCE_DIR}/data/B001PA420231018-1[0].ply")
 endif()
