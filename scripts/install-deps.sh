@@ -26,7 +26,7 @@ packages=(
   # rosservice and rospy for its users and the Python client's test.
   python3-gencpp python3-genpy python3-genmsg ros-std-msgs ros-sensor-msgs ros-geometry-msgs
   python3-rospy python3-rosmsg python3-rosservice python3-std-msgs python3-sensor-msgs
-  python3-geometry-msgs python3-numpy
+  python3-geometry-msgs
 )
 
 case "${1:-}" in

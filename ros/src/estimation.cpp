@@ -28,11 +28,9 @@ void logInUtf8() {
 Estimation::Estimation(const std::string& config_path, Entry entry,
                        litterpose::ConsoleSink log)
     : entry_(entry),
-      estimator_(std::make_unique<GrabPoseEstimate>(config_path, std::move(log))) {
-  configured_pass_ajust_value_ = estimator_->pass_ajust_value_;
-  configured_main_axis_type_ = estimator_->main_axis_type_;
-  configured_extrinsic_ = estimator_->camera_extrinsic_;
-}
+      estimator_(std::make_unique<GrabPoseEstimate>(config_path, std::move(log))),
+      configured_(*estimator_),
+      configured_extrinsic_(estimator_->camera_extrinsic_) {}
 
 EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cloud,
                                      int trash_type) {
@@ -45,8 +43,7 @@ EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cl
   EstimateOutcome outcome;
   try {
     GrabPoseEstimate& e = *estimator_;
-    e.pass_ajust_value_ = configured_pass_ajust_value_;
-    e.main_axis_type_ = configured_main_axis_type_;
+    configured_.restore(e);
     e.camera_extrinsic_ = camera_to_base;
     e.trash_type_ = trash_type;
     GrabPoseEstimate::CloudPtr input = camera_cloud;

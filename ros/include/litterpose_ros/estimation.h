@@ -63,10 +63,9 @@ private:
   Entry entry_;
   std::unique_ptr<GrabPoseEstimate> estimator_;
   // The values an estimate may leave behind for the next one, as construction set them;
-  // everything else an estimate reads it has written first.
-  float configured_pass_ajust_value_ = 0.0f;
-  MainAxisType configured_main_axis_type_ = HORIZONTAL;
-  Eigen::Matrix4f configured_extrinsic_ = Eigen::Matrix4f::Identity();
+  // everything else an estimate reads it has written first, or is given.
+  litterpose::ConfiguredState configured_;
+  Eigen::Matrix4f configured_extrinsic_;
 };
 
 }  // namespace litterpose_ros
