@@ -1,10 +1,13 @@
 // litterpose_node end to end, on a ROS master of its own (127.0.0.1, a free port): a bottle
-// lying 0.35 m ahead seen as 10k points in the camera frame, published as PointCloud2.
+// lying 0.35 m ahead seen as 10k points in the camera frame.
 //
-//   one at a time: latency from publishing a cloud to receiving its grasp_pose;
-//   flooded:       clouds offered every 0.1 ms for a while; the clouds per second the
-//                  node answers, and the latency of those it answers (the queue of one
-//                  drops the rest).
+//   one at a time:   latency from publishing a cloud on cloud to receiving its grasp_pose;
+//   service:         latency of a call of ~estimate, on one persistent connection and on
+//                    a new connection per call;
+//   object -> grasp: latency from publishing an ObjectCloud to receiving its GraspResult;
+//   flooded:         clouds offered on cloud every 0.1 ms for a while; the clouds per
+//                    second the node answers, and the latency of those it answers (the
+//                    queue of one drops the rest).
 //
 // bench_ros_node [POINTS] [SECONDS]   defaults 10000 and 10
 #include <algorithm>
@@ -21,6 +24,9 @@
 
 #include <geometry_msgs/PoseStamped.h>
 #include <litterpose.h>
+#include <litterpose_msgs/EstimateGrasp.h>
+#include <litterpose_msgs/GraspResult.h>
+#include <litterpose_msgs/ObjectCloud.h>
 #include <pcl/common/transforms.h>
 #include <pcl_conversions/pcl_conversions.h>
 #include <ros/ros.h>
@@ -50,9 +56,17 @@ struct Receiver {
     ++results;
     last_result = m->data;
   }
+  void onGrasp(const litterpose_msgs::GraspResult::ConstPtr& m) {
+    const double latency = (ros::Time::now() - m->header.stamp).toSec() * 1000.0;
+    std::lock_guard<std::mutex> lock(mutex);
+    grasp_latencies_ms.push_back(latency);
+    last_grasp_stamp = m->header.stamp;
+    last_grasp_code = m->code;
+  }
   std::mutex mutex;
-  std::vector<double> latencies_ms;
-  ros::Time last_pose_stamp;
+  std::vector<double> latencies_ms, grasp_latencies_ms;
+  ros::Time last_pose_stamp, last_grasp_stamp;
+  int last_grasp_code = 0;
   std::atomic<int> results{0};
   std::atomic<int> last_result{0};
 };
@@ -65,7 +79,7 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void report(const char* what, const std::vector<double>& latencies) {
-  std::printf("%-14s %6zu poses   latency median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", what,
+  std::printf("%-24s %6zu answers   latency median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", what,
               latencies.size(), percentile(latencies, 50), percentile(latencies, 99),
               percentile(latencies, 100));
 }
@@ -98,9 +112,14 @@ int run(int points, double seconds, const std::string& folder) {
                                           ros::TransportHints().tcpNoDelay());
   ros::Subscriber result_sub = nh.subscribe("grasp_result", 100, &Receiver::onResult, &receiver,
                                             ros::TransportHints().tcpNoDelay());
+  ros::Publisher object_pub = nh.advertise<litterpose_msgs::ObjectCloud>("object", 1);
+  ros::Subscriber grasp_sub = nh.subscribe("grasp", 100, &Receiver::onGrasp, &receiver,
+                                           ros::TransportHints().tcpNoDelay());
+  const std::string service = "/litterpose_node/estimate";
   for (auto end = Clock::now() + 60s;
        cloud_pub.getNumSubscribers() == 0 || pose_sub.getNumPublishers() == 0 ||
-       result_sub.getNumPublishers() == 0;
+       result_sub.getNumPublishers() == 0 || object_pub.getNumSubscribers() == 0 ||
+       grasp_sub.getNumPublishers() == 0 || !ros::service::exists(service, false);
        std::this_thread::sleep_for(20ms))
     if (!node.running() || Clock::now() > end) {
       std::fprintf(stderr, "bench_ros_node: litterpose_node did not connect\n");
@@ -151,6 +170,52 @@ int run(int points, double seconds, const std::string& folder) {
     sequential.swap(receiver.latencies_ms);
   }
 
+  // The service, on one connection and on a new one per call.
+  std::vector<double> persistent_ms, reconnecting_ms;
+  for (const bool persistent : {true, false}) {
+    ros::ServiceClient client = nh.serviceClient<litterpose_msgs::EstimateGrasp>(service, persistent);
+    litterpose_msgs::EstimateGrasp call;
+    call.request.cloud = message;
+    call.request.trash_type = 3;
+    for (int i = 0; i < kSequential; ++i) {
+      call.request.cloud.header.stamp = ros::Time::now();
+      const auto start = Clock::now();
+      if (!client.call(call) || call.response.result.code != 1) {
+        std::fprintf(stderr, "bench_ros_node: the service did not grasp the bottle\n");
+        return 1;
+      }
+      (persistent ? persistent_ms : reconnecting_ms)
+          .push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+  }
+
+  // The topic pair, one object at a time.
+  litterpose_msgs::ObjectCloud object;
+  object.cloud = message;
+  object.header.frame_id = message.header.frame_id;
+  object.trash_type = 3;
+  for (int i = 0; i < kSequential; ++i) {
+    object.header.stamp = ros::Time::now();
+    object_pub.publish(object);
+    for (auto end = Clock::now() + 30s;; std::this_thread::sleep_for(50us)) {
+      std::lock_guard<std::mutex> lock(receiver.mutex);
+      if (receiver.last_grasp_stamp == object.header.stamp) {
+        if (receiver.last_grasp_code == 1) break;
+        std::fprintf(stderr, "bench_ros_node: object: result %d\n", receiver.last_grasp_code);
+        return 1;
+      }
+      if (Clock::now() > end) {
+        std::fprintf(stderr, "bench_ros_node: no answer on grasp\n");
+        return 1;
+      }
+    }
+  }
+  std::vector<double> paired;
+  {
+    std::lock_guard<std::mutex> lock(receiver.mutex);
+    paired.swap(receiver.grasp_latencies_ms);
+  }
+
   // Flooded.
   const int results_before = receiver.results;
   int offered = 0;
@@ -172,6 +237,9 @@ int run(int points, double seconds, const std::string& folder) {
 
   std::printf("litterpose_node, %d-point clouds (entry common, quiet)\n", points);
   report("one at a time", sequential);
+  report("service", persistent_ms);
+  report("service, new connection", reconnecting_ms);
+  report("object -> grasp", paired);
   report("flooded", flooded);
   std::printf("flooded: %d clouds offered in %.1f s (%.0f/s), %d answered: %.1f clouds/s\n",
               offered, elapsed, offered / elapsed, answered, answered / elapsed);

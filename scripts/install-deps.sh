@@ -19,8 +19,14 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-yaml python3-open3d
   # The ROS node (ros/) and its test: ROS 1 as Debian packages it, no catkin workspace.
   libroscpp-dev libstd-msgs-dev libsensor-msgs-dev libgeometry-msgs-dev
-  libvisualization-msgs-dev libtf2-ros-dev libpcl-conversions-dev
+  libvisualization-msgs-dev libtf2-ros-dev libtf2-msgs-dev libdiagnostic-updater-dev
+  libdiagnostic-msgs-dev libpcl-conversions-dev
   python3-rosmaster rosout python3-roslaunch python3-rostopic
+  # litterpose_msgs: generated at build time from the definitions it builds on; rosmsg,
+  # rosservice and rospy for its users and the Python client's test.
+  python3-gencpp python3-genpy python3-genmsg ros-std-msgs ros-sensor-msgs ros-geometry-msgs
+  python3-rospy python3-rosmsg python3-rosservice python3-std-msgs python3-sensor-msgs
+  python3-geometry-msgs
 )
 
 case "${1:-}" in

@@ -41,6 +41,9 @@ inline constexpr int kEntryCount = 3;
 // none for any other name.
 std::optional<Entry> entryNamed(std::string_view name);
 
+// The short name of an entry: "main", "common" or "initial".
+const char* entryShortName(Entry entry);
+
 // Short English text of a result code of any entry (101 and 311 give both meanings);
 // "unknown result" for any other value.
 const char* describeResult(int code);
@@ -48,6 +51,11 @@ const char* describeResult(int code);
 // Short English text of a result code as the given entry returns it; "unknown result"
 // for a code that entry never returns.
 const char* describeResult(int code, Entry entry);
+
+// Whether an estimate that returned the code got as far as classifying the object's main
+// axis into main_axis_type_: every code but too few points (11) and outside the workspace
+// (41), which end an estimate before.
+bool classifiesMainAxis(int code);
 
 // What the last estimate decided, beside its result code: a result code can stand for
 // several decisions (1111 is both "no candidate reachable" and "no strategy for this main

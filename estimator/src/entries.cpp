@@ -12,6 +12,15 @@ std::optional<Entry> entryNamed(std::string_view name) {
   return std::nullopt;
 }
 
+const char* entryShortName(Entry entry) {
+  switch (entry) {
+    case Entry::GrabPoseEstimateFunc: return "main";
+    case Entry::CommonGrabPoseFunc: return "common";
+    case Entry::GetInitialGrabPose: return "initial";
+  }
+  return "unknown";
+}
+
 int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPtr& cloud) {
   switch (entry) {
     case Entry::GrabPoseEstimateFunc: return estimator.GrabPoseEstimateFunc(cloud);

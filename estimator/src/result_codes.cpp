@@ -56,4 +56,6 @@ const char* describeResult(int code, Entry entry) {
   return kUnknown;
 }
 
+bool classifiesMainAxis(int code) { return code != kTooFewPoints && code != kOutsideWorkspace; }
+
 }  // namespace litterpose

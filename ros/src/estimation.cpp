@@ -28,23 +28,28 @@ void logInUtf8() {
 Estimation::Estimation(const std::string& config_path, Entry entry,
                        litterpose::ConsoleSink log)
     : entry_(entry),
-      estimator_(std::make_unique<GrabPoseEstimate>(config_path, std::move(log))) {
-  configured_pass_ajust_value_ = estimator_->pass_ajust_value_;
-  configured_main_axis_type_ = estimator_->main_axis_type_;
-}
+      estimator_(std::make_unique<GrabPoseEstimate>(config_path, std::move(log))),
+      configured_(*estimator_),
+      configured_extrinsic_(estimator_->camera_extrinsic_) {}
 
 EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cloud,
                                      int trash_type) {
+  return estimate(camera_cloud, trash_type, entry_, configured_extrinsic_);
+}
+
+EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cloud,
+                                     int trash_type, Entry entry,
+                                     const Eigen::Matrix4f& camera_to_base) {
   EstimateOutcome outcome;
   try {
     GrabPoseEstimate& e = *estimator_;
-    e.pass_ajust_value_ = configured_pass_ajust_value_;
-    e.main_axis_type_ = configured_main_axis_type_;
+    configured_.restore(e);
+    e.camera_extrinsic_ = camera_to_base;
     e.trash_type_ = trash_type;
     GrabPoseEstimate::CloudPtr input = camera_cloud;
     auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
     e.PclTransform(input, cloud, e.camera_extrinsic_);
-    outcome.result = litterpose::runEntry(e, entry_, cloud);
+    outcome.result = litterpose::runEntry(e, entry, cloud);
   } catch (const std::exception& error) {
     outcome = {litterpose::kTooFewPoints, true, error.what()};
   } catch (...) {

@@ -98,6 +98,17 @@ visualization_msgs::MarkerArray graspMarkers(const GrabPoseEstimate& e,
   return array;
 }
 
+visualization_msgs::MarkerArray deleteAllMarkers(const std_msgs::Header& header) {
+  Marker clear;
+  clear.header = header;
+  clear.ns = kMarkerNamespace;
+  clear.action = Marker::DELETEALL;
+  clear.pose.orientation.w = 1.0;
+  visualization_msgs::MarkerArray array;
+  array.markers.push_back(clear);
+  return array;
+}
+
 geometry_msgs::TransformStamped cameraTransform(const Eigen::Matrix4f& camera_to_base,
                                                 const std_msgs::Header& base_header,
                                                 const std::string& camera_frame) {

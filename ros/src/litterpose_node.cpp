@@ -1,31 +1,50 @@
 // litterpose_node: grasp poses for the segmented object clouds of a depth camera.
 //
-// Subscribes cloud (sensor_msgs/PointCloud2, camera frame) and trash_type
-// (std_msgs/Int32); publishes for every cloud grasp_result (std_msgs/Int32) and, on result
-// 1, grasp_pose (geometry_msgs/PoseStamped) and grasp_markers
-// (visualization_msgs/MarkerArray) in ~base_frame; the camera's mounting goes to
-// /tf_static. Parameters: ~config (required), ~entry, ~trash_type, ~base_frame,
-// ~camera_frame, ~quiet.
+// Serves ~estimate (litterpose_msgs/EstimateGrasp), and answers every
+// litterpose_msgs/ObjectCloud on object with a litterpose_msgs/GraspResult on grasp. The
+// older pair stays: cloud (sensor_msgs/PointCloud2) with the trash type last received on
+// trash_type (std_msgs/Int32), answered on grasp_result (std_msgs/Int32) and, on result 1,
+// grasp_pose (geometry_msgs/PoseStamped). Every answer also renews grasp_markers
+// (visualization_msgs/MarkerArray); /diagnostics tells rates, latencies and refusals.
+// Parameters: ~config (required), ~entry, ~trash_type, ~base_frame, ~camera_frame,
+// ~camera_tf, ~tf_timeout, ~quiet.
 #include <memory>
 #include <string>
-#include <vector>
 
-#include <geometry_msgs/PoseStamped.h>
+#include <diagnostic_updater/diagnostic_updater.h>
+#include <litterpose_msgs/EstimateGrasp.h>
+#include <litterpose_msgs/GraspResult.h>
+#include <litterpose_msgs/ObjectCloud.h>
 #include <litterpose_result.h>
 #include <pcl/console/print.h>
+#include <ros/callback_queue.h>
 #include <ros/ros.h>
 #include <sensor_msgs/PointCloud2.h>
 #include <std_msgs/Int32.h>
 #include <tf2_ros/static_transform_broadcaster.h>
-#include <visualization_msgs/MarkerArray.h>
+#include <tf2_ros/transform_listener.h>
 
 #include "litterpose_ros/estimation.h"
+#include "litterpose_ros/frames.h"
 #include "litterpose_ros/grasp_messages.h"
-#include "litterpose_ros/point_cloud.h"
+#include "litterpose_ros/grasp_server.h"
+#include "litterpose_ros/untrusted_text.h"
 
 namespace {
 
+using litterpose_ros::CameraTf;
 using litterpose_ros::Entry;
+
+// The longest wait for a transform that ~tf_timeout accepts, in seconds: a lookup holds up
+// every request behind it.
+constexpr double kLongestTfTimeout = 10.0;
+// ObjectClouds that wait while an estimate runs: a detector's objects of one frame come in
+// a burst, and each wants its answer.
+constexpr int kObjectQueue = 5;
+// Trash types wait for the next cloud in their own queue, all of them in arrival order.
+constexpr int kTrashTypeQueue = 100;
+// How often the diagnostic updater is asked whether its period is over.
+constexpr double kDiagnosticsPoll = 0.25;
 
 struct Settings {
   std::string config;
@@ -34,15 +53,11 @@ struct Settings {
   int trash_type = 3;
   std::string base_frame = "base_link";
   std::string camera_frame = "camera_depth_optical_frame";
+  CameraTf camera_tf = CameraTf::none;
+  std::string camera_tf_name = "none";
+  double tf_timeout = 0.1;
   bool quiet = true;
 };
-
-// An exception's text on one log line.
-std::string oneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
-  return text;
-}
 
 template <typename T>
 bool optionalParam(const ros::NodeHandle& private_nh, const std::string& name, T& value,
@@ -62,17 +77,35 @@ bool readSettings(const ros::NodeHandle& private_nh, Settings& s) {
       !optionalParam(private_nh, "trash_type", s.trash_type, "an integer") ||
       !optionalParam(private_nh, "base_frame", s.base_frame, "a frame name") ||
       !optionalParam(private_nh, "camera_frame", s.camera_frame, "a frame name") ||
+      !optionalParam(private_nh, "camera_tf", s.camera_tf_name, "publish, none or lookup") ||
+      !optionalParam(private_nh, "tf_timeout", s.tf_timeout, "a number of seconds") ||
       !optionalParam(private_nh, "quiet", s.quiet, "true or false"))
     return false;
   const auto entry = litterpose::entryNamed(s.entry_name);
   if (!entry) {
-    ROS_FATAL("parameter ~entry must be common, main or initial, not '%s'", s.entry_name.c_str());
+    ROS_FATAL("parameter ~entry must be common, main or initial, not '%s'",
+              litterpose_ros::printableExcerpt(s.entry_name).c_str());
     return false;
   }
   s.entry = *entry;
+  const auto camera_tf = litterpose_ros::cameraTfNamed(s.camera_tf_name);
+  if (!camera_tf) {
+    ROS_FATAL("parameter ~camera_tf must be publish, none or lookup, not '%s'",
+              litterpose_ros::printableExcerpt(s.camera_tf_name).c_str());
+    return false;
+  }
+  s.camera_tf = *camera_tf;
+  if (!(s.tf_timeout >= 0.0 && s.tf_timeout <= kLongestTfTimeout)) {
+    ROS_FATAL("parameter ~tf_timeout must be 0 to %g seconds, not %g", kLongestTfTimeout,
+              s.tf_timeout);
+    return false;
+  }
+  s.base_frame = litterpose_ros::normalisedFrameId(s.base_frame);
+  s.camera_frame = litterpose_ros::normalisedFrameId(s.camera_frame);
   if (s.base_frame.empty() || s.camera_frame.empty() || s.base_frame == s.camera_frame) {
     ROS_FATAL("parameters ~base_frame ('%s') and ~camera_frame ('%s') must be two frame names",
-              s.base_frame.c_str(), s.camera_frame.c_str());
+              litterpose_ros::printableExcerpt(s.base_frame).c_str(),
+              litterpose_ros::printableExcerpt(s.camera_frame).c_str());
     return false;
   }
   return true;
@@ -80,41 +113,63 @@ bool readSettings(const ros::NodeHandle& private_nh, Settings& s) {
 
 class GraspNode {
 public:
-  GraspNode(ros::NodeHandle& nh, const Settings& settings,
+  GraspNode(ros::NodeHandle& nh, ros::NodeHandle& private_nh, const Settings& settings,
             std::unique_ptr<litterpose_ros::Estimation> estimation)
-      : settings_(settings), trash_type_(settings.trash_type), estimation_(std::move(estimation)) {
+      : trash_type_(settings.trash_type), diagnostics_(nh, private_nh) {
+    if (settings.camera_tf == CameraTf::lookup)
+      tf_listener_ = std::make_unique<tf2_ros::TransformListener>(tf_buffer_, nh);
+    const Eigen::Matrix4f extrinsic = estimation->configuredExtrinsic();
+    litterpose_ros::CloudFrames frames(
+        {settings.camera_tf, settings.base_frame, settings.camera_frame, settings.tf_timeout},
+        extrinsic, &tf_buffer_);
+    server_ = std::make_unique<litterpose_ros::GraspServer>(std::move(estimation), frames);
+
+    if (settings.camera_tf == CameraTf::publish) {
+      std_msgs::Header base;
+      base.frame_id = settings.base_frame;
+      base.stamp = ros::Time::now();
+      tf_static_ = std::make_unique<tf2_ros::StaticTransformBroadcaster>();
+      tf_static_->sendTransform(
+          litterpose_ros::cameraTransform(extrinsic, base, settings.camera_frame));
+    }
+
+    diagnostics_.setHardwareID("litterpose");
+    diagnostics_.add("estimates", server_.get(), &litterpose_ros::GraspServer::diagnose);
+    diagnostics_timer_ = nh.createTimer(ros::Duration(kDiagnosticsPoll),
+                                        [this](const ros::TimerEvent&) { diagnostics_.update(); });
+
+    grasp_pub_ = nh.advertise<litterpose_msgs::GraspResult>("grasp", 10);
     result_pub_ = nh.advertise<std_msgs::Int32>("grasp_result", 10);
     pose_pub_ = nh.advertise<geometry_msgs::PoseStamped>("grasp_pose", 10);
     markers_pub_ = nh.advertise<visualization_msgs::MarkerArray>("grasp_markers", 10);
-    announceCameraFrame(settings_.camera_frame);
+
+    service_ = private_nh.advertiseService("estimate", &GraspNode::onEstimate, this);
+    object_sub_ = nh.subscribe("object", kObjectQueue, &GraspNode::onObject, this,
+                               ros::TransportHints().tcpNoDelay());
+    ros::SubscribeOptions trash_types = ros::SubscribeOptions::create<std_msgs::Int32>(
+        "trash_type", kTrashTypeQueue,
+        [this](const std_msgs::Int32::ConstPtr& m) { onTrashType(m); }, ros::VoidPtr(),
+        &trash_type_queue_);
+    trash_type_sub_ = nh.subscribe(trash_types);
     // Only the newest cloud waits while an estimate runs: the arm wants the latest view.
     cloud_sub_ = nh.subscribe("cloud", 1, &GraspNode::onCloud, this,
                               ros::TransportHints().tcpNoDelay());
-    trash_type_sub_ = nh.subscribe("trash_type", 1, &GraspNode::onTrashType, this);
   }
 
 private:
-  // The camera's mounting under the configured name and, when clouds name their frame
-  // differently, under that name too, so that rviz shows the clouds where the arm sees them.
-  void announceCameraFrame(const std::string& cloud_frame) {
-    if (cloud_frame == announced_frame_) return;
-    std_msgs::Header base;
-    base.frame_id = settings_.base_frame;
-    base.stamp = ros::Time::now();
-    const Eigen::Matrix4f& extrinsic = estimation_->estimator().camera_extrinsic_;
-    // The broadcaster keeps every child frame it was given and publishes them all, latched.
-    std::vector<geometry_msgs::TransformStamped> transforms{
-        litterpose_ros::cameraTransform(extrinsic, base, settings_.camera_frame)};
-    if (cloud_frame != settings_.camera_frame)
-      transforms.push_back(litterpose_ros::cameraTransform(extrinsic, base, cloud_frame));
-    tf_static_.sendTransform(transforms);
-    announced_frame_ = cloud_frame;
+  bool onEstimate(litterpose_msgs::EstimateGrasp::Request& request,
+                  litterpose_msgs::EstimateGrasp::Response& response) {
+    response.result =
+        server_->answer(request.cloud, request.cloud.header, request.trash_type, request.entry);
+    markers_pub_.publish(server_->markers(response.result));
+    return true;
   }
 
-  void publishResult(int code) {
-    std_msgs::Int32 result;
-    result.data = code;
-    result_pub_.publish(result);
+  void onObject(const litterpose_msgs::ObjectCloud::ConstPtr& object) {
+    const litterpose_msgs::GraspResult answer =
+        server_->answer(object->cloud, object->header, object->trash_type);
+    markers_pub_.publish(server_->markers(answer));
+    grasp_pub_.publish(answer);
   }
 
   void onTrashType(const std_msgs::Int32::ConstPtr& message) {
@@ -122,50 +177,31 @@ private:
     trash_type_ = message->data;
   }
 
-  void onCloud(const sensor_msgs::PointCloud2::ConstPtr& message) {
-    const std::string& frame =
-        message->header.frame_id.empty() ? settings_.camera_frame : message->header.frame_id;
-    if (frame == settings_.base_frame) {
-      ROS_ERROR("refused a cloud in the base frame '%s': clouds come in the camera frame",
-                frame.c_str());
-      publishResult(litterpose::kTooFewPoints);
-      return;
-    }
-    announceCameraFrame(frame);
-
-    const litterpose_ros::ConvertedCloud converted = litterpose_ros::toPclCloud(*message);
-    if (!converted.cloud) {
-      ROS_ERROR("refused a cloud: %s", converted.error.c_str());
-      publishResult(litterpose::kTooFewPoints);
-      return;
-    }
-    const litterpose_ros::EstimateOutcome outcome =
-        estimation_->estimate(converted.cloud, trash_type_);
-    if (outcome.raised)
-      ROS_ERROR("the estimate of a cloud of %zu points raised: %s", converted.cloud->size(),
-                oneLine(outcome.error).c_str());
-    ROS_DEBUG("cloud of %zu points (%zu not finite), trash type %d: %d, %s",
-              converted.cloud->size(), converted.non_finite_points, trash_type_, outcome.result,
-              litterpose::describeResult(outcome.result, settings_.entry));
-
-    if (outcome.result == litterpose::kGrabFound) {
-      std_msgs::Header header;
-      header.stamp = message->header.stamp;
-      header.frame_id = settings_.base_frame;
-      const GrabPoseEstimate& estimator = estimation_->estimator();
-      pose_pub_.publish(litterpose_ros::toPoseStamped(estimator.grab_pose_, header));
-      markers_pub_.publish(litterpose_ros::graspMarkers(estimator, header));
-    }
-    publishResult(outcome.result);
+  void onCloud(const sensor_msgs::PointCloud2::ConstPtr& cloud) {
+    // Every trash type received before this cloud is processed applies to it, whichever
+    // connection the poll thread happened to read first.
+    trash_type_queue_.callAvailable();
+    const litterpose_msgs::GraspResult answer =
+        server_->answer(*cloud, cloud->header, trash_type_);
+    markers_pub_.publish(server_->markers(answer));
+    if (answer.status == litterpose_msgs::GraspResult::OK && answer.code == litterpose::kGrabFound)
+      pose_pub_.publish(litterpose_ros::toPoseStamped(answer));
+    std_msgs::Int32 code;
+    code.data = litterpose_ros::resultCode(answer);
+    result_pub_.publish(code);
   }
 
-  Settings settings_;
   int trash_type_;
-  std::unique_ptr<litterpose_ros::Estimation> estimation_;
-  std::string announced_frame_;
-  ros::Publisher result_pub_, pose_pub_, markers_pub_;
-  tf2_ros::StaticTransformBroadcaster tf_static_;
-  ros::Subscriber cloud_sub_, trash_type_sub_;
+  tf2_ros::Buffer tf_buffer_;
+  std::unique_ptr<tf2_ros::TransformListener> tf_listener_;
+  std::unique_ptr<tf2_ros::StaticTransformBroadcaster> tf_static_;
+  std::unique_ptr<litterpose_ros::GraspServer> server_;
+  diagnostic_updater::Updater diagnostics_;
+  ros::Timer diagnostics_timer_;
+  ros::CallbackQueue trash_type_queue_;
+  ros::Publisher grasp_pub_, result_pub_, pose_pub_, markers_pub_;
+  ros::ServiceServer service_;
+  ros::Subscriber object_sub_, trash_type_sub_, cloud_sub_;
 };
 
 }  // namespace
@@ -189,14 +225,16 @@ int main(int argc, char** argv) {
         settings.config, settings.entry, litterpose_ros::estimatorLog(settings.quiet));
   } catch (const std::exception& e) {
     ROS_FATAL("cannot load the configuration '%s': %s", settings.config.c_str(),
-              oneLine(e.what()).c_str());
+              litterpose_ros::oneLine(e.what()).c_str());
     return 1;
   }
 
-  GraspNode node(nh, settings, std::move(estimation));
-  ROS_INFO("ready: entry %s, trash type %d, base frame %s, camera frame %s, configuration %s",
+  GraspNode node(nh, private_nh, settings, std::move(estimation));
+  ROS_INFO("ready: entry %s, trash type %d, base frame %s, camera frame %s, camera_tf %s, "
+           "configuration %s",
            settings.entry_name.c_str(), settings.trash_type, settings.base_frame.c_str(),
-           settings.camera_frame.c_str(), settings.config.c_str());
+           settings.camera_frame.c_str(), settings.camera_tf_name.c_str(),
+           settings.config.c_str());
   ros::spin();
   return 0;
 }

@@ -9,6 +9,8 @@
 
 #include <sensor_msgs/PointField.h>
 
+#include "litterpose_ros/untrusted_text.h"
+
 namespace litterpose_ros {
 namespace {
 
@@ -38,19 +40,12 @@ const char* typeName(std::uint8_t datatype) {
   }
 }
 
-// A field name as it may be printed in one log line.
-std::string printable(const std::string& name) {
-  std::string out;
-  for (const char c : name) out += (c >= 0x20 && c < 0x7f) ? c : '?';
-  return out;
-}
-
 std::string fieldNames(const sensor_msgs::PointCloud2& message) {
   if (message.fields.empty()) return "none";
   std::string names;
   for (std::size_t i = 0; i < message.fields.size() && i < kMostNamesListed; ++i) {
     if (i > 0) names += ", ";
-    names += printable(message.fields[i].name);
+    names += printableExcerpt(message.fields[i].name);
   }
   if (message.fields.size() > kMostNamesListed)
     names += " and " + std::to_string(message.fields.size() - kMostNamesListed) + " more";

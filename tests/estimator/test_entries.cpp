@@ -19,6 +19,9 @@ TEST(Entries, ShortNamesAreTheProgramsNames) {
   EXPECT_EQ(entryNamed("initial"), Entry::GetInitialGrabPose);
   for (const char* name : {"", "Main", "common ", "GrabPoseEstimateFunc", "init"})
     EXPECT_FALSE(entryNamed(name)) << "'" << name << "'";
+  for (const Entry entry :
+       {Entry::GrabPoseEstimateFunc, Entry::CommonGrabPoseFunc, Entry::GetInitialGrabPose})
+    EXPECT_EQ(entryNamed(litterpose::entryShortName(entry)), entry);
 }
 
 // A stick lying beyond the vertical grab space, which the entries answer differently:

@@ -1,16 +1,21 @@
 // litterpose_node on a ROS master of its own (rosmaster on a free port of 127.0.0.1, its
 // ROS_HOME and logs in a scratch folder): the node answers the recorded clouds as
 // litterpose-estimate does, refuses malformed ones and keeps serving, and ends with
-// status 1 and one fatal line on an unusable configuration. Every process started here is
+// status 1 and one fatal line on an unusable configuration. Nodes /picker (entry main,
+// camera_tf none), /shown (publish) and /looker (lookup). Every process started here is
 // stopped by its id within a time limit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,20 +23,28 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <boost/property_tree/json_parser.hpp>
+#include <diagnostic_msgs/DiagnosticArray.h>
 #include <geometry_msgs/PoseStamped.h>
+#include <litterpose_msgs/EstimateGrasp.h>
+#include <litterpose_msgs/ObjectCloud.h>
+#include <pcl/common/transforms.h>
 #include <pcl/io/ply_io.h>
 #include <pcl_conversions/pcl_conversions.h>
 #include <ros/ros.h>
 #include <std_msgs/Int32.h>
+#include <tf2_msgs/TFMessage.h>
 #include <tf2_ros/buffer.h>
 #include <tf2_ros/transform_listener.h>
+#include <visualization_msgs/MarkerArray.h>
 
 #include <litterpose.h>
 
 #include "support/bundled_clouds.h"
+#include "support/clouds.h"
 #include "support/processes.h"
 #include "support/run_program.h"
 
@@ -39,33 +52,43 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using litterpose_msgs::GraspResult;
 
 // Generous: the sanitizer build on a machine shared with other builds.
 constexpr auto kTimeout = 90s;
 constexpr double kTolerance = 1e-6;
 constexpr int kTooFewPoints = 11;
+constexpr int kUnknownTrashType = 111;
 
 std::string sourcePath(const std::string& relative) {
   return std::string(LITTERPOSE_SOURCE_DIR) + "/" + relative;
 }
 const std::string kConfig = sourcePath("config/grab_pose_estimate_config.yaml");
 
-sensor_msgs::PointCloud2 cloudMessage(const std::string& ply) {
+sensor_msgs::PointCloud2 cloudMessage(const pcl::PointCloud<pcl::PointXYZ>& cloud) {
   sensor_msgs::PointCloud2 message;
-  pcl::toROSMsg(*support::readBundledCloud(ply), message);
+  pcl::toROSMsg(cloud, message);
   message.header.frame_id = "camera_depth_optical_frame";
   return message;
 }
+sensor_msgs::PointCloud2 cloudMessage(const std::string& ply) {
+  return cloudMessage(*support::readBundledCloud(ply));
+}
+Eigen::Matrix4f configuredExtrinsic() {
+  return GrabPoseEstimate(kConfig, litterpose::ConsoleSink::none()).camera_extrinsic_;
+}
 
-// litterpose-estimate's JSON line for each file: result, and position and orientation
-// (w, x, y, z) on result 1.
+// litterpose-estimate's JSON line for each file: result, reason, main axis class, and
+// position and orientation (w, x, y, z) on result 1.
 struct Expected {
   int result = 0;
   std::vector<double> pose;
+  std::string reason, reason_name;
+  int main_axis_type = 0;
 };
 std::map<std::string, Expected> estimates(const std::vector<std::string>& files) {
   std::string command = run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) + " --quiet --config " +
-                        run_program::quote(kConfig);
+                        run_program::quote(kConfig) + " --entry main";
   for (const std::string& f : files) command += " " + run_program::quote(f);
   const auto outcome = run_program::run(command);
   if (outcome.status != 0) throw std::runtime_error("litterpose-estimate: " + outcome.err);
@@ -77,6 +100,9 @@ std::map<std::string, Expected> estimates(const std::vector<std::string>& files)
     boost::property_tree::read_json(text, record);
     Expected& e = by_file[record.get<std::string>("file")];
     e.result = record.get<int>("result");
+    e.reason = record.get<std::string>("reason");
+    e.reason_name = record.get<std::string>("reason_name");
+    e.main_axis_type = record.get<int>("main_axis_type", 0);
     if (e.result != 1) continue;
     for (const auto& v : record.get_child("position")) e.pose.push_back(v.second.get_value<double>());
     for (const char* k : {"w", "x", "y", "z"})
@@ -91,18 +117,29 @@ struct Inbox {
   void receive(const typename M::ConstPtr& m) {
     std::lock_guard<std::mutex> lock(mutex);
     messages.push_back(*m);
+    times.push_back(Clock::now());
     arrived.notify_all();
   }
-  std::optional<M> next() {
+  // The next message; last_arrival is when it came.
+  std::optional<M> next(Clock::duration timeout = kTimeout) {
     std::unique_lock<std::mutex> lock(mutex);
-    if (!arrived.wait_for(lock, kTimeout, [&] { return !messages.empty(); })) return std::nullopt;
+    if (!arrived.wait_for(lock, timeout, [&] { return !messages.empty(); })) return std::nullopt;
     M m = messages.front();
+    last_arrival = times.front();
     messages.pop_front();
+    times.pop_front();
     return m;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    messages.clear();
+    times.clear();
   }
   std::mutex mutex;
   std::condition_variable arrived;
   std::deque<M> messages;
+  std::deque<Clock::time_point> times;
+  Clock::time_point last_arrival;
   ros::Subscriber subscriber;
 };
 
@@ -135,24 +172,45 @@ protected:
     nh_ = std::make_unique<ros::NodeHandle>();
     spinner_ = std::make_unique<ros::AsyncSpinner>(1);
     spinner_->start();
-    cloud_pub_ = nh_->advertise<sensor_msgs::PointCloud2>("/picker/cloud", 1);
+    cloud_pub_ = nh_->advertise<sensor_msgs::PointCloud2>("/picker/cloud", 10);
+    type_pub_ = nh_->advertise<std_msgs::Int32>("/picker/trash_type", 10);
+    object_pub_ = nh_->advertise<litterpose_msgs::ObjectCloud>("/picker/object", 10);
     results_.subscriber = nh_->subscribe("/picker/grasp_result", 100, &Inbox<std_msgs::Int32>::receive, &results_);
     poses_.subscriber = nh_->subscribe("/picker/grasp_pose", 100,
                                        &Inbox<geometry_msgs::PoseStamped>::receive, &poses_);
-    ros::param::set("/picker/litterpose_node/config", kConfig);
-    node_ = startNode({"__ns:=/picker"}, "picker");
+    grasps_.subscriber = nh_->subscribe("/picker/grasp", 100, &Inbox<GraspResult>::receive, &grasps_);
+    markers_.subscriber = nh_->subscribe("/picker/grasp_markers", 100,
+                                         &Inbox<visualization_msgs::MarkerArray>::receive, &markers_);
+    diagnostics_.subscriber = nh_->subscribe(
+        "/diagnostics", 100, &Inbox<diagnostic_msgs::DiagnosticArray>::receive, &diagnostics_);
+    publishTfTree();
+    const std::map<std::string, std::map<std::string, std::string>> params = {
+        {"picker", {{"entry", "main"}}},
+        {"shown", {{"camera_tf", "publish"}, {"camera_frame", " /shown_camera"}}},
+        {"looker", {{"camera_tf", "lookup"}, {"camera_frame", "looker_camera"}}}};
+    for (const auto& [ns, values] : params) {
+      ros::param::set("/" + ns + "/litterpose_node/config", kConfig);
+      for (const auto& [name, value] : values) ros::param::set("/" + ns + "/litterpose_node/" + name, value);
+      nodes_[ns] = startNode({"__ns:=/" + ns}, ns);
+      ros::service::waitForService(service(ns), ros::Duration(std::chrono::seconds(kTimeout).count()));
+    }
+    node_ = nodes_["picker"].get();
     for (const auto end = Clock::now() + kTimeout;
          node_->running() && Clock::now() < end &&
          (cloud_pub_.getNumSubscribers() == 0 || results_.subscriber.getNumPublishers() == 0 ||
-          poses_.subscriber.getNumPublishers() == 0);)
+          poses_.subscriber.getNumPublishers() == 0 || object_pub_.getNumSubscribers() == 0 ||
+          grasps_.subscriber.getNumPublishers() == 0 || markers_.subscriber.getNumPublishers() == 0 ||
+          type_pub_.getNumSubscribers() == 0);)
       std::this_thread::sleep_for(50ms);
   }
 
   static void TearDownTestSuite() {
-    node_.reset();  // stops it if a test has not
+    nodes_.clear();  // stops those a test has not
     if (spinner_) spinner_->stop();
-    results_.subscriber = poses_.subscriber = ros::Subscriber();
-    cloud_pub_ = ros::Publisher();
+    for (auto* s : {&results_.subscriber, &poses_.subscriber, &grasps_.subscriber,
+                    &markers_.subscriber, &diagnostics_.subscriber})
+      *s = ros::Subscriber();
+    for (auto* p : {&cloud_pub_, &type_pub_, &object_pub_, &tf_pub_}) *p = ros::Publisher();
     nh_.reset();
     if (ros::isInitialized()) ros::shutdown();
     master_.reset();
@@ -162,7 +220,7 @@ protected:
 
   void SetUp() override {
     ASSERT_TRUE(master_) << "rosmaster did not start: " << run_program::slurp(folder_ + "/master.err");
-    ASSERT_TRUE(node_->running()) << "litterpose_node ended: " << err("picker");
+    for (auto& [ns, node] : nodes_) ASSERT_TRUE(node->running()) << ns << " ended: " << err(ns);
     ASSERT_GT(cloud_pub_.getNumSubscribers(), 0u) << "litterpose_node did not subscribe";
   }
 
@@ -175,13 +233,71 @@ protected:
   static std::string err(const std::string& name) {
     return run_program::slurp(folder_ + "/" + name + ".err");
   }
+  static std::string service(const std::string& ns) { return "/" + ns + "/litterpose_node/estimate"; }
+  static ros::Time newStamp() {
+    static int asked = 0;
+    return ros::Time(1000 + ++asked, 0);
+  }
+
+  // The answer of a node's ~estimate to the cloud under a new stamp, which it must carry.
+  static std::optional<GraspResult> estimate(const std::string& ns, sensor_msgs::PointCloud2 cloud,
+                                             int trash_type = 3, const std::string& entry = "") {
+    litterpose_msgs::EstimateGrasp call;
+    call.request.cloud = std::move(cloud);
+    call.request.cloud.header.stamp = newStamp();
+    call.request.trash_type = trash_type;
+    call.request.entry = entry;
+    if (!ros::service::call(service(ns), call)) return std::nullopt;
+    EXPECT_EQ(call.response.result.header.stamp, call.request.cloud.header.stamp);
+    EXPECT_EQ(call.response.result.trash_type, trash_type);
+    return call.response.result;
+  }
+
+  static void expectResult(const Expected& expected, const std::optional<GraspResult>& got,
+                           const std::string& what, double tolerance = kTolerance) {
+    ASSERT_TRUE(got) << what << ": no answer";
+    ASSERT_EQ(got->status, GraspResult::OK) << what << ": " << got->reason;
+    ASSERT_EQ(got->code, expected.result) << what;
+    EXPECT_EQ(got->header.frame_id, "base_link") << what;
+    if (!expected.reason.empty()) {  // litterpose-estimate's
+      EXPECT_EQ(got->reason + got->reason_name + std::to_string(got->main_axis_type),
+                expected.reason + expected.reason_name + std::to_string(expected.main_axis_type))
+          << what;
+    }
+    if (expected.result != 1) return;
+    const auto& p = got->pose;
+    const double pose[7] = {p.position.x,    p.position.y,    p.position.z,   p.orientation.w,
+                            p.orientation.x, p.orientation.y, p.orientation.z};
+    for (int i = 0; i < 7; ++i) EXPECT_NEAR(pose[i], expected.pose.at(i), tolerance) << what << " " << i;
+  }
+
+  // base_link -> looker_camera, latched on /tf_static as a camera driver would publish it:
+  // the configured camera turned 4 degrees about the arm's axis and moved 2 cm.
+  static Eigen::Affine3d lookerExtrinsic() {
+    Eigen::Affine3d moved(Eigen::AngleAxisd(0.07, Eigen::Vector3d::UnitZ()));
+    moved.translation() = Eigen::Vector3d(0.01, -0.02, 0.0);
+    return moved * Eigen::Affine3d(configuredExtrinsic().cast<double>());
+  }
+  static void publishTfTree() {
+    const Eigen::Affine3d camera = lookerExtrinsic();
+    const Eigen::Quaterniond q(camera.rotation());
+    tf2_msgs::TFMessage tree;
+    tree.transforms.resize(1);
+    auto& t = tree.transforms[0];
+    std::tie(t.header.frame_id, t.child_frame_id) = std::make_tuple("base_link", "looker_camera");
+    std::tie(t.transform.rotation.w, t.transform.rotation.x, t.transform.rotation.y,
+             t.transform.rotation.z) = std::make_tuple(q.w(), q.x(), q.y(), q.z());
+    std::tie(t.transform.translation.x, t.transform.translation.y, t.transform.translation.z) =
+        std::make_tuple(camera.translation().x(), camera.translation().y(), camera.translation().z());
+    tf_pub_ = nh_->advertise<tf2_msgs::TFMessage>("/tf_static", 1, true);
+    tf_pub_.publish(tree);
+  }
 
   // The node's answer to the cloud, published under a new stamp: the result and, on
   // result 1, the pose, which must carry that stamp.
   static std::pair<std::optional<int>, std::optional<geometry_msgs::PoseStamped>> ask(
       sensor_msgs::PointCloud2 cloud) {
-    static int asked = 0;
-    cloud.header.stamp = ros::Time(1000 + ++asked, 0);
+    cloud.header.stamp = newStamp();
     cloud_pub_.publish(cloud);
     const auto result = results_.next();
     if (!result) return {std::nullopt, std::nullopt};
@@ -206,20 +322,31 @@ protected:
   }
 
   static std::string folder_;
-  static std::unique_ptr<processes::Child> master_, node_;
+  static std::unique_ptr<processes::Child> master_;
+  static std::map<std::string, std::unique_ptr<processes::Child>> nodes_;
+  static processes::Child* node_;  // /picker
   static std::unique_ptr<ros::NodeHandle> nh_;
   static std::unique_ptr<ros::AsyncSpinner> spinner_;
-  static ros::Publisher cloud_pub_;
+  static ros::Publisher cloud_pub_, type_pub_, object_pub_, tf_pub_;
   static Inbox<std_msgs::Int32> results_;
   static Inbox<geometry_msgs::PoseStamped> poses_;
+  static Inbox<GraspResult> grasps_;
+  static Inbox<visualization_msgs::MarkerArray> markers_;
+  static Inbox<diagnostic_msgs::DiagnosticArray> diagnostics_;
 };
 std::string LitterposeNode::folder_;
-std::unique_ptr<processes::Child> LitterposeNode::master_, LitterposeNode::node_;
+std::unique_ptr<processes::Child> LitterposeNode::master_;
+std::map<std::string, std::unique_ptr<processes::Child>> LitterposeNode::nodes_;
+processes::Child* LitterposeNode::node_;
 std::unique_ptr<ros::NodeHandle> LitterposeNode::nh_;
 std::unique_ptr<ros::AsyncSpinner> LitterposeNode::spinner_;
-ros::Publisher LitterposeNode::cloud_pub_;
+ros::Publisher LitterposeNode::cloud_pub_, LitterposeNode::type_pub_, LitterposeNode::object_pub_,
+    LitterposeNode::tf_pub_;
 Inbox<std_msgs::Int32> LitterposeNode::results_;
 Inbox<geometry_msgs::PoseStamped> LitterposeNode::poses_;
+Inbox<GraspResult> LitterposeNode::grasps_;
+Inbox<visualization_msgs::MarkerArray> LitterposeNode::markers_;
+Inbox<diagnostic_msgs::DiagnosticArray> LitterposeNode::diagnostics_;
 
 TEST_F(LitterposeNode, AnswersEveryRecordedCloudAsLitterposeEstimate) {
   const auto files = support::bundledCloudPaths();
@@ -228,6 +355,17 @@ TEST_F(LitterposeNode, AnswersEveryRecordedCloudAsLitterposeEstimate) {
   for (const std::string& file : files) {
     grasps += expected.at(file).result == 1;
     expectAnswer(expected.at(file), cloudMessage(file), file);
+    expectResult(expected.at(file), estimate("picker", cloudMessage(file)), file + " by ~estimate");
+    litterpose_msgs::ObjectCloud object;  // its header counts, not the cloud's
+    object.cloud = cloudMessage(file);
+    object.header = object.cloud.header;
+    object.cloud.header = std_msgs::Header();
+    object.header.stamp = newStamp();
+    object.trash_type = 3;
+    object_pub_.publish(object);
+    const auto answer = grasps_.next();
+    expectResult(expected.at(file), answer, file + " on object");
+    EXPECT_EQ(answer->header.stamp, object.header.stamp) << file;
   }
   EXPECT_GT(grasps, 0);  // both kinds of answer were compared
   EXPECT_LT(grasps, static_cast<int>(files.size()));
@@ -236,32 +374,126 @@ TEST_F(LitterposeNode, AnswersEveryRecordedCloudAsLitterposeEstimate) {
   EXPECT_TRUE(poses_.messages.empty()) << "a pose for a cloud without a grasp";
 }
 
+// Malformed clouds and frame ids that are not the camera's are answered with their status
+// and cause, their markers deleted, 11 on the old topic; the camera frame's variants are
+// the camera frame. The node serves on.
 TEST_F(LitterposeNode, RefusesMalformedCloudsAndKeepsServing) {
   const std::string file = support::bundledCloudPaths().front();
   const sensor_msgs::PointCloud2 good = cloudMessage(file);
-  std::vector<std::pair<const char*, sensor_msgs::PointCloud2>> malformed(4, {"", good});
-  malformed[0].first = "no z field";
-  malformed[0].second.fields.pop_back();
-  malformed[1].first = "data shorter than its rows";
-  malformed[1].second.data.resize(good.data.size() - 5);
-  malformed[2].first = "four billion points claimed";
-  malformed[2].second.width = malformed[2].second.height = 1u << 16;
-  malformed[3].first = "a cloud in the base frame";
-  malformed[3].second.header.frame_id = "base_link";
-  for (const auto& [what, message] : malformed) {
+  const Expected expected = estimates({file}).at(file);
+  ASSERT_EQ(expected.result, 1);
+  const auto with = [&](auto change) {
+    sensor_msgs::PointCloud2 m = good;
+    change(m);
+    return m;
+  };
+  const std::tuple<const char*, sensor_msgs::PointCloud2, const char*> cases[] = {
+      {"no z field", with([](auto& m) { m.fields.pop_back(); }), "unreadable_cloud"},
+      {"short data", with([](auto& m) { m.data.resize(m.data.size() - 5); }), "unreadable_cloud"},
+      {"2^32 points", with([](auto& m) { m.width = m.height = 1u << 16; }), "unreadable_cloud"},
+      {"megabyte field name", with([](auto& m) { m.fields[1].name.assign(1 << 20, 'y'); }),
+       "unreadable_cloud"},
+      {"/base_link", with([](auto& m) { m.header.frame_id = "/base_link"; }), "base_frame_cloud"},
+      {"base_link ", with([](auto& m) { m.header.frame_id = "base_link "; }), "base_frame_cloud"},
+      {"BASE_LINK", with([](auto& m) { m.header.frame_id = "BASE_LINK"; }), "unknown_frame"},
+      {" /camera_depth_optical_frame\t",
+       with([](auto& m) { m.header.frame_id = " /camera_depth_optical_frame\t"; }), nullptr},
+  };
+  markers_.clear();
+  for (const auto& [what, message, cause] : cases) {
     const auto [result, pose] = ask(message);
     ASSERT_TRUE(result) << what << ": no answer";
-    EXPECT_EQ(*result, kTooFewPoints) << what;
+    EXPECT_EQ(*result, cause ? kTooFewPoints : 1) << what;
+    const auto answer = estimate("picker", message);
+    const auto markers = markers_.next(), more = markers_.next();  // the topic's, the service's
+    ASSERT_TRUE(answer && markers && more) << what;
+    EXPECT_EQ(markers->markers.size(), cause ? 1u : 4u) << what;
+    EXPECT_EQ(more->markers.at(0).action, cause ? +visualization_msgs::Marker::DELETEALL : 0) << what;
+    if (!cause) {
+      expectResult(expected, answer, what);
+      continue;
+    }
+    EXPECT_EQ(answer->status, GraspResult::CLOUD_UNREADABLE) << what;
+    EXPECT_EQ(answer->reason_name, cause) << what;
   }
   EXPECT_NE(err("picker").find("no z field (fields present: x, y)"), std::string::npos)
       << err("picker");
-  expectAnswer(estimates({file}).at(file), good, "the good cloud after the refusals");
+  EXPECT_EQ(err("picker").find(std::string(100, 'y')), std::string::npos);
+  expectAnswer(expected, good, "the good cloud after the refusals");
+}
+
+// Fields a publisher outside the project fills as it likes: trash types at the ends of
+// int32 (no strategy in the main entry), an entry name that is no name, points that are no
+// numbers. Then /diagnostics counts the refusals by cause.
+TEST_F(LitterposeNode, AnswersHostileFieldsAndCountsRefusalsInItsDiagnostics) {
+  const sensor_msgs::PointCloud2 good = cloudMessage(support::bundledCloudPaths().front());
+  for (const int trash_type : {INT_MIN, 0, 4, INT_MAX})
+    EXPECT_EQ(estimate("picker", good, trash_type)->code, kUnknownTrashType) << trash_type;
+  const auto entry = estimate("picker", good, 3, std::string("main\0\xff", 6));
+  EXPECT_EQ(entry->status, GraspResult::INVALID_REQUEST);
+  EXPECT_EQ(entry->reason, "no entry named 'main\?\?': main, common or initial");
+  const pcl::PointCloud<pcl::PointXYZ> unmeasured(500, 1, pcl::PointXYZ(NAN, INFINITY, 0.5f));
+  EXPECT_EQ(estimate("picker", cloudMessage(unmeasured))->code, kTooFewPoints);
+
+  diagnostics_.clear();
+  std::map<std::string, std::string> values;
+  while (values.empty()) {
+    const auto array = diagnostics_.next();
+    ASSERT_TRUE(array) << "no diagnostics";
+    for (const auto& status : array->status)
+      if (status.name == "picker/litterpose_node: estimates")
+        for (const auto& kv : status.values) values[kv.key] = kv.value;
+  }
+  EXPECT_GE(std::stoi(values["refusals: unreadable_cloud"]), 4);
+  EXPECT_GE(std::stoi(values["refusals: unknown_entry"]), 1);
+  EXPECT_GE(std::stoi(values["refusals: unknown_trash_type"]), 4);
+  EXPECT_GT(std::stod(values["latency median (ms)"]), 0.0);
+  EXPECT_EQ(values.count("rate (answers/s)"), 1u);
+}
+
+// While a large cloud is estimated, the camera's next view comes, then a new trash type
+// and, 10 ms later, the view after, which replaces the one waiting: it is estimated for the
+// new type (7: the main entry has no strategy), not the old.
+TEST_F(LitterposeNode, OldTopicsTakeATrashTypePublishedWhileALargeEstimateRuns) {
+  const auto small = cloudMessage(support::bundledCloudPaths().front());
+  pcl::PointCloud<pcl::PointXYZ> large;
+  pcl::transformPointCloud(
+      *clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.22f, 0.035f, 1 << 21), large,
+      Eigen::Matrix4f(configuredExtrinsic().inverse()));
+  const auto large_message = cloudMessage(large);
+  std_msgs::Int32 type;
+  for (int round = 0; round < 3; ++round) {
+    type_pub_.publish((type.data = 3, type));
+    cloud_pub_.publish(large_message);
+    std::this_thread::sleep_for(100ms);  // the large estimate starts
+    cloud_pub_.publish(small);
+    std::this_thread::sleep_for(10ms);
+    type_pub_.publish((type.data = 7, type));
+    std::this_thread::sleep_for(10ms);
+    cloud_pub_.publish(small);
+    const auto published = Clock::now();
+    ASSERT_TRUE(results_.next()) << "no answer for the large cloud";
+    // Else the race was not run: the large estimate ended before the views came.
+    EXPECT_GT(results_.last_arrival, published) << round;
+    auto newest = results_.next();  // or the first view's, answered before the type came
+    if (newest && newest->data != kUnknownTrashType) newest = results_.next(2s);
+    ASSERT_TRUE(newest) << round << ": no answer for the newest view";
+    EXPECT_EQ(newest->data, kUnknownTrashType) << round;
+    while (results_.next(300ms)) {
+    }
+  }
 }
 
 TEST_F(LitterposeNode, EndsWithOneFatalLineOnAnUnusableConfiguration) {
   const std::pair<const char*, const char*> cases[] = {
-      {"no_config", "~config"}, {"missing_config", "no_such_config.yaml"}};
+      {"no_config", "~config"}, {"missing_config", "no_such_config.yaml"},
+      {"bad_camera_tf", "~camera_tf must be publish, none or lookup, not 'tf'"},
+      {"base_frame_as_camera", "~camera_frame ('base_link')"}};
   ros::param::set("/missing_config/litterpose_node/config", folder_ + "/no_such_config.yaml");
+  for (const char* ns : {"/bad_camera_tf", "/base_frame_as_camera"})
+    ros::param::set(ns + std::string("/litterpose_node/config"), kConfig);
+  ros::param::set("/bad_camera_tf/litterpose_node/camera_tf", "tf");
+  ros::param::set("/base_frame_as_camera/litterpose_node/camera_frame", "/base_link ");
   for (const auto& [name, said] : cases) {
     auto node = startNode({std::string("__ns:=/") + name}, name);
     const auto status = node->wait(kTimeout);
@@ -274,12 +506,26 @@ TEST_F(LitterposeNode, EndsWithOneFatalLineOnAnUnusableConfiguration) {
   }
 }
 
-TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStatic) {
+// camera_tf publish: one latched transform, base_link -> ~camera_frame (normalised), for
+// rviz, whatever frames clouds name; the other nodes publish none.
+TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStaticOnlyWhenAsked) {
+  sensor_msgs::PointCloud2 elsewhere = cloudMessage(support::bundledCloudPaths().front());
+  elsewhere.header.frame_id = "other_frame";
+  EXPECT_EQ(estimate("shown", elsewhere)->reason_name, "unknown_frame");
+  std::mutex mutex;
+  std::map<std::string, tf2_msgs::TFMessage> latched;  // by publisher
+  const boost::function<void(const ros::MessageEvent<tf2_msgs::TFMessage const>&)> keep =
+      [&](const ros::MessageEvent<tf2_msgs::TFMessage const>& event) {
+        std::lock_guard<std::mutex> lock(mutex);
+        latched[event.getPublisherName()] = *event.getMessage();
+      };
+  const ros::Subscriber tf_static = nh_->subscribe<tf2_msgs::TFMessage>("/tf_static", 10, keep);
+
   tf2_ros::Buffer buffer;
   tf2_ros::TransformListener listener(buffer, *nh_);
   geometry_msgs::TransformStamped mounting;
   try {
-    mounting = buffer.lookupTransform("base_link", "camera_depth_optical_frame", ros::Time(0),
+    mounting = buffer.lookupTransform("base_link", "shown_camera", ros::Time(0),
                                       ros::Duration(std::chrono::seconds(kTimeout).count()));
   } catch (const tf2::TransformException& e) {
     FAIL() << "no camera mounting on /tf_static: " << e.what();
@@ -293,6 +539,68 @@ TEST_F(LitterposeNode, PublishesTheCameraMountingOnTfStatic) {
       << translation.transpose();
   EXPECT_TRUE(q.toRotationMatrix().isApprox(configured.block<3, 3>(0, 0).cast<double>(), 1e-6))
       << q.toRotationMatrix();
+  std::this_thread::sleep_for(1s);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(latched.size(), 2u);  // the node /shown and this one
+  ASSERT_EQ(latched["/shown/litterpose_node"].transforms.size(), 1u);
+  EXPECT_EQ(latched["/shown/litterpose_node"].transforms[0].child_frame_id, "shown_camera");
+}
+
+// camera_tf lookup: the frame of the tree this process publishes replaces the configured
+// extrinsic, for the cloud and the camera ray: each recorded cloud is answered as by an
+// estimator with that extrinsic. A frame tf2 does not know is answered within the timeout.
+TEST_F(LitterposeNode, LooksUpTheCameraFrameInTheTf2Tree) {
+  int grasps = 0;
+  for (const std::string& file : support::bundledCloudPaths()) {
+    GrabPoseEstimate fresh(kConfig, litterpose::ConsoleSink::none());
+    fresh.camera_extrinsic_ = lookerExtrinsic().matrix().cast<float>();
+    fresh.trash_type_ = 3;
+    auto camera_cloud = support::readBundledCloud(file);
+    auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
+    fresh.PclTransform(camera_cloud, cloud, fresh.camera_extrinsic_);
+    Expected expected;
+    expected.result = fresh.CommonGrabPoseFunc(cloud);
+    const auto& p = fresh.grab_pose_;
+    expected.pose = {p.position.x(), p.position.y(), p.position.z(), p.orientation.w(),
+                     p.orientation.x(), p.orientation.y(), p.orientation.z()};
+    sensor_msgs::PointCloud2 message = cloudMessage(file);
+    message.header.frame_id = grasps % 2 ? "/looker_camera" : "";
+    expectResult(expected, estimate("looker", message), file, 1e-5);
+    grasps += expected.result == 1;
+  }
+  EXPECT_GT(grasps, 0);
+  sensor_msgs::PointCloud2 elsewhere = cloudMessage(support::bundledCloudPaths().front());
+  elsewhere.header.frame_id = "nowhere";
+  const auto answer = estimate("looker", elsewhere);
+  EXPECT_EQ(answer->status, GraspResult::CLOUD_UNREADABLE);
+  EXPECT_EQ(answer->reason_name, "no_transform");
+  EXPECT_LT(answer->elapsed, ros::Duration(5.0));
+}
+
+// The README's rospy client, with the generated messages, gets litterpose-estimate's answer.
+TEST_F(LitterposeNode, ThePythonClientGetsTheAnswerOfLitterposeEstimate) {
+  const std::string file = support::bundledCloudPaths().front(), points = folder_ + "/points.txt";
+  {
+    std::ofstream out(points);
+    for (const auto& p : support::readBundledCloud(file)->points)
+      out << std::setprecision(9) << p.x << " " << p.y << " " << p.z << "\n";
+  }
+  const std::string client = "PYTHONPATH=" + run_program::quote(LITTERPOSE_MSGS_PYTHONPATH) +
+                             " /usr/bin/python3 " + run_program::quote(GRASP_CLIENT) + " " +
+                             run_program::quote(points) + " --service ";
+  const auto outcome = run_program::run(client + service("picker"));
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  boost::property_tree::ptree answer;
+  std::istringstream text(outcome.out);
+  boost::property_tree::read_json(text, answer);
+  const Expected expected = estimates({file}).at(file);
+  EXPECT_EQ(answer.get<std::string>("reason"), expected.reason);
+  ASSERT_EQ(answer.get<int>("code"), expected.result);
+  std::vector<double> pose;
+  for (const auto& v : answer.get_child("position")) pose.push_back(v.second.get_value<double>());
+  for (const char* k : {"w", "x", "y", "z"}) pose.push_back(answer.get<double>(std::string("orientation.") + k));
+  for (int i = 0; i < 7; ++i) EXPECT_NEAR(pose.at(i), expected.pose.at(i), kTolerance) << i;
+  EXPECT_EQ(run_program::run(client + "/nobody/estimate --timeout 0.5").status, 1);
 }
 
 // Quiet (the default), an empty cloud is answered without the Point Cloud Library's warning
@@ -308,6 +616,8 @@ TEST_F(LitterposeNode, AnEmptyCloudIsAnsweredWithoutALibraryWarning) {
   EXPECT_EQ(err("picker").find("new_width"), std::string::npos) << err("picker");
 }
 
-TEST_F(LitterposeNode, StopsCleanlyOnSigint) { EXPECT_EQ(node_->stop(20s), 0) << err("picker"); }
+TEST_F(LitterposeNode, StopsCleanlyOnSigint) {
+  for (auto& [ns, node] : nodes_) EXPECT_EQ(node->stop(20s), 0) << err(ns);
+}
 
 }  // namespace

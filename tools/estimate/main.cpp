@@ -103,11 +103,6 @@ private:
   std::ostringstream text_;
 };
 
-// The codes that end an estimate before its main axis is classified.
-bool classifiesMainAxis(int result) {
-  return result != litterpose::kTooFewPoints && result != litterpose::kOutsideWorkspace;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,7 +157,7 @@ int main(int argc, char** argv) {
           .text("reason_name", litterpose::reasonName(estimator.reason_))
           .integer("points_read", static_cast<long long>(points_read))
           .integer("points_prepared", static_cast<long long>(cloud->size()));
-      if (classifiesMainAxis(result)) line.integer("main_axis_type", estimator.main_axis_type_);
+      if (litterpose::classifiesMainAxis(result)) line.integer("main_axis_type", estimator.main_axis_type_);
       else line.null("main_axis_type");
       if (result == litterpose::kGrabFound) {
         const auto& p = estimator.grab_pose_.position;

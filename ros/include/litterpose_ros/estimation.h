@@ -44,8 +44,17 @@ public:
   Estimation& operator=(const Estimation&) = delete;
 
   // Brings the cloud (camera frame) into the base frame with the configured extrinsic and
-  // runs the entry for the trash type. Exceptions are caught and reported in the outcome.
+  // runs the configured entry for the trash type. Exceptions are caught and reported in the
+  // outcome.
   EstimateOutcome estimate(const GrabPoseEstimate::CloudPtr& camera_cloud, int trash_type);
+
+  // The same with the given entry and camera-to-base transform, which stands in for the
+  // configured extrinsic in this estimate, also as the camera's pose whose rays it follows.
+  EstimateOutcome estimate(const GrabPoseEstimate::CloudPtr& camera_cloud, int trash_type,
+                           Entry entry, const Eigen::Matrix4f& camera_to_base);
+
+  Entry entry() const { return entry_; }
+  const Eigen::Matrix4f& configuredExtrinsic() const { return configured_extrinsic_; }
 
   // The estimator, holding the results of the last estimate.
   const GrabPoseEstimate& estimator() const { return *estimator_; }
@@ -54,9 +63,9 @@ private:
   Entry entry_;
   std::unique_ptr<GrabPoseEstimate> estimator_;
   // The values an estimate may leave behind for the next one, as construction set them;
-  // everything else an estimate reads it has written first.
-  float configured_pass_ajust_value_ = 0.0f;
-  MainAxisType configured_main_axis_type_ = HORIZONTAL;
+  // everything else an estimate reads it has written first, or is given.
+  litterpose::ConfiguredState configured_;
+  Eigen::Matrix4f configured_extrinsic_;
 };
 
 }  // namespace litterpose_ros

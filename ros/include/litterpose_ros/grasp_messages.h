@@ -1,5 +1,5 @@
 // Messages made from the estimator's results: the grasp pose, the markers that show an
-// estimate in rviz, and the camera's mounting as a transform.
+// estimate in rviz (or clear them), and the camera's mounting as a transform.
 #ifndef LITTERPOSE_ROS_GRASP_MESSAGES_H
 #define LITTERPOSE_ROS_GRASP_MESSAGES_H
 
@@ -32,6 +32,9 @@ geometry_msgs::PoseStamped toPoseStamped(const GrabPoseEstimate::Pose6D& pose,
 // header; read from the estimator after an estimate that returned 1.
 visualization_msgs::MarkerArray graspMarkers(const GrabPoseEstimate& estimator,
                                              const std_msgs::Header& header);
+
+// One DELETEALL marker: rviz drops the markers of the last grasp when an answer has none.
+visualization_msgs::MarkerArray deleteAllMarkers(const std_msgs::Header& header);
 
 // The pose of the camera in the base frame, from the camera-to-base transform.
 geometry_msgs::TransformStamped cameraTransform(const Eigen::Matrix4f& camera_to_base,
