@@ -216,22 +216,35 @@ public:
   // --- Robust preparation (optional map robust_preparation; see the configuration) ---
   // Off, PclProcessFunc prepares the cloud as above; on, it first removes what a real
   // capture adds around an object (points below the floor, statistical outliers, the floor
-  // around the object) and measures the object on what remains.
+  // around the object), fits the floor to the cloud and measures the object from it.
   struct RobustPreparation {
-    bool enable = false;             // key enable
-    float below_floor_margin = 0.01f;  // points below -base_height_ - this are dropped
-    float std_dev_mul = 3.0f;        // statistical outliers: mean distance to the
-                                     // sor2_meank_value_ nearest points above
-                                     // mean + this * standard deviation
-    float voxel_size = 0.008f;       // neighbourhoods are counted on voxels of about this
-                                     // size (resized to the cloud's density)
-    float floor_clearance = 0.005f;  // the floor is cut this far above its level
-    float bottom_share = 0.3f;       // lying objects: the lowest share of the height too
-    float leaf_size = 0.003f;        // one point per leaf of this size (0: all points)
-    float footprint_trim = 0.01f;    // share of points at each end of the footprint's axes
-    float footprint_margin = 0.005f; // beyond which points farther than this are strays
+    bool enable = false;               // key enable
+    float below_floor_margin = 0.01f;  // points below the floor by more than this are dropped
+    float std_dev_mul = 3.0f;          // statistical outliers: mean distance to the
+                                       // sor2_meank_value_ nearest points above
+                                       // mean + this * standard deviation
+    float voxel_size = 0.008f;         // neighbourhoods are counted on voxels of about this
+                                       // size (resized to the cloud's density)
+    float floor_clearance = 0.005f;    // the floor is cut this far above its level
+    float bottom_share = 0.3f;         // lying objects: the lowest share of the height too
+    float leaf_pixels = 3.0f;          // one point per leaf of this many pixels' footprint
+                                       // at the object's range (0: all points)
+    float leaf_size = -1.0f;           // a fixed leaf instead, metres (0: all points; below
+                                       // 0, as here: the leaf follows leaf_pixels)
+    float footprint_trim = 0.01f;      // share of points at each end of the footprint's axes
+    float footprint_margin = 0.005f;   // beyond which points farther than this are strays
+    float floor_height_tolerance = 0.05f;  // a fitted floor within this of the configured
+    float floor_tilt_tolerance = 10.0f;    // one at the arm's axis, tilted by at most this
+                                           // many degrees
+                                           // (0 and 0: the configured floor, never fitted)
   };
   RobustPreparation robust_preparation_;
+
+  // --- Floor under the last object ---
+  // The plane a x + b y + c z + d = 0, (a, b, c) its unit upward normal: the floor the robust
+  // preparation fitted to the cloud, or else the configured floor z = -base_height_.
+  Eigen::Vector4f floor_plane_ = Eigen::Vector4f(0.0f, 0.0f, 1.0f, 0.176f);
+  bool floor_fitted_ = false;
 
   // --- Why the last estimate ended as it did (see litterpose::Reason) ---
   litterpose::Reason reason_ = litterpose::Reason::kNone;

@@ -77,6 +77,7 @@ enum class Reason : int {
   kNoCandidateReachable = 9,  // the arm reaches none of the candidate poses
   kSlantedRetriesOff = 10,  // the first candidate is out of reach and slanted retries are off
   kUnsoundPose = 11,        // the grasp pose is not finite or not a rotation
+  kDegenerateCloud = 12,    // robust preparation: the points coincide or lie on a line
 };
 
 // The reason's name, as the programs write it: "found", "too_few_points",

@@ -9,7 +9,7 @@
 #include <pcl/common/io.h>
 #include <pcl/common/transforms.h>
 
-#include "internal/cloud_shape.h"
+#include "internal/shape_passes.h"
 #include "internal/console.h"
 #include "internal/preparation.h"
 #include "internal/robust_preparation.h"
@@ -159,16 +159,20 @@ bool keep_prepared_points(GrabPoseEstimate::Cloud& cloud, const Plane* cut, floa
 
 // A null input or output is no cloud: nothing is measured, printed or changed.
 void GrabPoseEstimate::PclProcessFunc(CloudPtr& input, CloudPtr& output) {
-  litterpose::preparation::prepare(*this, input, output, nullptr);
+  litterpose::preparation::prepare(*this, input, output, nullptr, kMinPreparedPoints);
 }
 
 namespace litterpose::preparation {
 
-bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums) {
-  if (e.robust_preparation_.enable) return robust::prepare(e, input, output, sums);
+Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+                 GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
+                 std::size_t min_points) {
+  if (e.robust_preparation_.enable) return robust::prepare(e, input, output, sums, min_points);
+  Prepared prepared;
   const auto start = console::Clock::now();
-  if (!input || !output) return false;
+  if (!input || !output) return prepared;
+  e.floor_plane_ = Eigen::Vector4f(0.0f, 0.0f, 1.0f, e.base_height_);
+  e.floor_fitted_ = false;
   const bool in_place = input.get() == output.get();
 
   const Measurement m = measure(*output);
@@ -214,7 +218,14 @@ bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
   }
 
   line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
-  return filtered;
+  prepared.summed = filtered;
+  return prepared;
+}
+
+float floorBelow(const GrabPoseEstimate& e, float x, float y) {
+  if (!e.floor_fitted_) return -e.base_height_;
+  const Eigen::Vector4f& p = e.floor_plane_;
+  return -(p[0] * x + p[1] * y + p[3]) / p[2];
 }
 
 }  // namespace litterpose::preparation

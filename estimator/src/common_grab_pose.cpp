@@ -2,13 +2,15 @@
 // object's lowest point, a grasp direction from the footprint rectangle, and for
 // CommonGrabPoseFunc the proof of reachability with tilted retries.
 #include <cmath>
+#include <optional>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
 #include "internal/reason.h"
-#include "internal/shape_sections.h"
+#include "internal/robust_preparation.h"
+#include "internal/shape_analysis.h"
 #include "litterpose.h"
 
 namespace {
@@ -65,7 +67,8 @@ public:
     using litterpose::shape::CloudShape;
     using litterpose::shape::CloudSums;
     CloudSums sums(false);
-    const bool summed = litterpose::preparation::prepare(e_, cloud, cloud, &sums);
+    const litterpose::preparation::Prepared prepared = litterpose::preparation::prepare(
+        e_, cloud, cloud, &sums, checks::kMinPointsCommonEntries);
     console::line(e_, CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsCommonEntries) {
       console::line(e_, RED_BOLD, common ? checks::kTooFewPoints : "处理后点云数量太少!!!");
@@ -77,16 +80,22 @@ public:
     CloudShape shape(*cloud,
                      CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kAligned |
                          CloudShape::kFootprint,
-                     summed ? &prepared_sums : nullptr);
+                     prepared.summed ? &prepared_sums : nullptr);
     litterpose::shape::principalSection(e_, cloud, shape);
     if (!checks::shape_is_finite(e_)) {
       checks::report_non_finite_shape(e_);
       reason::non_finite_shape(e_);
       return litterpose::kTooFewPoints;
     }
+    if (e_.robust_preparation_.enable && litterpose::robust::refuseDegenerateShape(e_))
+      return litterpose::kTooFewPoints;
     litterpose::shape::orientedBoxSection(e_, shape);
     litterpose::shape::alignedBoxSection(e_, shape);
     litterpose::shape::footprintSection(e_, shape);
+    if (prepared.lying) {
+      footprint_ = litterpose::robust::graspCentre(e_, *cloud);
+      e_.pca_center_.head<2>() = *footprint_;
+    }
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) {
@@ -180,12 +189,13 @@ private:
     }
     // A flying pixel under the floor drags the lowest point, and with it the grasp point,
     // below the floor, where the gripper must never be sent.
-    const float floor = -e_.base_height_;
+    const float floor = litterpose::preparation::floorBelow(e_, tcp().x(), tcp().y());
     if (tcp().z() < floor) {
       console::line(e_, YELLOW_BOLD, "grab_tcp_.z() < -base_height_!!!");
       tcp().z() = floor;
     }
     if (e_.is_on_floor_) tcp().z() = floor;
+    if (footprint_) tcp().head<2>() = *footprint_;
   }
 
   int from_above() {
@@ -274,6 +284,8 @@ private:
   GrabPoseEstimate& e_;
   Entry entry_;
   reason::Candidates candidates_;
+  // The centre over which a lying object's grasp point stands.
+  std::optional<Eigen::Vector2f> footprint_;
 };
 
 }  // namespace

@@ -60,9 +60,12 @@ void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPrep
       {"voxel_size", &r.voxel_size, 0.0f, false, kNoLimit},
       {"floor_clearance", &r.floor_clearance, 0.0f, true, kNoLimit},
       {"bottom_share", &r.bottom_share, 0.0f, true, 1.0f},
+      {"leaf_pixels", &r.leaf_pixels, 0.0f, true, kNoLimit},
       {"leaf_size", &r.leaf_size, 0.0f, true, kNoLimit},
       {"footprint_trim", &r.footprint_trim, 0.0f, true, 0.5f},
       {"footprint_margin", &r.footprint_margin, 0.0f, true, kNoLimit},
+      {"floor_height_tolerance", &r.floor_height_tolerance, 0.0f, true, kNoLimit},
+      {"floor_tilt_tolerance", &r.floor_tilt_tolerance, 0.0f, true, 90.0f},
   };
   for (const auto& entry : map) {
     const std::string key = entry.first.as<std::string>();
@@ -203,6 +206,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path, litterpose::ConsoleS
   file_name_suffix_ = debug["file_name_suffix"].as<std::string>();
 
   read_robust_preparation(config["robust_preparation"], robust_preparation_);
+  floor_plane_ = Eigen::Vector4f(0.0f, 0.0f, 1.0f, base_height_);
 
   trash_data_dir_ = kDataRoot + trash_code_;
   const std::string missing_dir = kMissingDetectRoot + trash_code_;

@@ -1,13 +1,15 @@
 // The main estimation entry: classify the object's main axis, choose a grasp style by
 // trash type, and try a fixed sequence of candidate poses until the arm reaches one.
 #include <cmath>
+#include <optional>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
 #include "internal/reason.h"
-#include "internal/shape_sections.h"
+#include "internal/robust_preparation.h"
+#include "internal/shape_analysis.h"
 #include "litterpose.h"
 
 namespace {
@@ -50,7 +52,9 @@ float raised(float z, int tilt, int raise_tilt, double raise) {
 // One estimate of GrabPoseEstimateFunc; works on the estimator's members.
 class MainStrategy {
 public:
-  explicit MainStrategy(GrabPoseEstimate& e) : e_(e) {}
+  // footprint: the centre over which the grasp point of a lying object stands.
+  MainStrategy(GrabPoseEstimate& e, std::optional<Eigen::Vector2f> footprint)
+      : e_(e), footprint_(footprint) {}
 
   int run() {
     switch (e_.trash_type_) {
@@ -150,8 +154,10 @@ private:
                                                  : kThickObjectExtension;
     e_.extend_length_ = length;
     e_.pca_center_.head<3>() += length * u;
-    const double floor = e_.finger2tcp_ - e_.base_height_ + kFloorClearance;
+    const double floor =
+        e_.finger2tcp_ + litterpose::preparation::floorBelow(e_, cx(), cy()) + kFloorClearance;
     if (e_.pca_center_.z() < floor) e_.pca_center_.z() = static_cast<float>(floor);
+    if (footprint_) e_.pca_center_.head<2>() = *footprint_;
   }
 
   int trash_type_3() {
@@ -207,6 +213,7 @@ private:
   }
 
   GrabPoseEstimate& e_;
+  std::optional<Eigen::Vector2f> footprint_;
   reason::Candidates candidates_;
 };
 
@@ -219,31 +226,41 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   using litterpose::shape::CloudSums;
   // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.
   CloudSums sums(false);
-  bool summed = false;
+  litterpose::preparation::Prepared prepared;
   if (enable_process_cloud_) {
-    summed = litterpose::preparation::prepare(*this, cloud, cloud, &sums);
+    prepared = litterpose::preparation::prepare(*this, cloud, cloud, &sums,
+                                                checks::kMinPointsMainEntry);
     console::line(*this, CYAN_BOLD, "处理后点云数量：", cloud->size());
     if (cloud->size() < checks::kMinPointsMainEntry) {
       console::line(*this, RED_BOLD, checks::kTooFewPoints);
       reason::too_few_points(*this, cloud->size(), checks::kMinPointsMainEntry);
       return litterpose::kTooFewPoints;
     }
+  } else {
+    floor_fitted_ = false;
   }
   // PCAFunc, OBBFunc and MinAreaRectFunc, sharing their passes over the cloud.
   const CloudSums::Result prepared_sums = sums.finish();
   CloudShape shape(*cloud, CloudShape::kPrincipal | CloudShape::kOriented | CloudShape::kFootprint,
-                   summed ? &prepared_sums : nullptr);
+                   prepared.summed ? &prepared_sums : nullptr);
   litterpose::shape::principalSection(*this, cloud, shape);
   if (!checks::shape_is_finite(*this)) {
     checks::report_non_finite_shape(*this);
     reason::non_finite_shape(*this);
     return litterpose::kTooFewPoints;
   }
+  if (robust_preparation_.enable && litterpose::robust::refuseDegenerateShape(*this))
+    return litterpose::kTooFewPoints;
   litterpose::shape::orientedBoxSection(*this, shape);
   litterpose::shape::footprintSection(*this, shape);
+  std::optional<Eigen::Vector2f> footprint;
+  if (prepared.lying) {
+    footprint = litterpose::robust::graspCentre(*this, *cloud);
+    pca_center_.head<2>() = *footprint;
+  }
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   console::line(*this, PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
   console::line(*this, PURPLE_BOLD, "Trash Type:", trash_type_);
-  return MainStrategy(*this).run();
+  return MainStrategy(*this, footprint).run();
 }

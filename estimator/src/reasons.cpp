@@ -23,6 +23,7 @@ const char* reasonName(Reason reason) {
     case Reason::kNoCandidateReachable: return "no_candidate_reachable";
     case Reason::kSlantedRetriesOff: return "slanted_retries_off";
     case Reason::kUnsoundPose: return "unsound_pose";
+    case Reason::kDegenerateCloud: return "degenerate_cloud";
   }
   return "unknown";
 }

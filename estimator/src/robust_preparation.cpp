@@ -1,19 +1,25 @@
-// Robust preparation: points that cannot belong to the object (not finite, below the floor,
-// far above it) and statistical outliers are removed before anything is measured; the
-// object is measured on what remains; the floor around it is cut, and for an object longer
-// than it is tall the lowest share of its height; one point is kept per leaf, and strays
-// beside the footprint are trimmed. A removal that would leave too few points is skipped.
+// Robust preparation: points that cannot belong to the object (not finite, far above the
+// floor) and statistical outliers are removed; the floor is fitted to the floor band around
+// the object's foot (the configured floor when there is none); what lies below the floor is
+// removed and the object is measured from it; the floor around it is cut, and for an
+// object longer than it is tall the lowest share of its height; one point is kept per leaf
+// of a few pixels' footprint, and strays beside the footprint are trimmed. A removal that
+// would leave too few points is skipped.
 #include "internal/robust_preparation.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <memory>
-#include <optional>
-#include <unordered_map>
+#include <sstream>
+
+#include <pcl/common/io.h>
 
 #include "internal/console.h"
+#include "internal/floor_fit.h"
+#include "internal/reason.h"
+#include "internal/statistical_outliers.h"
+#include "internal/voxel_grid.h"
 
 namespace litterpose::robust {
 namespace {
@@ -21,84 +27,106 @@ namespace {
 using Cloud = GrabPoseEstimate::Cloud;
 using console::line;
 
-// As the default preparation: fewer points than this and a removal is not made, and
-// nothing above this height (base frame) belongs to an object to pick up.
+// Fewer points than this after a removal of what is not the object, and it is not made.
 constexpr std::size_t kMinPreparedPoints = 100;
+// Nothing above this height (base frame), nor farther from the camera than this, belongs
+// to an object to pick up.
 constexpr float kPassUpperLimit = 1.0f;
-// The lowest layer of points starts at the height below which this share of them lies.
-constexpr double kFloorQuantile = 0.02;
+constexpr double kMaxRange = 10.0;
 // A footprint's length leaves out this share of its points at either end.
 constexpr double kExtentQuantile = 0.05;
-// A neighbourhood of k points spans about this many voxels. Voxels are resized when that
-// needs a change of size beyond kResizeBeyond, by at most kMaxVoxelResize either way.
-constexpr double kVoxelsPerNeighbourhood = 6.0;
-constexpr double kResizeBeyond = 1.5;
-constexpr double kMaxVoxelResize = 4.0;
-// Rings of cells searched around a voxel for its neighbours.
-constexpr int kMaxRing = 2;
-// Neighbour distances are divided by the range from the camera, taken at least this long.
-constexpr double kNearestRange = 0.05;
+// The object's upper part: at least this share of its height above the floor, and this many
+// floor clearances; its footprint is counted on at most kMaxFootprintCells cells a side.
+constexpr float kCoreShare = 0.5f;
+constexpr float kCoreClearances = 2.0f;
+constexpr double kMaxFootprintCells = 1024.0;
+// Quantiles of a footprint are measured on about this many points.
+constexpr std::size_t kQuantileSample = 4096;
+// The floor is fitted to at most about kFloorSample of the points, on patches of this many
+// times their spacing, at least kMinPatch wide.
+constexpr std::size_t kFloorSample = 4096;
+constexpr double kPatchPixels = 3.0;
+constexpr double kMinPatch = 0.005;
+// Leaves that follow the pixels are never finer than this: finer detail moves no grasp.
+constexpr double kMinLeaf = 0.001;
+// Without usable intrinsics a pixel is taken to cover this much at one metre.
+constexpr double kDefaultPixelAtOneMetre = 0.0026;
+// A prepared cloud narrower than this across its main axis has no shape to grasp.
+constexpr float kMinSpanAcross = 0.003f;
 
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-// Keeps the points whose flag is set; the order is kept.
-Cloud select(const Cloud& cloud, const std::vector<bool>& keep) {
-  Cloud kept;
-  kept.reserve(cloud.size());
-  for (std::size_t i = 0; i < cloud.size(); ++i)
-    if (keep[i]) kept.push_back(cloud[i]);
-  return kept;
-}
+// A flag per point: kept or not.
+using Flags = std::vector<std::uint8_t>;
 
-std::size_t count(const std::vector<bool>& flags) {
-  return static_cast<std::size_t>(std::count(flags.begin(), flags.end(), true));
-}
-
-// The floor level under the object: the median height of the lowest layer of points (those
-// within the clearance above the kFloorQuantile-th height), which for the floor around an
-// object is the floor's own height whatever its noise, and for an object seen without the
-// floor lies a little above its lowest points.
-float floorLevel(const Cloud& cloud, float clearance) {
-  std::vector<float> z;
-  z.reserve(cloud.size());
-  for (const auto& p : cloud) z.push_back(p.z);
-  const auto at = static_cast<std::ptrdiff_t>(kFloorQuantile * static_cast<double>(z.size() - 1));
-  std::nth_element(z.begin(), z.begin() + at, z.end());
-  const float low = z[static_cast<std::size_t>(at)];
-  std::vector<float> layer;
-  for (float v : z)
-    if (v >= low && v <= low + clearance) layer.push_back(v);
-  const auto mid = layer.begin() + static_cast<std::ptrdiff_t>(layer.size() / 2);
-  std::nth_element(layer.begin(), mid, layer.end());
-  return *mid;
-}
-
-// Extent of the points above z = cut along the main direction of their footprint, between
-// the kExtentQuantile-th points at either end.
-double footprintLength(const Cloud& cloud, float cut) {
-  Eigen::Vector2d mean = Eigen::Vector2d::Zero();
+std::size_t count(const Flags& flags) {
   std::size_t n = 0;
-  for (const auto& p : cloud)
-    if (p.z >= cut) {
-      mean += Eigen::Vector2d(p.x, p.y);
+  for (const std::uint8_t f : flags) n += f;
+  return n;
+}
+
+// The points being prepared, each with its height above the floor and its leaf.
+struct Points {
+  Cloud cloud;
+  std::vector<float> heights;
+  std::vector<std::uint32_t> leaves;
+
+  std::size_t size() const { return cloud.size(); }
+  // Keeps, in order and in place, the points whose flag is set.
+  void keep(const Flags& flags) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < cloud.size(); ++i)
+      if (flags[i]) {
+        cloud.points[kept] = cloud.points[i];
+        if (!heights.empty()) heights[kept] = heights[i];
+        if (!leaves.empty()) leaves[kept] = leaves[i];
+        ++kept;
+      }
+    cloud.points.resize(kept);
+    if (!heights.empty()) heights.resize(kept);
+    if (!leaves.empty()) leaves.resize(kept);
+    cloud.width = static_cast<std::uint32_t>(kept);
+    cloud.height = 1;
+  }
+};
+
+// The centroid of the points at least `above` the floor (of all, without heights).
+Eigen::Vector3d centroid(const Points& points, float above) {
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights.empty() || points.heights[i] >= above) {
+      const auto& p = points.cloud[i];
+      sum += Eigen::Vector3d(p.x, p.y, p.z);
       ++n;
     }
+  return n > 0 ? Eigen::Vector3d(sum / static_cast<double>(n)) : Eigen::Vector3d::Zero();
+}
+
+// Extent of the points at least `cut` above the floor along the main direction of their
+// footprint, between the kExtentQuantile-th points at either end; measured on an even
+// sample of at most about kQuantileSample of them.
+double footprintLength(const Points& points, float cut) {
+  const Cloud& cloud = points.cloud;
+  const std::size_t stride = cloud.size() / kQuantileSample + 1;
+  std::vector<Eigen::Vector2d> xy;
+  xy.reserve(cloud.size() / stride + 1);
+  for (std::size_t i = 0; i < cloud.size(); i += stride)
+    if (points.heights[i] >= cut) xy.emplace_back(cloud[i].x, cloud[i].y);
+  const std::size_t n = xy.size();
   if (n < 3) return 0.0;
+  Eigen::Vector2d mean = Eigen::Vector2d::Zero();
+  for (const auto& q : xy) mean += q;
   mean /= static_cast<double>(n);
   Eigen::Matrix2d cov = Eigen::Matrix2d::Zero();
-  for (const auto& p : cloud)
-    if (p.z >= cut) {
-      const Eigen::Vector2d d = Eigen::Vector2d(p.x, p.y) - mean;
-      cov += d * d.transpose();
-    }
+  for (const auto& q : xy) cov += (q - mean) * (q - mean).transpose();
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(cov);
   const Eigen::Vector2d main = axes.eigenvectors().col(1);
   std::vector<double> along;
   along.reserve(n);
-  for (const auto& p : cloud)
-    if (p.z >= cut) along.push_back(main.dot(Eigen::Vector2d(p.x, p.y) - mean));
+  for (const auto& q : xy) along.push_back(main.dot(q - mean));
   const auto end = static_cast<std::ptrdiff_t>(kExtentQuantile * static_cast<double>(n - 1));
   const auto last = static_cast<std::ptrdiff_t>(n) - 1 - end;
   std::nth_element(along.begin(), along.begin() + last, along.end());
@@ -107,349 +135,360 @@ double footprintLength(const Cloud& cloud, float cut) {
   return high - along[static_cast<std::size_t>(end)];
 }
 
-// Height below which points are the floor or the object's bottom: the floor layer and its
-// noise; for an object longer than it is tall (lying), also the lowest bottom_share of its
-// height, which the camera sees on its near side only and which would draw the shape
-// analysis (centroid, main axis) towards the camera.
-float bottomCut(const Cloud& cloud, std::optional<float> known_floor, float highest,
-                const GrabPoseEstimate::RobustPreparation& config) {
-  const float level = known_floor ? *known_floor : floorLevel(cloud, config.floor_clearance);
-  float cut = level + config.floor_clearance;
-  const float height = highest - level;
-  if (height > 0.0f && height < footprintLength(cloud, cut))
-    cut = std::max(cut, level + config.bottom_share * height);
-  return cut;
-}
-
 // Points outside the footprint's bulk: beyond the given share of the points at either end
-// of the footprint's two principal directions, by more than the margin.
-std::vector<bool> insideFootprint(const Cloud& cloud, double trim_share, float margin) {
-  std::vector<bool> keep(cloud.size(), true);
+// of the footprint's two principal directions, by more than the margin. The directions and
+// the shares are measured on an even sample of at most about kQuantileSample points.
+Flags insideFootprint(const Cloud& cloud, double trim_share, float margin) {
+  Flags keep(cloud.size(), 1);
   if (cloud.size() < 3 || trim_share <= 0.0) return keep;
+  const std::size_t stride = cloud.size() / kQuantileSample + 1;
+  std::vector<Eigen::Vector2d> xy;
+  xy.reserve(cloud.size() / stride + 1);
+  for (std::size_t i = 0; i < cloud.size(); i += stride) xy.emplace_back(cloud[i].x, cloud[i].y);
   Eigen::Vector2d mean = Eigen::Vector2d::Zero();
-  for (const auto& p : cloud) mean += Eigen::Vector2d(p.x, p.y);
-  mean /= static_cast<double>(cloud.size());
+  for (const auto& q : xy) mean += q;
+  mean /= static_cast<double>(xy.size());
   Eigen::Matrix2d cov = Eigen::Matrix2d::Zero();
-  for (const auto& p : cloud) {
-    const Eigen::Vector2d d = Eigen::Vector2d(p.x, p.y) - mean;
-    cov += d * d.transpose();
-  }
+  for (const auto& q : xy) cov += (q - mean) * (q - mean).transpose();
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(cov);
   if (axes.info() != Eigen::Success) return keep;
+  std::vector<double> along(xy.size());
   for (int axis = 0; axis < 2; ++axis) {
     const Eigen::Vector2d direction = axes.eigenvectors().col(axis);
-    std::vector<double> along(cloud.size());
-    for (std::size_t i = 0; i < cloud.size(); ++i)
-      along[i] = direction.dot(Eigen::Vector2d(cloud[i].x, cloud[i].y) - mean);
-    std::vector<double> sorted = along;
-    const auto lo = static_cast<std::size_t>(trim_share * static_cast<double>(sorted.size() - 1));
-    const std::size_t hi = sorted.size() - 1 - lo;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(lo),
-                     sorted.end());
-    const double low = sorted[lo];
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(hi),
-                     sorted.end());
-    const double high = sorted[hi];
-    for (std::size_t i = 0; i < cloud.size(); ++i)
-      if (along[i] < low - margin || along[i] > high + margin) keep[i] = false;
-  }
-  return keep;
-}
-
-}  // namespace
-
-namespace {
-
-// Points of a cloud binned into cubic voxels.
-class VoxelGrid {
-public:
-  VoxelGrid(const Cloud& cloud, double size) : size_(size), voxel_of_(cloud.size(), kNone) {
-    index_of_.reserve(cloud.size() / 2 + 1);
+    for (std::size_t i = 0; i < xy.size(); ++i) along[i] = direction.dot(xy[i] - mean);
+    const auto lo = static_cast<std::size_t>(trim_share * static_cast<double>(along.size() - 1));
+    const std::size_t hi = along.size() - 1 - lo;
+    std::nth_element(along.begin(), along.begin() + static_cast<std::ptrdiff_t>(lo), along.end());
+    const double low = along[lo];
+    std::nth_element(along.begin(), along.begin() + static_cast<std::ptrdiff_t>(hi), along.end());
+    const double high = along[hi];
     for (std::size_t i = 0; i < cloud.size(); ++i) {
-      const auto& p = cloud[i];
-      std::int64_t cell[3];
-      if (!finite(p) || !cellOf(p, cell)) continue;
-      const auto [it, added] = index_of_.try_emplace(key(cell), voxels_.size());
-      if (added) voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
-      Voxel& v = voxels_[it->second];
-      voxel_of_[i] = it->second;
-      ++v.points;
-      const Eigen::Vector3d q(p.x, p.y, p.z);
-      v.sum += q;
-      v.spread += q.squaredNorm();
-      ++points_;
-    }
-    for (Voxel& v : voxels_) {  // now the centroid and the mean squared distance to it
-      v.sum /= static_cast<double>(v.points);
-      v.spread = std::max(0.0, v.spread / static_cast<double>(v.points) - v.sum.squaredNorm());
-    }
-    indexDensely();
-  }
-
-  static constexpr std::size_t kNone = SIZE_MAX;
-  struct Voxel {
-    std::int64_t cell[3];
-    std::size_t points;
-    Eigen::Vector3d sum;
-    double spread;
-  };
-  double size() const { return size_; }
-  std::size_t points() const { return points_; }
-  const std::vector<Voxel>& voxels() const { return voxels_; }
-  std::size_t voxelOf(std::size_t point) const { return voxel_of_[point]; }
-  const Eigen::Vector3d& centroid(std::size_t v) const { return voxels_[v].sum; }
-  // Root mean square distance between the points of voxels a and b (a == b: within a).
-  double pointDistance(std::size_t a, std::size_t b) const {
-    const double centres = a == b ? 0.0 : (centroid(a) - centroid(b)).squaredNorm();
-    return std::sqrt(centres + voxels_[a].spread + voxels_[b].spread);
-  }
-  // The voxel of a cell, or kNone.
-  std::size_t at(const std::int64_t cell[3]) const {
-    if (!dense_.empty()) {
-      std::size_t at = 0;
-      for (int axis = 0; axis < 3; ++axis) {
-        const std::int64_t c = cell[axis] - low_[axis];
-        if (c < 0 || c >= extent_[axis]) return kNone;
-        at = at * static_cast<std::size_t>(extent_[axis]) + static_cast<std::size_t>(c);
-      }
-      return dense_[at] == kEmptyCell ? kNone : dense_[at];
-    }
-    const auto it = index_of_.find(key(cell));
-    return it == index_of_.end() ? kNone : it->second;
-  }
-
-private:
-  // Cells of points farther than this many voxels from the origin do not fit the key;
-  // such points join no voxel and are removed as outliers.
-  static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;
-
-  bool cellOf(const pcl::PointXYZ& p, std::int64_t cell[3]) const {
-    const float coordinates[3] = {p.x, p.y, p.z};
-    for (int axis = 0; axis < 3; ++axis) {
-      const double c = std::floor(coordinates[axis] / size_);
-      if (!(std::fabs(c) < static_cast<double>(kMaxCell))) return false;
-      cell[axis] = static_cast<std::int64_t>(c);
-    }
-    return true;
-  }
-  static std::int64_t key(const std::int64_t cell[3]) {
-    std::int64_t k = 0;
-    for (int axis = 0; axis < 3; ++axis) k = (k << 21) | ((cell[axis] + kMaxCell) & 0x1FFFFF);
-    return k;
-  }
-
-  // When the cells span a small box, a table over the box answers at() without hashing.
-  static constexpr std::size_t kMaxDenseCells = std::size_t{1} << 18;
-  static constexpr std::uint32_t kEmptyCell = UINT32_MAX;
-  void indexDensely() {
-    if (voxels_.empty() || voxels_.size() >= kEmptyCell) return;
-    std::int64_t high[3];
-    for (int axis = 0; axis < 3; ++axis) low_[axis] = high[axis] = voxels_[0].cell[axis];
-    for (const Voxel& v : voxels_)
-      for (int axis = 0; axis < 3; ++axis) {
-        low_[axis] = std::min(low_[axis], v.cell[axis]);
-        high[axis] = std::max(high[axis], v.cell[axis]);
-      }
-    std::size_t cells = 1;
-    for (int axis = 0; axis < 3; ++axis) {
-      extent_[axis] = high[axis] - low_[axis] + 1;
-      if (extent_[axis] > static_cast<std::int64_t>(kMaxDenseCells)) return;
-      cells *= static_cast<std::size_t>(extent_[axis]);
-      if (cells > kMaxDenseCells) return;
-    }
-    dense_.assign(cells, kEmptyCell);
-    for (std::size_t i = 0; i < voxels_.size(); ++i) {
-      std::size_t at = 0;
-      for (int axis = 0; axis < 3; ++axis)
-        at = at * static_cast<std::size_t>(extent_[axis]) +
-             static_cast<std::size_t>(voxels_[i].cell[axis] - low_[axis]);
-      dense_[at] = static_cast<std::uint32_t>(i);
+      const double t = direction.dot(Eigen::Vector2d(cloud[i].x, cloud[i].y) - mean);
+      if (t < low - margin || t > high + margin) keep[i] = 0;
     }
   }
-
-  double size_;
-  std::int64_t low_[3] = {0, 0, 0};
-  std::int64_t extent_[3] = {0, 0, 0};
-  std::vector<std::uint32_t> dense_;
-  std::unordered_map<std::int64_t, std::size_t> index_of_;
-  std::vector<Voxel> voxels_;
-  std::vector<std::size_t> voxel_of_;
-  std::size_t points_ = 0;
-};
-
-}  // namespace
-
-std::vector<bool> statisticalInliers(const Cloud& cloud, int k, float std_dev_mul,
-                                     float voxel_size, const Eigen::Vector3f& viewpoint) {
-  if (cloud.empty() || k < 1 || !(voxel_size > 0.0f)) return std::vector<bool>(cloud.size(), true);
-  std::vector<bool> keep(cloud.size(), false);
-
-  // Voxels of the configured size, or resized (points lie on surfaces: a voxel's count
-  // grows with its area) when a voxel holds far more or far less than about a
-  // kVoxelsPerNeighbourhood-th of a neighbourhood: a neighbourhood is then a few voxels of
-  // the 27 around a point's own, whatever the camera's resolution and distance.
-  auto grid = std::make_unique<VoxelGrid>(cloud, voxel_size);
-  if (grid->voxels().empty()) return keep;
-  const double per_voxel = static_cast<double>(grid->points()) / grid->voxels().size();
-  const double scale = std::sqrt(static_cast<double>(k) / kVoxelsPerNeighbourhood / per_voxel);
-  if (scale > kResizeBeyond || scale < 1.0 / kResizeBeyond)
-    grid = std::make_unique<VoxelGrid>(
-        cloud, voxel_size * std::clamp(scale, 1.0 / kMaxVoxelResize, kMaxVoxelResize));
-  const VoxelGrid& g = *grid;
-  const std::size_t voxel_count = g.voxels().size();
-  const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(k), g.points() - 1);
-
-  // Mean distance of a voxel's points to their k nearest neighbours: its other points, then
-  // the points of the surrounding voxels, nearest first, each voxel's at the root mean
-  // square distance between its points and the voxel's own: the 26 voxels around, or the
-  // 124 when those hold too few; neighbours still missing count at the edge of the cells
-  // searched, which marks the point isolated.
-  std::vector<double> mean_distance(voxel_count, 0.0);
-  std::vector<std::pair<double, std::size_t>> near;  // distance, points
-  for (std::size_t v = 0; v < voxel_count && wanted > 0; ++v) {
-    const auto& voxel = g.voxels()[v];
-    near.clear();
-    near.push_back({g.pointDistance(v, v), voxel.points - 1});
-    std::size_t available = voxel.points - 1;
-    int ring = 1;
-    for (; ring <= kMaxRing; ++ring) {
-      std::int64_t cell[3];
-      for (std::int64_t dx = -ring; dx <= ring; ++dx)
-        for (std::int64_t dy = -ring; dy <= ring; ++dy)
-          for (std::int64_t dz = -ring; dz <= ring; ++dz) {
-            if (std::max({std::abs(dx), std::abs(dy), std::abs(dz)}) != ring) continue;
-            cell[0] = voxel.cell[0] + dx;
-            cell[1] = voxel.cell[1] + dy;
-            cell[2] = voxel.cell[2] + dz;
-            const std::size_t n = g.at(cell);
-            if (n == VoxelGrid::kNone) continue;
-            near.push_back({g.pointDistance(v, n), g.voxels()[n].points});
-            available += g.voxels()[n].points;
-          }
-      if (available >= wanted) break;
-    }
-    std::sort(near.begin(), near.end());
-    double sum = 0.0;
-    std::size_t counted = 0;
-    for (const auto& [distance, points] : near) {
-      const std::size_t take = std::min(points, wanted - counted);
-      sum += static_cast<double>(take) * distance;
-      counted += take;
-      if (counted == wanted) break;
-    }
-    sum += static_cast<double>(wanted - counted) * (std::min(ring, kMaxRing) + 0.5) * g.size();
-    // In the camera's angular units: points twice as far are twice as sparse.
-    const double range = std::max((g.centroid(v) - viewpoint.cast<double>()).norm(), kNearestRange);
-    mean_distance[v] = sum / static_cast<double>(wanted) / range;
-  }
-
-  // Mean and standard deviation over the points (each voxel weighs its point count).
-  double mean = 0.0;
-  for (std::size_t v = 0; v < voxel_count; ++v)
-    mean += static_cast<double>(g.voxels()[v].points) * mean_distance[v];
-  mean /= static_cast<double>(g.points());
-  double variance = 0.0;
-  for (std::size_t v = 0; v < voxel_count; ++v)
-    variance += static_cast<double>(g.voxels()[v].points) * (mean_distance[v] - mean) *
-                (mean_distance[v] - mean);
-  variance /= static_cast<double>(std::max<std::size_t>(g.points() - 1, 1));
-  const double limit = mean + std_dev_mul * std::sqrt(variance);
-  for (std::size_t i = 0; i < cloud.size(); ++i)
-    keep[i] = g.voxelOf(i) != VoxelGrid::kNone && mean_distance[g.voxelOf(i)] <= limit;
   return keep;
 }
 
-bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums) {
-  const auto start = console::Clock::now();
-  if (!input || !output) return false;
-  const GrabPoseEstimate::RobustPreparation& config = e.robust_preparation_;
-  const float floor = -e.base_height_;
-
-  // Never part of an object: non-numbers, points below the floor and far above it.
-  std::vector<bool> keep(output->size());
-  for (std::size_t i = 0; i < output->size(); ++i) {
-    const auto& p = (*output)[i];
-    keep[i] = finite(p) && p.z >= floor - config.below_floor_margin && p.z <= kPassUpperLimit;
+// The points at least `core` above the floor, and those below it that lie over the
+// footprint of the first (on square cells of the given side, grown by one cell).
+Flags nearCore(const Points& points, float core, double cell) {
+  Flags keep(points.size(), 1);
+  Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
+  Eigen::Vector2d high = -low;
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights[i] >= core) {
+      const Eigen::Vector2d q(points.cloud[i].x, points.cloud[i].y);
+      low = low.cwiseMin(q);
+      high = high.cwiseMax(q);
+    }
+  if (!(low.x() <= high.x())) return keep;
+  low.array() -= 2.0 * cell;
+  high.array() += 2.0 * cell;
+  const Eigen::Vector2d extent = high - low;
+  cell = std::max({cell, extent.x() / kMaxFootprintCells, extent.y() / kMaxFootprintCells});
+  const int columns = static_cast<int>(extent.x() / cell) + 1;
+  const int rows = static_cast<int>(extent.y() / cell) + 1;
+  std::vector<std::uint8_t> covered(static_cast<std::size_t>(columns) * rows, 0);
+  const auto cellOf = [&](const pcl::PointXYZ& p, int& c, int& r) {
+    c = static_cast<int>((p.x - low.x()) / cell);
+    r = static_cast<int>((p.y - low.y()) / cell);
+    return c >= 0 && r >= 0 && c < columns && r < rows;
+  };
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    int c, r;
+    if (points.heights[i] >= core && cellOf(points.cloud[i], c, r))
+      for (int dr = -1; dr <= 1; ++dr)
+        for (int dc = -1; dc <= 1; ++dc) {
+          const int cc = std::clamp(c + dc, 0, columns - 1), rr = std::clamp(r + dr, 0, rows - 1);
+          covered[static_cast<std::size_t>(rr) * columns + cc] = 1;
+        }
   }
-  Cloud cloud = select(*output, keep);
-  const std::size_t stray = output->size() - cloud.size();
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    int c, r;
+    if (points.heights[i] < core)
+      keep[i] = cellOf(points.cloud[i], c, r) && covered[static_cast<std::size_t>(r) * columns + c];
+  }
+  return keep;
+}
 
+floor::Prior floorPrior(const GrabPoseEstimate& e) {
+  floor::Prior prior;
+  prior.plane = floor::Plane::level(-static_cast<double>(e.base_height_));
+  prior.height_tolerance = e.robust_preparation_.floor_height_tolerance;
+  prior.tilt_tolerance_deg = e.robust_preparation_.floor_tilt_tolerance;
+  return prior;
+}
+
+// One point per leaf that holds a point: the centroid of its points.
+Cloud thinned(const Points& points, std::size_t leaf_count) {
+  std::vector<Eigen::Vector3d> sums(leaf_count, Eigen::Vector3d::Zero());
+  std::vector<std::uint32_t> counts(leaf_count, 0);
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const auto& p = points.cloud[i];
+    sums[points.leaves[i]] += Eigen::Vector3d(p.x, p.y, p.z);
+    ++counts[points.leaves[i]];
+  }
+  Cloud even;
+  for (std::size_t v = 0; v < leaf_count; ++v)
+    if (counts[v] > 0) {
+      const Eigen::Vector3d c = sums[v] / static_cast<double>(counts[v]);
+      even.push_back(pcl::PointXYZ(static_cast<float>(c.x()), static_cast<float>(c.y()),
+                                   static_cast<float>(c.z())));
+    }
+  return even;
+}
+
+}  // namespace
+
+Eigen::Vector3d cameraOrigin(const GrabPoseEstimate& e) {
+  return e.camera_extrinsic_.block<3, 1>(0, 3).cast<double>();
+}
+
+std::optional<double> pixelFootprint(const GrabPoseEstimate& e, double range) {
+  const double focal = 0.5 * (static_cast<double>(e.fx_) + static_cast<double>(e.fy_));
+  if (!(e.fx_ > 0.0f && e.fy_ > 0.0f && std::isfinite(focal))) return std::nullopt;
+  return range / focal;
+}
+
+double pixelFootprintOr(const GrabPoseEstimate& e, double range) {
+  return pixelFootprint(e, range).value_or(kDefaultPixelAtOneMetre * range);
+}
+
+preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+                              GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
+                              std::size_t min_points) {
+  preparation::Prepared prepared;
+  prepared.robust = true;
+  const auto start = console::Clock::now();
+  if (!input || !output) return prepared;
+  const GrabPoseEstimate::RobustPreparation& config = e.robust_preparation_;
+  const Eigen::Vector3d camera = cameraOrigin(e);
+  const std::size_t enough = std::max(min_points, kMinPreparedPoints);
+
+  // Never part of an object: non-numbers, points far above the floor, and points farther
+  // from the camera than any depth camera sees.
+  Points points;
+  points.cloud.reserve(input->size());
+  for (const auto& p : *input)
+    if (finite(p) && p.z <= kPassUpperLimit &&
+        (p.getVector3fMap().cast<double>() - camera).squaredNorm() <= kMaxRange * kMaxRange)
+      points.cloud.push_back(p);
+  std::size_t stray = input->size() - points.size();
+
+  // The leaves, a few pixels wide at the object's range; the outlier test counts
+  // neighbourhoods on whole numbers of them.
+  const Eigen::Vector3d middle = centroid(points, 0.0f);
+  const double pixel = pixelFootprintOr(e, (middle - camera).norm());
+  const double leaf = config.leaf_size >= 0.0f
+                          ? config.leaf_size
+                          : config.leaf_pixels > 0.0f ? std::max(kMinLeaf, config.leaf_pixels * pixel)
+                                                      : 0.0;
+  std::optional<VoxelGrid> leaves;
+  Flags inliers;
+  if (leaf > 0.0 && !points.cloud.empty()) {
+    leaves.emplace(points.cloud, leaf);
+    points.leaves.resize(points.size());
+    Flags in_leaf(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      points.leaves[i] = static_cast<std::uint32_t>(leaves->voxelOf(i));
+      in_leaf[i] = leaves->voxelOf(i) != VoxelGrid::kNone;
+    }
+    // Points so far away that no leaf holds them (a kilometre and more) belong to no object.
+    if (leaves->points() < points.size()) {
+      stray += points.size() - leaves->points();
+      points.keep(in_leaf);
+    }
+  }
+  if (leaves && !leaves->voxels().empty()) {
+    // Cells of whole leaves that hold a neighbourhood each, so that only the cells at the
+    // cloud's edges and the strays' are searched around; and few enough that their box has
+    // a table of its own.
+    const double per_leaf = static_cast<double>(leaves->points()) / leaves->voxels().size();
+    const auto extent = leaves->cellExtent();
+    const double box = static_cast<double>(extent[0] + 4) * (extent[1] + 4) * (extent[2] + 4);
+    const int merge = std::max(cellsHoldingANeighbourhood(e.sor2_meank_value_, per_leaf),
+                               static_cast<int>(std::ceil(std::cbrt(box / VoxelGrid::kMaxDenseCells))));
+    VoxelGrid cells(*leaves, merge);
+    const std::vector<bool> kept = inlierVoxels(cells, e.sor2_meank_value_, config.std_dev_mul,
+                                                camera.cast<float>());
+    inliers.resize(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+      inliers[i] = kept[cells.voxelOf(points.leaves[i])];
+  } else {
+    const std::vector<bool> kept = statisticalInliers(
+        points.cloud, e.sor2_meank_value_, config.std_dev_mul, config.voxel_size, camera.cast<float>());
+    inliers.assign(kept.begin(), kept.end());
+  }
   std::size_t outliers = 0;
-  const std::vector<bool> inliers =
-      statisticalInliers(cloud, e.sor2_meank_value_, config.std_dev_mul, config.voxel_size,
-                         e.camera_extrinsic_.block<3, 1>(0, 3));
-  if (count(inliers) >= kMinPreparedPoints) {
-    outliers = cloud.size() - count(inliers);
-    cloud = select(cloud, inliers);
+  if (count(inliers) >= kMinPreparedPoints && count(inliers) < points.size()) {
+    outliers = points.size() - count(inliers);
+    points.keep(inliers);
   }
   line(e, CYAN_BOLD, "robust preparation: removed ", stray,
-       " points not finite, below the floor or above 1 m, ", outliers, " statistical outliers");
+       " points not finite, above 1 m or beyond 10 m of the camera, ",
+       outliers, " statistical outliers");
 
-  // The object's extent on what remains.
-  if (cloud.empty()) {
+  // The floor: fitted to the flat patches around the object's foot, or the configured one.
+  const floor::Prior prior = floorPrior(e);
+  floor::Fit fit;
+  fit.plane = prior.plane;
+  fit.refusal = "fitting is off";
+  if (prior.height_tolerance > 0.0 || prior.tilt_tolerance_deg > 0.0) {
+    // On an even sample of the points: the floor band holds thousands of them.
+    const std::size_t stride = points.size() / kFloorSample + 1;
+    Cloud sample;
+    sample.reserve(points.size() / stride + 1);
+    for (std::size_t i = 0; i < points.size(); i += stride) sample.push_back(points.cloud[i]);
+    const double spacing = pixel * std::sqrt(static_cast<double>(stride));
+    fit = floor::fitFloor(sample, prior, middle.head<2>(), std::max(kMinPatch, kPatchPixels * spacing),
+                          config.floor_clearance);
+  }
+  e.floor_plane_ = fit.plane.coefficients();
+  e.floor_fitted_ = fit.fitted;
+  if (fit.fitted) {
+    line(e, CYAN_BOLD, "robust preparation: floor fitted to ", fit.inliers, " points, ",
+         fit.plane.zAt(0.0, 0.0) - prior.plane.zAt(0.0, 0.0),
+         " m from the configured floor at the arm, tilted ", fit.plane.tiltDeg(), " deg");
+  } else {
+    line(e, YELLOW_BOLD, "robust preparation: the configured floor (", fit.refusal, ")");
+  }
+
+  // Below the floor: nothing of an object.
+  points.heights.resize(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i)
+    points.heights[i] = static_cast<float>(fit.plane.height(points.cloud[i]));
+  {
+    Flags above(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+      above[i] = points.heights[i] >= -config.below_floor_margin;
+    const std::size_t kept = count(above);
+    if (kept < points.size()) {
+      if (kept >= kMinPreparedPoints) {
+        line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - kept,
+             " points below the floor");
+        points.keep(above);
+      } else {
+        line(e, YELLOW_BOLD, "robust preparation: ", points.size() - kept,
+             " points below the floor, too many to remove");
+      }
+    }
+  }
+
+  // The object's extent above the floor under it.
+  if (points.cloud.empty()) {
     e.trash_lowest_z_ = e.trash_highest_z_ = e.trash_height_ = std::nanf("");
   } else {
-    const auto [low, high] = std::minmax_element(
-        cloud.begin(), cloud.end(), [](const auto& a, const auto& b) { return a.z < b.z; });
-    e.trash_lowest_z_ = low->z;
-    e.trash_highest_z_ = high->z;
-    e.trash_height_ = e.trash_highest_z_ - e.trash_lowest_z_;
+    const float height = *std::max_element(points.heights.begin(), points.heights.end());
+    const Eigen::Vector3d object = centroid(points, config.floor_clearance);
+    e.trash_lowest_z_ = static_cast<float>(fit.plane.zAt(object.x(), object.y()));
+    e.trash_highest_z_ = e.trash_lowest_z_ + height;
+    e.trash_height_ = height;
   }
   line(e, MAGENTA_BOLD, "trash_lowest_z_: ", e.trash_lowest_z_);
   line(e, MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
   line(e, MAGENTA_BOLD, "trash_height_:", e.trash_height_);
-  if (e.is_on_floor_) {
-    e.trash_lowest_z_ = floor;
-    line(e, MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
-  }
+  if (e.is_on_floor_) line(e, MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
 
-  if (cloud.size() >= kMinPreparedPoints) {
-    const float cut = bottomCut(cloud, e.is_on_floor_ ? std::optional<float>(floor) : std::nullopt,
-                                e.trash_highest_z_, config);
-    std::vector<bool> above(cloud.size());
-    for (std::size_t i = 0; i < cloud.size(); ++i) above[i] = cloud[i].z >= cut;
+  // The floor layer; for an object longer than it is tall also the lowest share of its
+  // height, which the camera sees on its near side only and which would draw the centroid
+  // and the axes towards the camera. Kept only where the object keeps the entry's minimum.
+  bool floor_cut = false;
+  if (points.size() >= min_points && e.trash_height_ > 0.0f) {
+    float cut = config.floor_clearance;
+    prepared.lying = e.trash_height_ < footprintLength(points, cut);
+    if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
+    Flags above(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
     const std::size_t left = count(above);
-    if (left >= kMinPreparedPoints) {
-      line(e, CYAN_BOLD, "robust preparation: removed ", cloud.size() - left,
-           " points of the floor and the object's bottom, below z ", cut);
-      cloud = select(cloud, above);
+    if (left >= min_points) {
+      line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
+           " points of the floor and the object's bottom, below ", cut, " m above the floor");
+      points.keep(above);
+      floor_cut = true;
     } else {
       line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
     }
   }
 
-  // One point per leaf, the centroid of its points: the camera samples near surfaces more
-  // densely than far ones, and the shape analysis weighs every point alike.
-  if (config.leaf_size > 0.0f && cloud.size() >= kMinPreparedPoints) {
-    const VoxelGrid leaves(cloud, config.leaf_size);
-    if (leaves.voxels().size() >= kMinPreparedPoints) {
-      Cloud even;
-      even.reserve(leaves.voxels().size());
-      for (std::size_t v = 0; v < leaves.voxels().size(); ++v) {
-        const Eigen::Vector3d& c = leaves.centroid(v);
-        even.push_back(pcl::PointXYZ(static_cast<float>(c.x()), static_cast<float>(c.y()),
-                                     static_cast<float>(c.z())));
-      }
-      line(e, CYAN_BOLD, "robust preparation: ", cloud.size(), " points thinned to ", even.size(),
-           ", one per leaf of ", config.leaf_size, " m");
-      cloud.swap(even);
+  // The floor farther from the object: low points outside the footprint of its upper part
+  // (the floor that a mask drawn too wide takes behind a standing object, which a tilt of the
+  // fitted floor lifts above the cut, and the bumps of uneven ground beside it). Not where
+  // the object could not be told from the floor.
+  if (floor_cut) {
+    const float core = std::max(kCoreClearances * config.floor_clearance, kCoreShare * e.trash_height_);
+    const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
+    const std::size_t left = count(inside);
+    if (left >= min_points && left < points.size()) {
+      line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
+           " points lower than ", core, " m beside the object's upper part");
+      points.keep(inside);
     }
   }
 
-  const std::vector<bool> inside =
+  // One point per leaf, the centroid of its points: the camera samples near surfaces more
+  // densely than far ones, and the shape analysis weighs every point alike.
+  Cloud cloud;
+  if (leaves && points.size() >= enough) {
+    Cloud even = thinned(points, leaves->voxels().size());
+    if (even.size() >= enough && even.size() < points.size()) {
+      line(e, CYAN_BOLD, "robust preparation: ", points.size(), " points thinned to ", even.size(),
+           ", one per leaf of ", leaf, " m");
+      cloud.swap(even);
+    }
+  }
+  if (cloud.empty()) cloud.swap(points.cloud);
+
+  const Flags inside =
       insideFootprint(cloud, config.footprint_trim, config.footprint_margin);
-  if (count(inside) >= kMinPreparedPoints && count(inside) < cloud.size()) {
+  if (count(inside) >= enough && count(inside) < cloud.size()) {
     line(e, CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
          " points beyond the footprint");
-    cloud = select(cloud, inside);
+    Points trimmed{std::move(cloud), {}, {}};
+    trimmed.keep(inside);
+    cloud.swap(trimmed.cloud);
   }
 
+  // The input's layout stays the host's: its header and sensor pose.
+  cloud.width = static_cast<std::uint32_t>(cloud.size());
+  cloud.height = 1;
+  cloud.header = input->header;
+  cloud.sensor_origin_ = input->sensor_origin_;
+  cloud.sensor_orientation_ = input->sensor_orientation_;
   cloud.is_dense = true;
-  output->swap(cloud);
-  if (sums != nullptr)
-    for (const auto& p : *output) sums->add(p);
+  if (cloud.size() >= min_points) {
+    output->swap(cloud);
+    if (sums != nullptr)
+      for (const auto& p : *output) sums->add(p);
+    prepared.summed = true;
+  } else {
+    line(e, YELLOW_BOLD, "robust preparation: ", cloud.size(), " points left, the entry cloud is kept");
+    if (input.get() != output.get()) pcl::copyPointCloud(*input, *output);
+    prepared.lying = false;
+  }
   line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
+  return prepared;
+}
+
+std::optional<std::string> degenerateShape(const GrabPoseEstimate& e) {
+  const Eigen::Vector3f& lengths = e.pca_lengths_;
+  std::ostringstream why;
+  if (!(lengths[0] >= kMinSpanAcross)) {
+    why << "its points span " << lengths[0] * 1000.0f << " mm";
+    return why.str();
+  }
+  if (!(lengths[1] >= kMinSpanAcross)) {
+    why << "its points lie on a line (" << lengths[1] * 1000.0f << " mm across)";
+    return why.str();
+  }
+  return std::nullopt;
+}
+
+bool refuseDegenerateShape(GrabPoseEstimate& e) {
+  const auto why = degenerateShape(e);
+  if (!why) return false;
+  line(e, RED_BOLD, "no shape to grasp: ", *why, "!!!");
+  reason::set(e, Reason::kDegenerateCloud, "no shape to grasp: " + *why);
   return true;
 }
 

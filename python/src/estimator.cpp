@@ -257,10 +257,13 @@ public:
       const std::pair<const char*, float> values[] = {
           {"below_floor_margin", r.below_floor_margin}, {"std_dev_mul", r.std_dev_mul},
           {"voxel_size", r.voxel_size},                 {"floor_clearance", r.floor_clearance},
-          {"bottom_share", r.bottom_share},             {"leaf_size", r.leaf_size},
+          {"bottom_share", r.bottom_share},             {"leaf_pixels", r.leaf_pixels},
           {"footprint_trim", r.footprint_trim},         {"footprint_margin", r.footprint_margin},
+          {"floor_height_tolerance", r.floor_height_tolerance},
+          {"floor_tilt_tolerance", r.floor_tilt_tolerance},
       };
       for (const auto& [key, value] : values) d[key] = asWritten(value);
+      if (r.leaf_size >= 0.0f) d["leaf_size"] = asWritten(r.leaf_size);  // a fixed leaf
       return d;
     });
   }

@@ -18,6 +18,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "internal/robust_preparation.h"
+#include "internal/statistical_outliers.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
 
@@ -222,12 +223,13 @@ TEST_F(RobustPreparation, StickAmongFloorAndFlyingPixels) {
   }
   EXPECT_TRUE(cloud->is_dense);
   EXPECT_LT((centroid_xy(*cloud) - xy).norm(), 0.005f);
-  EXPECT_TRUE(contains(out, "robust preparation: removed 2 points not finite, below the floor or above 1 m"));
+  EXPECT_TRUE(contains(out, "robust preparation: removed 1 points not finite, above 1 m or beyond 10 m of the camera"));
   EXPECT_TRUE(contains(out, "PclProcessFunc cost "));
 }
 
 // The printed measurement lines are those of the default preparation, on what remains.
 TEST_F(RobustPreparation, MeasurementLinesNameWhatRemains) {
+  e_->robust_preparation_.floor_height_tolerance = e_->robust_preparation_.floor_tilt_tolerance = 0;
   const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 5.0f);
   CloudPtr cloud = clouds::floor_box(xy, {0.16f, 0.1f, 0.05f}, 20.0f, 3000);
   cloud->push_back(pcl::PointXYZ(xy.x(), xy.y(), kFloor + 0.15f));
@@ -262,6 +264,7 @@ TEST_F(RobustPreparation, FlatObjectKeepsTheFloorLayerAndSaysSo) {
   const Eigen::Vector2f xy = clouds::at_bearing(0.3f, 0.0f);
   CloudPtr sheet = clouds::floor_box(xy, {0.2f, 0.14f, 0.001f}, 30.0f, 3000);
   add_floor_ring(*sheet, xy, 0.12f, 0.14f, 0.0003f);
+  e_->robust_preparation_.leaf_pixels = 0.0f;  // every point kept
   const std::size_t before = sheet->size();
   const std::string out = prepare(sheet);
   EXPECT_TRUE(contains(out, " 以下点云后数量太少-------------")) << out;
@@ -270,8 +273,8 @@ TEST_F(RobustPreparation, FlatObjectKeepsTheFloorLayerAndSaysSo) {
 
 TEST_F(RobustPreparation, OneOutputPointPerLeaf) {
   CloudPtr cloud = clouds::lying_rod(clouds::at_bearing(0.3f, 0.0f), 0.0f, 0.25f, 0.03f, 20000);
+  const float leaf = e_->robust_preparation_.leaf_size = 0.003f;
   prepare(cloud);
-  const float leaf = e_->robust_preparation_.leaf_size;
   std::set<std::tuple<long, long, long>> leaves;
   for (const auto& p : *cloud)
     leaves.insert({std::lround(std::floor(p.x / leaf)), std::lround(std::floor(p.y / leaf)),
@@ -295,6 +298,7 @@ TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
 
 TEST_F(RobustPreparation, OnTheFloorTheConfiguredFloorIsTheLowestPoint) {
   e_->is_on_floor_ = true;
+  e_->robust_preparation_.floor_height_tolerance = e_->robust_preparation_.floor_tilt_tolerance = 0;
   CloudPtr cloud =
       clouds::floor_box(clouds::at_bearing(0.4f, 0.0f), {0.1f, 0.1f, 0.05f}, 0.0f, 2000);
   const std::string out = prepare(cloud);

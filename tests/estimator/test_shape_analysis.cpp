@@ -135,6 +135,36 @@ TEST(PCA, MatchesAnIndependentEigenSolver) {
   }
 }
 
+// The covariance is summed as Eigen's matrix product sums demeaned * demeaned^T on a machine
+// whose level-1 data cache Eigen takes for 48 KiB: the product blocks its depth by the cache,
+// so only there are the two sums the same to the bit (and the axes with them).
+TEST(PCA, SumsTheCovarianceAsEigensProductWithA48KibCache) {
+  std::ptrdiff_t l1, l2, l3;
+  Eigen::internal::manage_caching_sizes(Eigen::GetAction, &l1, &l2, &l3);
+  Eigen::setCpuCacheSizes(48 * 1024, l2, l3);
+  auto e = support::make_estimator();
+  for (const int n : {13, 14, 3000, 40000}) {
+    SCOPED_TRACE(n);
+    const CloudPtr cloud = tilted_slab(n, static_cast<unsigned>(n));
+    support::printed_by([&] { e->PCAFunc(cloud); });
+    Eigen::Matrix3Xf demeaned(3, n);
+    for (int i = 0; i < n; ++i)
+      demeaned.col(i) = (*cloud)[static_cast<std::size_t>(i)].getVector3fMap() - e->pca_center_.head<3>();
+    const Eigen::Matrix3f covariance =
+        (1.f / (static_cast<float>(n) - 1.f)) * demeaned * demeaned.transpose();
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3f> solver(covariance);
+    for (int i = 0; i < 2; ++i)
+      for (int k = 0; k < 3; ++k) {
+        if (kRoundsAsPcl) {
+          EXPECT_SAME_FLOAT(e->pca_vectors_(k, i), solver.eigenvectors()(k, 2 - i));
+        } else {
+          EXPECT_NEAR(e->pca_vectors_(k, i), solver.eigenvectors()(k, 2 - i), 1e-5f);
+        }
+      }
+  }
+  Eigen::setCpuCacheSizes(l1, l2, l3);
+}
+
 TEST(PCA, ThreePointsGiveAFlatAnalysis) {
   auto e = support::make_estimator();
   CloudPtr cloud = clouds::empty();

@@ -477,12 +477,15 @@ std::vector<Run> runs() {
     for (bool prepare : {true, false}) all.push_back({Entry::main, type, prepare});
   for (Entry entry : {Entry::common, Entry::initial})
     for (int type : {1, 2, 3}) all.push_back({entry, type, true});
+  // The robust preparation, through each entry with the trash type that grasps from the side.
+  for (Entry entry : {Entry::main, Entry::common, Entry::initial})
+    all.push_back({entry, 3, true, true});
   return all;
 }
 
 std::string runId(const CloudCase& cloud, const Run& run) {
   return cloud.id + "|" + entryName(run.entry) + "|" + std::to_string(run.trash_type) + "|" +
-         (run.prepare ? "prepared" : "unprepared");
+         (run.prepare ? "prepared" : "unprepared") + (run.robust ? "|robust" : "");
 }
 
 const std::vector<std::string>& fieldNames() {
@@ -506,6 +509,7 @@ std::string recordRun(const CloudCase& cloud_case, const Run& run) {
   e->is_grab_slanted_ = cloud_case.settings.is_grab_slanted;
   e->enable_pcacenter_extend_ = cloud_case.settings.enable_pcacenter_extend;
   e->enable_process_cloud_ = run.prepare;
+  e->robust_preparation_.enable = run.robust;
   e->trash_type_ = run.trash_type;
 
   std::string code;

@@ -38,12 +38,13 @@ struct Run {
   Entry entry;
   int trash_type;
   bool prepare;  // enable_process_cloud_, read by the main entry only
+  bool robust = false;  // robust_preparation.enable
 };
 
 // The runs made for every cloud.
 std::vector<Run> runs();
 
-// "<cloud id>|<entry>|<trash type>|<prepared or not>"
+// "<cloud id>|<entry>|<trash type>|<prepared or not>", and "|robust" for robust runs
 std::string runId(const CloudCase& cloud, const Run& run);
 
 // The names of the fields of a recorded line, in order; the first is the run id.

@@ -52,7 +52,7 @@ def test_one_estimator_shared_by_threads_serves_them_in_turn():
 
 def test_python_threads_run_while_an_estimate_runs(default_points):
     """The GIL is released during an estimate: another thread's Python code runs meanwhile."""
-    estimator, big = litterpose.Estimator(CONFIG), default_points.repeat(100, axis=0)
+    estimator, big = litterpose.Estimator(CONFIG), default_points.repeat(400, axis=0)
     ticks, stop = [], threading.Event()
 
     def tick():

@@ -96,6 +96,33 @@ inline CloudPtr column(float x, float y, float z0, float dz, int n) {
   return cloud;
 }
 
+// Floor points on a grid of the given spacing in the rectangular ring between a rectangle
+// of half sizes `inner` about xy and the one `width` wider, at height z plus the bumps of
+// `relief` (a smooth height field: amplitude times sin x sin y, 10 cm wavelengths).
+inline void add_floor_band(Cloud& cloud, const Eigen::Vector2f& xy, const Eigen::Vector2f& inner,
+                           float width, float spacing, float z, float relief = 0.0f) {
+  const Eigen::Vector2f outer = inner + Eigen::Vector2f(width, width);
+  for (float dx = -outer.x(); dx <= outer.x(); dx += spacing)
+    for (float dy = -outer.y(); dy <= outer.y(); dy += spacing) {
+      if (std::abs(dx) < inner.x() && std::abs(dy) < inner.y()) continue;
+      const float x = xy.x() + dx, y = xy.y() + dy;
+      const float bump = relief * std::sin(x * 62.8f) * std::sin(y * 62.8f);
+      cloud.push_back(pcl::PointXYZ(x, y, z + bump));
+    }
+}
+
+// The cloud turned about the horizontal line through `pivot` perpendicular to the
+// direction downhill_deg (from +x towards +y), so that a level floor through the pivot
+// becomes a slope of slope_deg falling towards that direction.
+inline void tilt(Cloud& cloud, const Eigen::Vector3f& pivot, float slope_deg, float downhill_deg) {
+  const float d = downhill_deg * static_cast<float>(M_PI) / 180.0f;
+  const Eigen::Vector3f downhill(std::cos(d), std::sin(d), 0.0f);
+  const Eigen::Vector3f axis = Eigen::Vector3f::UnitZ().cross(downhill);
+  const Eigen::Matrix3f r =
+      Eigen::AngleAxisf(slope_deg * static_cast<float>(M_PI) / 180.0f, axis).toRotationMatrix();
+  for (auto& p : cloud) p.getVector3fMap() = pivot + r * (p.getVector3fMap() - pivot);
+}
+
 }  // namespace clouds
 
 #endif

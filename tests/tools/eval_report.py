@@ -1,8 +1,9 @@
 """Checks a litterpose-eval run: its JSON report against the table it printed.
 
 eval_report.py REPORT.json TABLE.txt SCENES
-Every profile holds SCENES scenes in all; every class and entry of the JSON has a row in
-the printed table with the same counts and percentages. Prints "ok" or exits 1.
+Every profile holds SCENES scenes in all, and the outcomes of each of them; every class
+and entry of the JSON has a row in the printed table with the same counts and
+percentages. Prints "ok" or exits 1.
 """
 import json
 import sys
@@ -21,12 +22,17 @@ def main():
         for entry_index in range(3):
             total = sum(c["entries"][entry_index]["default"]["scenes"] for c in profile["classes"])
             assert total == scenes, (profile["artefacts"], total)
+        outcomes = profile["scene_outcomes"]
+        assert [o["scene"] for o in outcomes] == list(range(scenes))
         for c in profile["classes"]:
-            for e in c["entries"]:
+            mine = [o for o in outcomes if o["class"] == c["class"]]
+            for k, e in enumerate(c["entries"]):
                 d, r = e["default"], e["robust"]
-                assert d["scenes"] == r["scenes"] and d["reachable"] == r["reachable"]
-                for cell in (d, r):
+                assert d["scenes"] == r["scenes"] == len(mine)
+                assert d["reachable"] == r["reachable"] == sum(o["expected"][k] == 1 for o in mine)
+                for name, cell in (("default", d), ("robust", r)):
                     assert 0 <= cell["grasped"] <= cell["reachable"] <= cell["scenes"]
+                    assert cell["grasped"] == sum(o[name][k][1] for o in mine)
                     if cell["reachable"]:
                         assert abs(cell["grasp_success"] - cell["grasped"] / cell["reachable"]) < 1e-6
                 row = "| %s | %s | %d | %d | %s / %s | %s / %s |" % (

@@ -3,6 +3,7 @@
 // floor around them, with the configured noise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -388,6 +389,100 @@ TEST_F(CaptureArtefacts, PartialMaskDropsAShareOfTheObjectOnOneSide) {
     separable = last_dropped <= first_kept + 1.0;
   }
   EXPECT_TRUE(separable);
+}
+
+// --- Floors that are not flat, and solids with an inside ----------------------------------
+
+// A ray meets a rough floor where its relief is, and not before: each ray is walked in
+// half-millimetre steps up to the hit.
+TEST_F(CaptureSim, RaysMeetARoughFloorFirstWhereItsReliefIs) {
+  const auto wave = [](double amplitude, double wavelength, double direction) {
+    return capture_sim::Roughness::Wave{
+        2 * M_PI / wavelength * Eigen::Vector2d(std::cos(direction), std::sin(direction)),
+        amplitude, direction};
+  };
+  const std::pair<const char*, capture_sim::Roughness> reliefs[] = {
+      {"flat", {}},
+      {"bumpy", {{wave(0.004, 0.08, 1.0), wave(0.006, 0.2, -0.5)}}},
+      {"steep", {{wave(0.01, 0.08, 2.0)}}},
+  };
+  for (const auto& [what, relief] : reliefs) {
+    SCOPED_TRACE(what);
+    int hits = 0;
+    for (int v = 0; v < camera_.height; v += 40) {
+      for (int u = 0; u < camera_.width; u += 40) {
+        const auto ray = camera_.pixelRay(u, v);
+        const auto t = capture_sim::floorHit(ray, floor_z_, relief);
+        ASSERT_EQ(t.has_value(), ray.direction.z() < 0.0) << u << ", " << v;
+        if (!t) continue;
+        ++hits;
+        const auto above = [&, &relief = relief](double s) {
+          const Eigen::Vector3d p = ray.origin + s * ray.direction;
+          return p.z() - floor_z_ - relief.height(p.head<2>());
+        };
+        EXPECT_NEAR(above(*t), 0.0, relief.waves.empty() ? 1e-15 : 1e-7) << u << ", " << v;
+        const double step = 0.0005 / ray.direction.norm();
+        // A crest grazed by a hair's breadth may be passed.
+        for (double s = 0.0; s < *t - step; s += step)
+          ASSERT_GT(above(s), -0.005 * relief.amplitude()) << u << ", " << v;
+      }
+    }
+    EXPECT_GT(hits, 100);
+  }
+}
+
+// Distance of a point from the surface of a solid, by its own geometry: a box; a capped
+// cylinder; a cup, the cylinder with its inside, open at the top, taken out.
+double fromSurface(const Object& o, const Eigen::Vector3d& p) {
+  double best = std::numeric_limits<double>::infinity();
+  for (const Box& b : o.boxes) {
+    const Eigen::Vector3d q = inBoxFrame(b, p);
+    best = std::min(best, std::abs((q.cwiseAbs() - b.half_size).maxCoeff()));
+  }
+  for (const Cylinder& c : o.cylinders) {
+    const double along = (p - c.centre).dot(c.axis);
+    const double across = (p - c.centre - along * c.axis).norm();
+    double solid = std::max(std::abs(along) - c.half_length, across - c.radius);
+    if (c.wall > 0) {
+      const double inside = std::max(across - (c.radius - c.wall), -c.half_length + c.wall - along);
+      solid = std::max(solid, -inside);
+    }
+    best = std::min(best, std::abs(solid));
+  }
+  return best;
+}
+
+TEST_F(CaptureSim, SmallTallAndOpenSolidsShowTheirVisibleSurfacesOnly) {
+  using capture_sim::Litter;
+  const std::pair<Litter, capture_sim::Placement> cases[] = {
+      {Litter::kCupStanding, {0.6, 5.0, 0.0}},   {Litter::kCartonStanding, {0.6, -15.0, 35.0}},
+      {Litter::kBottleCap, {0.35, 10.0, 0.0}},   {Litter::kTunaCan, {0.45, -20.0, 0.0}},
+      {Litter::kCigaretteButt, {0.3, 0.0, 70.0}},
+  };
+  for (const auto& [kind, at] : cases) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    const Object object = capture_sim::makeLitter(kind, at, floor_z_);
+    const CaptureOptions options = noiseless();
+    int on_object = 0, inside = 0;
+    for (const auto& point : toBase(capture_sim::capture(camera_, object, options))) {
+      const Eigen::Vector3d p = vec(point);
+      if (fromSurface(object, p) > kOnSurface) {
+        ASSERT_NEAR(p.z(), floor_z_, kOnSurface) << p.transpose();
+        continue;
+      }
+      ++on_object;
+      for (const Cylinder& c : object.cylinders) {
+        const double along = (p - c.centre).dot(c.axis);
+        inside += c.wall > 0 && along < c.half_length - 0.001 &&
+                  (p - c.centre - along * c.axis).norm() < c.radius - c.wall + kOnSurface;
+      }
+    }
+    EXPECT_GT(on_object, kind == Litter::kCigaretteButt ? 20 : 100);
+    // Points on the object's bottom edge lie on the floor too.
+    EXPECT_NEAR(on_object, capture_sim::objectPoints(camera_, object, options), on_object / 100);
+    // Through a cup's open top the camera sees its inside.
+    EXPECT_EQ(inside > 50, kind == Litter::kCupStanding) << inside;
+  }
 }
 
 // "<what>_<case>_<distance>m_<bearing>deg.ply" -> distance and bearing; false for other names.

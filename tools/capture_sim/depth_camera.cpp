@@ -64,23 +64,37 @@ std::optional<double> intersect(const Ray& ray, const Cylinder& c) {
   const Eigen::Vector3d wp = w - wa * c.axis;
   std::optional<double> best;
 
-  const double a = dp.squaredNorm();
-  if (a > kParallel) {
+  // The mantle of the given radius between two places along the axis.
+  const auto mantle = [&](double radius, double axial_min, double axial_max) {
+    const double a = dp.squaredNorm();
+    if (a <= kParallel) return;
     const double b = 2.0 * dp.dot(wp);
-    const double k = wp.squaredNorm() - c.radius * c.radius;
+    const double k = wp.squaredNorm() - radius * radius;
     const double disc = b * b - 4.0 * a * k;
-    if (disc >= 0) {
-      const double root = std::sqrt(disc);
-      for (double t : {(-b - root) / (2.0 * a), (-b + root) / (2.0 * a)}) {
-        if (t > 0 && std::abs(wa + t * da) <= c.half_length) keepNearest(best, t);
-      }
+    if (disc < 0) return;
+    const double root = std::sqrt(disc);
+    for (double t : {(-b - root) / (2.0 * a), (-b + root) / (2.0 * a)}) {
+      const double axial = wa + t * da;
+      if (t > 0 && axial >= axial_min && axial <= axial_max) keepNearest(best, t);
     }
-  }
-  if (std::abs(da) > kParallel) {
-    for (double side : {-1.0, 1.0}) {
-      const double t = (side * c.half_length - wa) / da;
-      if (t > 0 && (wp + t * dp).squaredNorm() <= c.radius * c.radius) keepNearest(best, t);
-    }
+  };
+  // The disc, or ring, across the axis at a place along it.
+  const auto across = [&](double axial, double radius_min, double radius_max) {
+    if (std::abs(da) <= kParallel) return;
+    const double t = (axial - wa) / da;
+    const double r2 = (wp + t * dp).squaredNorm();
+    if (t > 0 && r2 <= radius_max * radius_max && r2 >= radius_min * radius_min)
+      keepNearest(best, t);
+  };
+
+  const double inner = c.wall > 0.0 ? c.radius - c.wall : 0.0;
+  mantle(c.radius, -c.half_length, c.half_length);
+  across(-c.half_length, 0.0, c.radius);
+  across(c.half_length, inner, c.radius);  // the rim of a cup
+  if (c.wall > 0.0) {
+    const double floor = -c.half_length + c.wall;
+    mantle(inner, floor, c.half_length);
+    across(floor, 0.0, inner);
   }
   return best;
 }
@@ -128,6 +142,107 @@ Bounds bounds(const Object& object) {
     b.high = b.high.cwiseMax(c.centre + reach);
   }
   return b;
+}
+
+std::pair<double, double> extent(const Object& object, const Eigen::Vector3d& direction) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (const Box& box : object.boxes) {
+    const double centre = direction.dot(box.centre);
+    const double reach =
+        (yawRotation(box.yaw).transpose() * direction).cwiseAbs().dot(box.half_size);
+    low = std::min(low, centre - reach);
+    high = std::max(high, centre + reach);
+  }
+  for (const Cylinder& c : object.cylinders) {
+    const double centre = direction.dot(c.centre);
+    const double along = std::abs(direction.dot(c.axis));
+    const double across = (direction - direction.dot(c.axis) * c.axis).norm();
+    const double reach = along * c.half_length + across * c.radius;
+    low = std::min(low, centre - reach);
+    high = std::max(high, centre + reach);
+  }
+  return {low, high};
+}
+
+double Roughness::amplitude() const {
+  double sum = 0.0;
+  for (const Wave& w : waves) sum += std::abs(w.amplitude);
+  return sum;
+}
+
+double Roughness::height(const Eigen::Vector2d& xy) const {
+  double h = 0.0;
+  for (const Wave& w : waves) h += w.amplitude * std::sin(w.k.dot(xy) + w.phase);
+  return h;
+}
+
+namespace {
+
+// Steps of the search for a rough floor along a ray, per shortest wavelength: a crest that
+// the ray grazes by less than about half a percent of its height may be passed.
+constexpr double kStepsPerWave = 32.0;
+// A rough floor is found to this height, metres.
+constexpr double kFloorTolerance = 1e-9;
+constexpr int kMaxRefinements = 100;
+
+}  // namespace
+
+std::optional<double> floorHit(const Ray& ray, double floor_z, const Roughness& relief) {
+  if (!(ray.direction.z() < -kParallel)) return std::nullopt;
+  if (relief.waves.empty()) {
+    const double t = (floor_z - ray.origin.z()) / ray.direction.z();
+    return t > 0 ? std::optional<double>(t) : std::nullopt;
+  }
+  // Above the floor where this is positive. The ray goes down, so it meets the floor between
+  // the planes of the relief's highest and lowest points; it is searched there in steps
+  // short against the waves, and the first crossing is refined (Illinois).
+  const auto above = [&](double t) {
+    const Eigen::Vector3d p = ray.origin + t * ray.direction;
+    return p.z() - floor_z - relief.height(p.head<2>());
+  };
+  const double a = relief.amplitude();
+  const double start = std::max(0.0, (floor_z + a - ray.origin.z()) / ray.direction.z());
+  const double end = (floor_z - a - ray.origin.z()) / ray.direction.z();
+  if (!(end > 0)) return std::nullopt;
+  double shortest = std::numeric_limits<double>::infinity();
+  for (const Roughness::Wave& w : relief.waves)
+    if (w.k.norm() > 0) shortest = std::min(shortest, 2.0 * M_PI / w.k.norm());
+  const double across = ray.direction.head<2>().norm() * (end - start);
+  const int steps =
+      std::isfinite(shortest)
+          ? std::max(1, static_cast<int>(std::ceil(kStepsPerWave * across / shortest)))
+          : 1;
+  double lo = start, f_lo = above(start);
+  if (f_lo <= 0) return start > 0 ? std::optional<double>(start) : std::nullopt;
+  for (int i = 1; i <= steps; ++i) {
+    double t = start + (end - start) * i / steps;
+    double f = above(t);
+    if (f > 0) {
+      lo = t;
+      f_lo = f;
+      continue;
+    }
+    double hi = t, f_hi = f;
+    int kept_side = 0;
+    for (int k = 0; k < kMaxRefinements && std::abs(f) > kFloorTolerance; ++k) {
+      t = (lo * f_hi - hi * f_lo) / (f_hi - f_lo);
+      f = above(t);
+      if (f > 0) {
+        lo = t;
+        f_lo = f;
+        if (kept_side == 1) f_hi /= 2;
+        kept_side = 1;
+      } else {
+        hi = t;
+        f_hi = f;
+        if (kept_side == -1) f_lo /= 2;
+        kept_side = -1;
+      }
+    }
+    return t;
+  }
+  return end;
 }
 
 Ray Camera::pixelRay(int u, int v) const {
@@ -179,7 +294,7 @@ PixelWindow pixelsNear(const Camera& camera, const Object& object,
   }
   b.low.head<2>().array() -= options.floor_margin;
   b.high.head<2>().array() += options.floor_margin;
-  b.low.z() = std::min(b.low.z(), options.floor_z);
+  b.low.z() = std::min(b.low.z(), options.floor_z - options.roughness.amplitude());
   double u0 = std::numeric_limits<double>::infinity(), v0 = u0, u1 = -u0, v1 = -u0;
   double nearest = u0;
   for (int corner = 0; corner < 8; ++corner) {
@@ -243,10 +358,7 @@ void castRays(const Camera& camera, const Object& object, const CaptureOptions& 
     for (int col = 0; col < grid.cols(); ++col) {
       const Ray ray = camera.pixelRay(grid.u(col), grid.v(row));
       Pixel& px = grid.at(col, row);
-      if (ray.direction.z() < -kParallel) {
-        const double t = (options.floor_z - ray.origin.z()) / ray.direction.z();
-        if (t > 0) px.floor_depth = t;
-      }
+      if (const auto t = floorHit(ray, options.floor_z, options.roughness)) px.floor_depth = *t;
       const std::optional<double> object_t = intersect(ray, object);
       if (object_t && (px.floor_depth == 0.0 || *object_t < px.floor_depth)) {
         px.seen = Seen::object;
@@ -324,14 +436,41 @@ void mixEdgePixels(double share, PixelGrid& grid, std::mt19937& rng) {
 
 }  // namespace
 
-pcl::PointCloud<pcl::PointXYZ> capture(const Camera& camera, const Object& object,
-                                       const CaptureOptions& options) {
+namespace {
+
+// The artefacts' own random stream.
+std::mt19937 artefactStream(unsigned seed) {
+  std::seed_seq artefact_seed{seed, 0x5eedu};
+  return std::mt19937(artefact_seed);
+}
+
+// What each pixel near the object sees, and which of the object's pixels the mask keeps.
+PixelGrid objectMask(const Camera& camera, const Object& object, const CaptureOptions& options,
+                     std::mt19937& artefacts) {
   PixelGrid grid(pixelsNear(camera, object, options));
   castRays(camera, object, options, grid);
-
-  std::seed_seq artefact_seed{options.seed, 0x5eedu};
-  std::mt19937 artefacts(artefact_seed);
   if (options.mask_drop_share > 0.0) dropPartOfMask(options.mask_drop_share, grid, artefacts);
+  return grid;
+}
+
+}  // namespace
+
+int objectPoints(const Camera& camera, const Object& object, const CaptureOptions& options) {
+  std::mt19937 artefacts = artefactStream(options.seed);
+  PixelGrid grid = objectMask(camera, object, options, artefacts);
+  int count = 0;
+  for (int row = 0; row < grid.rows(); ++row)
+    for (int col = 0; col < grid.cols(); ++col) {
+      const Pixel& px = grid.at(col, row);
+      count += px.seen == Seen::object && px.kept;
+    }
+  return count;
+}
+
+pcl::PointCloud<pcl::PointXYZ> capture(const Camera& camera, const Object& object,
+                                       const CaptureOptions& options) {
+  std::mt19937 artefacts = artefactStream(options.seed);
+  PixelGrid grid = objectMask(camera, object, options, artefacts);
   if (options.band_width > 0.0) keepFloorBand(camera, options, grid, artefacts);
   if (options.mixed_pixel_share > 0.0) mixEdgePixels(options.mixed_pixel_share, grid, artefacts);
 

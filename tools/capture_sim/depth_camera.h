@@ -6,6 +6,7 @@
 #define LITTERPOSE_TOOLS_CAPTURE_SIM_DEPTH_CAMERA_H
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -28,12 +29,13 @@ struct Box {
   Eigen::Vector3d half_size;
 };
 
-// A capped solid cylinder in any orientation.
+// A capped solid cylinder in any orientation; with a wall, a cup open at the +axis end.
 struct Cylinder {
   Eigen::Vector3d centre;
   Eigen::Vector3d axis;  // unit
   double radius = 0.0;
   double half_length = 0.0;
+  double wall = 0.0;  // > 0: hollow, open at the +axis end, its wall and bottom this thick
 };
 
 // One piece of litter, built from solids.
@@ -56,6 +58,27 @@ struct Bounds {
   Eigen::Vector3d high;
 };
 Bounds bounds(const Object& object);
+
+// Least and greatest value of direction . p over the points p of the object's solids.
+std::pair<double, double> extent(const Object& object, const Eigen::Vector3d& direction);
+
+// A smooth random relief of the floor: a sum of plane waves, no height beyond the sum of
+// their amplitudes.
+struct Roughness {
+  struct Wave {
+    Eigen::Vector2d k = Eigen::Vector2d::Zero();  // wave vector, radians per metre
+    double amplitude = 0.0;
+    double phase = 0.0;
+  };
+  std::vector<Wave> waves;  // none: a flat floor
+
+  double amplitude() const;  // the greatest height it can reach above or below the floor
+  double height(const Eigen::Vector2d& xy) const;
+};
+
+// Ray parameter of the first point where the ray meets the floor z = floor_z +
+// relief.height(x, y), if it does in front of its origin.
+std::optional<double> floorHit(const Ray& ray, double floor_z, const Roughness& relief);
 
 struct Camera {
   double fx = 0, fy = 0, cx = 0, cy = 0;
@@ -84,6 +107,7 @@ struct CaptureOptions {
   double outlier_max = 0.04;
   double floor_margin = 0.02;       // floor kept this far around the footprint
   unsigned seed = 1;
+  Roughness roughness;              // of the floor about floor_z; none by default
 
   // Artefacts of real captures, all off by default. They draw from a random stream of
   // their own, so that switching one on leaves the noise of every other pixel as it was.
@@ -125,6 +149,9 @@ PixelWindow pixelsNear(const Camera& camera, const Object& object, const Capture
 // unorganised, metres.
 pcl::PointCloud<pcl::PointXYZ> capture(const Camera& camera, const Object& object,
                                        const CaptureOptions& options);
+
+// How many points of the object itself (not of the floor) that capture delivers.
+int objectPoints(const Camera& camera, const Object& object, const CaptureOptions& options);
 
 }  // namespace capture_sim
 

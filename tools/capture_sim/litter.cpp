@@ -6,6 +6,8 @@ namespace capture_sim {
 namespace {
 
 constexpr double kDegree = M_PI / 180.0;
+// Wall and bottom of a standing cup.
+constexpr double kCupWall = 0.002;
 
 // Solids of one object in its own frame: floor at z = 0, long side along x.
 Object shape(Litter kind, const Dimensions& d) {
@@ -21,15 +23,22 @@ Object shape(Litter kind, const Dimensions& d) {
                              d.neck_length / 2});
       break;
     case Litter::kCanStanding:
+    case Litter::kBottleCap:
+    case Litter::kTunaCan:
       o.cylinders.push_back({{0.0, 0.0, d.height / 2}, z, r, d.height / 2});
+      break;
+    case Litter::kCupStanding:
+      o.cylinders.push_back({{0.0, 0.0, d.height / 2}, z, r, d.height / 2, kCupWall});
       break;
     case Litter::kCartonBox:
     case Litter::kPaperSheet:
+    case Litter::kCartonStanding:
       o.boxes.push_back({{0.0, 0.0, d.height / 2}, 0.0, {half, d.width / 2, d.height / 2}});
       break;
     case Litter::kCupOnSide:
     case Litter::kStick:
     case Litter::kCanLying:
+    case Litter::kCigaretteButt:
       o.cylinders.push_back({{0.0, 0.0, r}, x, r, half});
       break;
   }
@@ -47,6 +56,11 @@ Dimensions standardDimensions(Litter kind) {
     case Litter::kCupOnSide: return {0.095, 0.08, 0.08};
     case Litter::kStick: return {0.35, 0.02, 0.02};
     case Litter::kCanLying: return {0.122, 0.066, 0.066};
+    case Litter::kCartonStanding: return {0.07, 0.065, 0.17};  // 0.5 l drinks carton
+    case Litter::kCigaretteButt: return {0.035, 0.008, 0.008};
+    case Litter::kBottleCap: return {0.03, 0.03, 0.012};
+    case Litter::kCupStanding: return {0.08, 0.08, 0.11};  // coffee to go
+    case Litter::kTunaCan: return {0.085, 0.085, 0.04};
   }
   return {};
 }

@@ -17,11 +17,16 @@ enum class Litter {
   kCupOnSide,
   kStick,
   kCanLying,
+  kCartonStanding,  // a tall box on its end, as a drinks carton
+  kCigaretteButt,
+  kBottleCap,       // on its flat face
+  kCupStanding,     // open at the top
+  kTunaCan,         // a low wide can on its flat face
 };
 
 // Sizes of one object, metres: the long side, the side across it and the height as it
-// lies (a cylinder's width and height are its diameter; a standing can's length and
-// width too); a bottle's neck besides its body.
+// lies (a lying cylinder's width and height are its diameter; an upright one's length and
+// width); a bottle's neck besides its body.
 struct Dimensions {
   double length = 0.0;
   double width = 0.0;

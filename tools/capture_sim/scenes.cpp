@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace capture_sim {
@@ -13,18 +14,36 @@ constexpr double kDegree = M_PI / 180.0;
 constexpr double kViewMargin = 8.0;
 // Places tried for one scene before giving up.
 constexpr int kAttempts = 20000;
+// Waves of a rough floor's relief.
+constexpr int kReliefWaves = 6;
+// The relief under an object's footprint is sampled this finely, metres.
+constexpr double kFootprintStep = 0.003;
 
 double uniform(std::mt19937& rng, double low, double high) {
   return std::uniform_real_distribution<double>(low, high)(rng);
 }
 
+Eigen::Vector3d uniformDirection(std::mt19937& rng) {
+  std::normal_distribution<double> normal(0.0, 1.0);
+  Eigen::Vector3d v;
+  do {
+    for (int i = 0; i < 3; ++i) v[i] = normal(rng);
+  } while (!(v.norm() > 0.0));
+  return v.normalized();
+}
+
 }  // namespace
 
-const std::vector<Litter>& sceneClasses() {
+const std::vector<Litter>& sceneClasses(Artefacts profile) {
   static const std::vector<Litter> classes = {
       Litter::kBottleLying, Litter::kCanStanding, Litter::kCanLying, Litter::kCartonBox,
       Litter::kPaperSheet,  Litter::kCupOnSide,   Litter::kStick};
-  return classes;
+  static const std::vector<Litter> field = {
+      Litter::kBottleLying,     Litter::kCanStanding,   Litter::kCanLying,
+      Litter::kCartonBox,       Litter::kPaperSheet,    Litter::kCupOnSide,
+      Litter::kStick,           Litter::kCartonStanding, Litter::kCigaretteButt,
+      Litter::kBottleCap,       Litter::kCupStanding,   Litter::kTunaCan};
+  return profile == Artefacts::field ? field : classes;
 }
 
 const char* litterName(Litter kind) {
@@ -36,11 +55,23 @@ const char* litterName(Litter kind) {
     case Litter::kPaperSheet: return "paper sheet";
     case Litter::kCupOnSide: return "cup on its side";
     case Litter::kStick: return "stick";
+    case Litter::kCartonStanding: return "carton standing";
+    case Litter::kCigaretteButt: return "cigarette butt";
+    case Litter::kBottleCap: return "bottle cap";
+    case Litter::kCupStanding: return "cup standing";
+    case Litter::kTunaCan: return "tuna can";
   }
   return "?";
 }
 
-bool isLying(Litter kind) { return kind != Litter::kCanStanding; }
+bool isLying(Litter kind) {
+  return kind != Litter::kCanStanding && kind != Litter::kCartonStanding &&
+         kind != Litter::kCupStanding;
+}
+
+bool hasLongAxis(Litter kind) {
+  return isLying(kind) && kind != Litter::kBottleCap && kind != Litter::kTunaCan;
+}
 
 GroundTruth groundTruth(Litter kind, const Dimensions& size, const Placement& at,
                         double floor_z) {
@@ -63,7 +94,97 @@ GroundTruth groundTruth(Litter kind, const Dimensions& size, const Placement& at
   t.height = size.height;
   const Eigen::Vector2d xy = place + along * t.long_axis;
   t.centre = Eigen::Vector3d(xy.x(), xy.y(), floor_z + size.height / 2);
+  t.low_z = floor_z;
+  t.high_z = floor_z + size.height;
   return t;
+}
+
+GroundTruth inBaseFrame(const GroundTruth& level, const Object& object,
+                        const Eigen::Isometry3d& level_to_base) {
+  GroundTruth t = level;
+  t.centre = level_to_base * level.centre;
+  const Eigen::Vector2d axis =
+      (level_to_base.linear() * Eigen::Vector3d(level.long_axis.x(), level.long_axis.y(), 0.0))
+          .head<2>();
+  if (axis.norm() > 0.0) t.long_axis = axis.normalized();
+  const auto [low, high] =
+      extent(object, level_to_base.linear().transpose() * Eigen::Vector3d::UnitZ());
+  t.low_z = low + level_to_base.translation().z();
+  t.high_z = high + level_to_base.translation().z();
+  return t;
+}
+
+Eigen::Isometry3d Conditions::levelToBase(double floor_z) const {
+  const Eigen::Vector3d foot(0.0, 0.0, floor_z);
+  const double downhill = downhill_deg * kDegree;
+  const Eigen::Vector3d fall(-std::cos(downhill), std::sin(downhill), 0.0);
+  // Turning about this axis lowers the floor along fall.
+  const Eigen::Vector3d axis = Eigen::Vector3d::UnitZ().cross(fall);
+  Eigen::Isometry3d g = Eigen::Isometry3d::Identity();
+  g.translate(foot + floor_offset * Eigen::Vector3d::UnitZ());
+  g.rotate(Eigen::AngleAxisd(slope_deg * kDegree, axis));
+  g.translate(-foot);
+  return g;
+}
+
+Eigen::Matrix4d Conditions::trueMounting(const Eigen::Matrix4d& camera_to_base) const {
+  Eigen::Matrix4d m = camera_to_base;
+  const double angle = camera_turn.norm();
+  if (angle > 0.0)
+    m.block<3, 3>(0, 0) = Eigen::AngleAxisd(angle, camera_turn / angle).toRotationMatrix() *
+                          camera_to_base.block<3, 3>(0, 0);
+  m.block<3, 1>(0, 3) += camera_shift;
+  return m;
+}
+
+Conditions randomConditions(const ConditionLimits& limits, std::mt19937& rng) {
+  Conditions c;
+  c.floor_offset = uniform(rng, -limits.floor_offset, limits.floor_offset);
+  c.slope_deg = uniform(rng, 0.0, limits.slope_deg);
+  c.downhill_deg = uniform(rng, -180.0, 180.0);
+  // One draw after the other: the order of a product's operands is the compiler's.
+  const double shift = uniform(rng, 0.0, limits.camera_shift);
+  c.camera_shift = shift * uniformDirection(rng);
+  const double turn = uniform(rng, 0.0, limits.camera_turn_deg) * kDegree;
+  c.camera_turn = turn * uniformDirection(rng);
+  return c;
+}
+
+Roughness randomRoughness(const ConditionLimits& limits, std::mt19937& rng) {
+  Roughness r;
+  const double amplitude = uniform(rng, 0.0, limits.roughness);
+  double total = 0.0;
+  for (int i = 0; i < kReliefWaves; ++i) {
+    Roughness::Wave w;
+    w.amplitude = uniform(rng, 0.5, 1.0);
+    const double direction = uniform(rng, 0.0, 2.0 * M_PI);
+    const double wavelength = 2.0 * uniform(rng, limits.bump_width_min, limits.bump_width_max);
+    w.k = 2.0 * M_PI / wavelength * Eigen::Vector2d(std::cos(direction), std::sin(direction));
+    w.phase = uniform(rng, 0.0, 2.0 * M_PI);
+    total += w.amplitude;
+    r.waves.push_back(w);
+  }
+  for (Roughness::Wave& w : r.waves) w.amplitude *= amplitude / total;
+  return r;
+}
+
+Camera renderingCamera(const Camera& configured, const Conditions& conditions, double floor_z) {
+  Camera c = configured;
+  c.camera_to_base = conditions.levelToBase(floor_z).inverse().matrix() *
+                     conditions.trueMounting(configured.camera_to_base);
+  return c;
+}
+
+double restingLift(const Object& object, const Roughness& relief) {
+  if (relief.waves.empty()) return 0.0;
+  const Bounds b = bounds(object);
+  double highest = -std::numeric_limits<double>::infinity();
+  for (double x = b.low.x(); x <= b.high.x(); x += kFootprintStep)
+    for (double y = b.low.y(); y <= b.high.y(); y += kFootprintStep)
+      if (footprintDistance({x, y}, object) <= 0.0)
+        highest = std::max(highest, relief.height({x, y}));
+  // A footprint thinner than the step: its middle.
+  return std::isfinite(highest) ? highest : relief.height(0.5 * (b.low + b.high).head<2>());
 }
 
 Dimensions randomDimensions(Litter kind, std::mt19937& rng) {
@@ -101,11 +222,39 @@ Dimensions randomDimensions(Litter kind, std::mt19937& rng) {
       d.width = d.height = 2 * uniform(rng, 0.006, 0.015);
       d.length = uniform(rng, 0.20, 0.40);
       break;
+    case Litter::kCartonStanding:  // 0.2 to 1 l drinks cartons
+      d.width = uniform(rng, 0.04, 0.07);
+      d.length = uniform(rng, d.width, 0.10);
+      d.height = uniform(rng, std::max(0.10, 1.5 * d.length), 0.25);
+      break;
+    case Litter::kCigaretteButt:
+      d.width = d.height = uniform(rng, 0.007, 0.009);
+      d.length = uniform(rng, 0.025, 0.04);
+      break;
+    case Litter::kBottleCap:
+      d.length = d.width = uniform(rng, 0.026, 0.038);
+      d.height = d.width * uniform(rng, 0.3, 0.5);
+      break;
+    case Litter::kCupStanding:
+      d.length = d.width = uniform(rng, 0.06, 0.085);
+      d.height = d.width * uniform(rng, 1.3, 1.7);
+      break;
+    case Litter::kTunaCan:
+      d.length = d.width = uniform(rng, 0.075, 0.10);
+      d.height = d.width * uniform(rng, 0.35, 0.55);
+      break;
   }
   return d;
 }
 
-const char* artefactsName(Artefacts a) { return a == Artefacts::clean ? "clean" : "realistic"; }
+const char* artefactsName(Artefacts a) {
+  switch (a) {
+    case Artefacts::clean: return "clean";
+    case Artefacts::realistic: return "realistic";
+    case Artefacts::field: return "field";
+  }
+  return "?";
+}
 
 CaptureOptions captureOptions(Artefacts artefacts, double floor_z, unsigned seed,
                               std::mt19937& rng) {
@@ -131,7 +280,7 @@ bool inView(const Camera& camera, const Object& object, const CaptureOptions& op
   const double reach = options.band_width + options.floor_margin;
   b.low.head<2>().array() -= reach;
   b.high.head<2>().array() += reach;
-  b.low.z() = std::min(b.low.z(), options.floor_z);
+  b.low.z() = std::min(b.low.z(), options.floor_z - options.roughness.amplitude());
   for (int corner = 0; corner < 8; ++corner) {
     const Eigen::Vector3d p((corner & 1) ? b.high.x() : b.low.x(),
                             (corner & 2) ? b.high.y() : b.low.y(),
@@ -147,7 +296,8 @@ bool inView(const Camera& camera, const Object& object, const CaptureOptions& op
 
 std::vector<Scene> randomScenes(const SceneSetOptions& options, const Camera& camera,
                                 double floor_z, const Judge& judge) {
-  const auto& classes = sceneClasses();
+  const auto& classes = sceneClasses(options.artefacts);
+  const bool in_the_field = options.artefacts == Artefacts::field;
   std::vector<Scene> scenes;
   scenes.reserve(static_cast<std::size_t>(std::max(0, options.count)));
   for (int i = 0; i < options.count; ++i) {
@@ -159,6 +309,14 @@ std::vector<Scene> randomScenes(const SceneSetOptions& options, const Camera& ca
     const bool reachable = uniform(rng, 0.0, 1.0) < options.reachable_share;
     const Dimensions size = randomDimensions(kind, rng);
     s.options = captureOptions(options.artefacts, floor_z, static_cast<unsigned>(rng()), rng);
+    // The other profiles see the configured floor through the configured camera itself.
+    s.camera = camera;
+    if (in_the_field) {
+      s.conditions = randomConditions(options.limits, rng);
+      s.options.roughness = randomRoughness(options.limits, rng);
+      s.camera = renderingCamera(camera, s.conditions, floor_z);
+    }
+    const Eigen::Isometry3d level_to_base = s.conditions.levelToBase(floor_z);
     const PlaceRange& range =
         !reachable ? options.range : isLying(kind) ? options.lying_reach : options.standing_reach;
     bool found = false;
@@ -166,17 +324,29 @@ std::vector<Scene> randomScenes(const SceneSetOptions& options, const Camera& ca
       const Placement at{uniform(rng, range.distance_min, range.distance_max),
                          uniform(rng, range.bearing_min, range.bearing_max),
                          uniform(rng, 0.0, 360.0)};
-      s.truth = groundTruth(kind, size, at, floor_z);
-      s.object = makeLitter(kind, size, at, floor_z);
-      if (!inView(camera, s.object, s.options)) continue;
-      const std::optional<Expected> expected = judge(s.truth);
+      const double rest =
+          floor_z + restingLift(makeLitter(kind, size, at, floor_z), s.options.roughness);
+      s.object = makeLitter(kind, size, at, rest);
+      s.truth = groundTruth(kind, size, at, rest);
+      if (in_the_field) s.truth = inBaseFrame(s.truth, s.object, level_to_base);
+      if (!inView(s.camera, s.object, s.options)) continue;
+      std::optional<int> counted;
+      const PointCount points = [&] {
+        if (!counted) counted = static_cast<int>(capture(s.camera, s.object, s.options).size());
+        return *counted;
+      };
+      const std::optional<Expected> expected = judge(s.truth, points);
       if (!expected) continue;
-      const bool found_by_common =
-          (*expected)[static_cast<int>(litterpose::Entry::CommonGrabPoseFunc)] ==
-          litterpose::kGrabFound;
+      s.truth.capture_points = points();
+      s.truth.object_points = objectPoints(s.camera, s.object, s.options);
+      // Too few points say nothing of the place: it is kept as drawn.
+      const int common = (*expected)[static_cast<int>(litterpose::Entry::CommonGrabPoseFunc)];
+      const bool found_by_common = common == litterpose::kGrabFound;
       // Past half the attempts any clear place will do: some mounts see no place of
       // the wanted kind.
-      if (found_by_common != reachable && attempt < kAttempts / 2) continue;
+      if (common != litterpose::kTooFewPoints && found_by_common != reachable &&
+          attempt < kAttempts / 2)
+        continue;
       s.expected = *expected;
       found = true;
     }

@@ -1,10 +1,12 @@
 // Grasp quality of the estimation entries over randomised scenes: what each scene should
-// give (judged with the configuration's own window tests), how an estimate is scored
-// against the scene's ground truth, and the figures per class, entry and preparation.
+// give (judged from its geometry, the configured windows and the arm's reach, independently
+// of the estimator), how an estimate is scored against the scene's ground truth, and the
+// figures per class, entry and preparation.
 #ifndef LITTERPOSE_TOOLS_EVAL_EVALUATION_H
 #define LITTERPOSE_TOOLS_EVAL_EVALUATION_H
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,19 +47,94 @@ struct Margins {
 // to a multiple of 16 pixels, unless width and height are given.
 capture_sim::Camera cameraOf(const GrabPoseEstimate& e, int width = 0, int height = 0);
 
+// A distance window (metres) and a bearing window (degrees, atan2(y, -x)).
+struct Window {
+  double distance_min = 0.0;
+  double distance_max = 0.0;
+  double angle_min = 0.0;
+  double angle_max = 0.0;
+};
+
+// What the judge takes from the configuration file, read from the file itself.
+struct ConfiguredWindows {
+  double base_height = 0.0;
+  Window workspace;  // distance from the workspace's reference circle
+  Window vertical;   // grasps from above
+  Window parallel;   // grasps from the side
+  bool main_entry_prepares = true;  // enable_process_cloud: GrabPoseEstimateFunc counts points
+  // is_grab_slanted: GrabPoseEstimateFunc may tilt a grasp from above; without it, it grasps
+  // a lying object straight down or not at all.
+  bool main_entry_slants = false;
+};
+// Throws the YAML library's exception for a file it cannot read or a key it lacks.
+ConfiguredWindows readWindows(const std::string& config_path);
+
 // Where scenes are placed: around the configured windows, and (reachable scenes) within
 // the vertical or the parallel window.
-void placeScenes(const GrabPoseEstimate& e, capture_sim::SceneSetOptions& set);
+void placeScenes(const ConfiguredWindows& w, capture_sim::SceneSetOptions& set);
 
-// The codes each entry should give for trash type 3, judged at the scene's centre with the
-// configuration's own window, workspace and grab-space tests, run on the given estimator
-// (which logs to standard output). Within the windows, GrabPoseEstimateFunc and
-// CommonGrabPoseFunc should find a grasp (1) only where the arm reaches one of their
-// candidates that meets the approach criterion, and answer 1111 elsewhere. nullopt when
-// moving the centre by the margins, or between the floor and the object's top, changes a
-// code: the scene lies too near an edge to say.
-capture_sim::Judge makeJudge(GrabPoseEstimate& oracle, const Criteria& criteria = {},
-                             const Margins& margins = {});
+// The window test of GrabPoseEstimateFunc: 0 inside, else family + 1 (too near), + 2 (too
+// far), + 3 (too far left) or + 4 (too far right); a value on a bound is inside.
+int windowCode(const Window& w, double distance, double bearing_deg, int family);
+// The workspace sector of CommonGrabPoseFunc and GetInitialGrabPose at a grasp point.
+bool inWorkspace(const ConfiguredWindows& w, const Eigen::Vector3d& p);
+// The grab space of CommonGrabPoseFunc: the vertical (from above) or the parallel window,
+// whose distances grow with the point's height above the floor.
+bool inGrabSpace(const ConfiguredWindows& w, bool from_above, const Eigen::Vector3d& p);
+
+// The arm as the estimator builds its kinematics (Denavit-Hartenberg values), and the
+// posture its inverse kinematics starts from.
+struct Arm {
+  std::array<double, 6> d{}, a{}, alpha{}, offset{}, reference{};
+};
+Arm armOf(const GrabPoseEstimate& e);
+
+// Whether the arm holds the tool centre point at p (metres, base frame) with the tool
+// turned by `tool` (columns: the tool's x, y and z axes in the base frame).
+class Reach {
+public:
+  explicit Reach(const Arm& arm);
+  ~Reach();
+  bool reaches(const Eigen::Vector3d& p, const Eigen::Matrix3d& tool) const;
+
+private:
+  std::unique_ptr<QuorvinKinematics> kinematics_;
+  std::array<double, 6> reference_;
+};
+
+// Errors of a grasp orientation against an object's: the tool z axis from straight down
+// (lying) or from horizontal (standing), degrees; the gripper's x axis from the long axis
+// (lying objects with one; NaN otherwise), degrees; for standing objects whether the tool
+// points from the base towards the object.
+struct OrientationErrors {
+  double approach_deg = 0.0;
+  double axis_deg = 0.0;
+  bool towards_object = true;
+};
+OrientationErrors orientationErrors(const capture_sim::GroundTruth& t,
+                                    const Eigen::Matrix3d& tool);
+bool orientationMeets(const capture_sim::GroundTruth& t, const OrientationErrors& errors,
+                      const Criteria& criteria);
+
+// Whether some grasp at p whose orientation meets the criteria is within the arm's reach:
+// the approach sampled over its cone, the tool's turn about it around the circle.
+// The approach leans at most max_tilt_deg from straight down (or from horizontal).
+bool graspReachable(const Reach& reach, const capture_sim::GroundTruth& t,
+                    const Eigen::Vector3d& p, const Criteria& criteria, double max_tilt_deg);
+
+// The codes each entry should give for trash type 3, judged from the scene's geometry: the
+// configured windows, workspace and grab space at the true centre (between the object's
+// lowest and highest point); the capture's point count against the entries' minimums
+// (10 points for GrabPoseEstimateFunc when it prepares the cloud, 100 for the others;
+// undecided from 0.75 to 1.5 times the minimum: a preparation that cannot cut the floor
+// band from an object too small estimates on both); and where GrabPoseEstimateFunc and
+// CommonGrabPoseFunc should find a grasp, the arm's reach of a grasp that meets the
+// orientation criteria there (1111 when it reaches none; GrabPoseEstimateFunc grasps a lying
+// object straight down only, unless is_grab_slanted lets it tilt). nullopt when moving the centre by
+// the margins, or between the object's lowest and highest point, changes a code, or when
+// the point count is undecided: the scene lies too near an edge to say.
+capture_sim::Judge makeJudge(const ConfiguredWindows& windows, const Arm& arm,
+                             const Criteria& criteria = {}, const Margins& margins = {});
 
 // The codes that count as right when `expected` is: the expected code, and for a window
 // refusal of GrabPoseEstimateFunc any refusal of that window.
@@ -71,7 +148,7 @@ struct Outcome {
   bool success = false;         // reachable, found, and within the criteria
   double centre_error = 0.0;    // metres; NaN without a pose
   double approach_error = 0.0;  // degrees; NaN without a pose
-  double axis_error = 0.0;      // degrees, lying classes; NaN otherwise
+  double axis_error = 0.0;      // degrees, lying classes with a long axis; NaN otherwise
   double ms = 0.0;
 };
 
@@ -101,22 +178,40 @@ struct Cell {
   double msPerEstimate() const;
 };
 
-// cells[class][entry][preparation], classes in the order of capture_sim::sceneClasses().
+// cells[class][entry][preparation], classes in the order of the profile's classes.
 using Cells = std::vector<std::array<std::array<Cell, 2>, 3>>;
+
+// What one scene should give and what each entry gave, per preparation.
+struct SceneRecord {
+  int index = 0;
+  capture_sim::Litter kind = capture_sim::Litter::kBottleLying;
+  capture_sim::Expected expected{};
+  std::array<std::array<Outcome, 2>, 3> outcomes{};  // [entry][preparation]
+};
 
 struct ProfileResult {
   capture_sim::Artefacts artefacts = capture_sim::Artefacts::realistic;
+  std::vector<capture_sim::Litter> classes;
   Cells cells;
+  std::vector<SceneRecord> scenes;
+  double seconds = 0.0;  // wall time of the whole profile
 };
 
 // The goals of the robust preparation, for every class and entry: on realistic captures
-// a grasp success of at least lying_grasp_success for every lying class, and on both
-// profiles a grasp success not below the default preparation's.
+// a grasp success of at least lying_grasp_success for every lying class; in the field a
+// grasp success of at least field_grasp_success for every class (small_litter_grasp_success
+// for cigarette butts and bottle caps) and a median centre error of at most
+// field_median_centre_error for every lying class; on every profile a grasp success not
+// below the default preparation's.
 struct Goals {
   double lying_grasp_success = 0.97;
+  double field_grasp_success = 0.97;
+  double small_litter_grasp_success = 0.95;
+  double field_median_centre_error = 0.010;
   // A miss is significant when a sample this unlikely or less would arise from a
   // preparation that meets the goal (one-sided exact binomial and sign tests): a small
-  // set tells a real shortfall from the luck of a few scenes.
+  // set tells a real shortfall from the luck of a few scenes. (A median has no such test:
+  // any miss counts.)
   double significance = 0.05;
 };
 

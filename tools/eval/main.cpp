@@ -14,6 +14,7 @@
 #include <litterpose.h>
 #include <litterpose_console.h>
 
+#include "comparison.h"
 #include "evaluation.h"
 #include "json_line.h"
 #include "report.h"
@@ -28,27 +29,37 @@ constexpr unsigned kDefaultSeed = 20240917;
 
 const char kUsage[] =
     "usage: litterpose-eval --config FILE [--scenes N] [--seed N]\n"
-    "                       [--artefacts realistic|clean|both] [--image WxH]\n"
+    "                       [--artefacts realistic|clean|field|both|all] [--image WxH]\n"
     "                       [--json FILE] [--chart FILE.png] [--details FILE] [--check-goals]\n"
-    "Renders N seeded scenes per capture profile (default 1000, both profiles) of litter on\n"
-    "the floor through the configured camera, estimates each with GrabPoseEstimateFunc,\n"
-    "CommonGrabPoseFunc and GetInitialGrabPose (trash type 3), once with the default and\n"
-    "once with the robust preparation, and scores every estimate against the scene's ground\n"
-    "truth. Prints a table per profile (class x entry) on standard output; --json writes the\n"
-    "same figures, --chart a PNG of the grasp success per class, --details one JSON line\n"
-    "per estimate. --check-goals exits 1 when the robust preparation falls below a goal\n"
-    "by more than the luck of a few scenes explains (one-sided exact test at 5 %).\n"
-    "Exit status: 0 done (and goals held), 1 a goal missed or an output not written,\n"
-    "2 wrong arguments or an unusable configuration.\n";
+    "                       [--compare REPORT.json [--tolerate N]]\n"
+    "Renders N seeded scenes per capture profile (default 1000; all three profiles, 'both'\n"
+    "being realistic and clean) of litter on the floor through the configured camera,\n"
+    "estimates each with GrabPoseEstimateFunc, CommonGrabPoseFunc and GetInitialGrabPose\n"
+    "(trash type 3), once with the default and once with the robust preparation, and scores\n"
+    "every estimate against the scene's ground truth. The field profile adds a floor that is\n"
+    "off, sloped and rough, a camera mounting off from its calibration, and more classes.\n"
+    "Prints a table per profile (class x entry) on standard output; --json writes the same\n"
+    "figures and every scene's outcomes, --chart a PNG of the grasp success per class,\n"
+    "--details one JSON line per estimate. --check-goals exits 1 when the robust preparation\n"
+    "falls below a goal by more than the luck of a few scenes explains (one-sided exact test\n"
+    "at 5 %). --compare exits 1 when the run differs from a report written by --json with the\n"
+    "same configuration and seed (timings aside): scene by scene for the first N scenes, and\n"
+    "cell by cell when N is all the report holds; --tolerate lets N estimates differ (a build\n"
+    "whose floating point differs from the one that wrote the report).\n"
+    "Exit status: 0 done (and goals held, and the run matched), 1 a goal missed, the run\n"
+    "differs from the report, or an output not written, 2 wrong arguments, an unusable\n"
+    "configuration, or a report that cannot be compared.\n";
 
 struct Options {
   std::string config;
   int scenes = 1000;
   unsigned seed = kDefaultSeed;
   std::vector<capture_sim::Artefacts> profiles = {capture_sim::Artefacts::realistic,
-                                                  capture_sim::Artefacts::clean};
+                                                  capture_sim::Artefacts::clean,
+                                                  capture_sim::Artefacts::field};
   int width = 0, height = 0;
-  std::string json, chart, details;
+  std::string json, chart, details, compare;
+  int tolerate = 0;
   bool check_goals = false;
 };
 
@@ -76,7 +87,8 @@ int parse(int argc, char** argv, Options& o) {
     }
     const bool takes_value = arg == "--config" || arg == "--scenes" || arg == "--seed" ||
                              arg == "--artefacts" || arg == "--image" || arg == "--json" ||
-                             arg == "--chart" || arg == "--details";
+                             arg == "--chart" || arg == "--details" || arg == "--compare" ||
+                             arg == "--tolerate";
     if (!takes_value) return usageError("unknown argument '" + arg + "'");
     if (i + 1 >= argc) return usageError(arg + " needs a value");
     const std::string value = argv[++i];
@@ -92,11 +104,22 @@ int parse(int argc, char** argv, Options& o) {
         return usageError("--seed needs a number, not '" + value + "'");
       o.seed = static_cast<unsigned>(n);
     } else if (arg == "--artefacts") {
-      if (value == "realistic") o.profiles = {capture_sim::Artefacts::realistic};
-      else if (value == "clean") o.profiles = {capture_sim::Artefacts::clean};
-      else if (value == "both")
-        o.profiles = {capture_sim::Artefacts::realistic, capture_sim::Artefacts::clean};
-      else return usageError("--artefacts must be realistic, clean or both, not '" + value + "'");
+      using capture_sim::Artefacts;
+      if (value == "realistic") o.profiles = {Artefacts::realistic};
+      else if (value == "clean") o.profiles = {Artefacts::clean};
+      else if (value == "field") o.profiles = {Artefacts::field};
+      else if (value == "both") o.profiles = {Artefacts::realistic, Artefacts::clean};
+      else if (value == "all")
+        o.profiles = {Artefacts::realistic, Artefacts::clean, Artefacts::field};
+      else
+        return usageError("--artefacts must be realistic, clean, field, both or all, not '" +
+                          value + "'");
+    } else if (arg == "--tolerate") {
+      if (!parseCount(value, 0, 1000000000L, n))
+        return usageError("--tolerate needs a count, not '" + value + "'");
+      o.tolerate = static_cast<int>(n);
+    } else if (arg == "--compare") {
+      o.compare = value;
     } else if (arg == "--image") {
       const auto x = value.find('x');
       long w = 0, h = 0;
@@ -114,6 +137,7 @@ int parse(int argc, char** argv, Options& o) {
     }
   }
   if (o.config.empty()) return usageError("--config FILE is required");
+  if (o.tolerate > 0 && o.compare.empty()) return usageError("--tolerate needs --compare");
   return 0;
 }
 
@@ -145,6 +169,14 @@ int main(int argc, char** argv) {
   // Any camera built constructs: construction refuses non-finite numbers, focal lengths
   // that are not positive and an extrinsic that is not a rigid transform.
   const capture_sim::Camera camera = cameraOf(*oracle, o.width, o.height);
+  litterpose_eval::ConfiguredWindows windows;
+  try {
+    windows = readWindows(o.config);
+  } catch (const std::exception& ex) {
+    std::fprintf(stderr, "litterpose-eval: cannot read the windows of '%s': %s\n",
+                 o.config.c_str(), ex.what());
+    return kUsageOrInputError;
+  }
   standard->robust_preparation_.enable = false;
   robust->robust_preparation_.enable = true;
   GrabPoseEstimate* estimators[2] = {standard.get(), robust.get()};
@@ -162,15 +194,16 @@ int main(int argc, char** argv) {
   const Margins margins;
   const Goals goals;
   const double floor_z = -oracle->base_height_;
-  const capture_sim::Judge judge = makeJudge(*oracle, criteria, margins);
+  const capture_sim::Judge judge = makeJudge(windows, armOf(*oracle), criteria, margins);
   std::vector<ProfileResult> results;
   int failures = 0;
   for (const capture_sim::Artefacts artefacts : o.profiles) {
+    const auto profile_start = std::chrono::steady_clock::now();
     capture_sim::SceneSetOptions set;
     set.count = o.scenes;
     set.seed = o.seed;
     set.artefacts = artefacts;
-    placeScenes(*oracle, set);
+    placeScenes(windows, set);
     std::vector<capture_sim::Scene> scenes;
     try {
       scenes = capture_sim::randomScenes(set, camera, floor_z, judge);
@@ -181,12 +214,16 @@ int main(int argc, char** argv) {
 
     ProfileResult result;
     result.artefacts = artefacts;
-    result.cells.resize(capture_sim::sceneClasses().size());
+    result.classes = capture_sim::sceneClasses(artefacts);
+    result.cells.resize(result.classes.size());
     for (const capture_sim::Scene& scene : scenes) {
-      const std::size_t class_index =
-          static_cast<std::size_t>(scene.index) % capture_sim::sceneClasses().size();
+      const std::size_t class_index = static_cast<std::size_t>(scene.index) % result.classes.size();
+      SceneRecord record;
+      record.index = scene.index;
+      record.kind = scene.truth.kind;
+      record.expected = scene.expected;
       auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>(
-          capture_sim::capture(camera, scene.object, scene.options));
+          capture_sim::capture(scene.camera, scene.object, scene.options));
       for (std::size_t e = 0; e < kEntries.size(); ++e) {
         Outcome outcomes[2];
         for (std::size_t p = 0; p < kPreparations.size(); ++p) {
@@ -213,8 +250,10 @@ int main(int argc, char** argv) {
           const Outcome outcome = score(scene, kEntries[e], code, estimator, ms, criteria);
           result.cells[class_index][e][p].add(outcome);
           outcomes[p] = outcome;
+          record.outcomes[e][p] = outcome;
           if (details) {
             const auto& t = scene.truth;
+            const auto& c = scene.conditions;
             details << litterpose_estimate::JsonLine()
                            .text("artefacts", capture_sim::artefactsName(artefacts))
                            .integer("scene", scene.index)
@@ -227,6 +266,7 @@ int main(int argc, char** argv) {
                            .number("yaw_deg", t.at.yaw_deg, 6)
                            .numbers("size", {t.size.length, t.size.width, t.size.height})
                            .integer("points", static_cast<long long>(camera_cloud->size()))
+                           .integer("object_points", t.object_points)
                            .json(
                                "capture",
                                litterpose_estimate::JsonLine()
@@ -238,6 +278,18 @@ int main(int argc, char** argv) {
                                    .number("outlier_share", scene.options.outlier_share, 4)
                                    .number("mask_drop_share", scene.options.mask_drop_share, 4)
                                    .str())
+                           .json("conditions",
+                                 litterpose_estimate::JsonLine()
+                                     .number("floor_offset_m", c.floor_offset, 4)
+                                     .number("slope_deg", c.slope_deg, 4)
+                                     .number("downhill_deg", c.downhill_deg, 4)
+                                     .number("roughness_m", scene.options.roughness.amplitude(), 4)
+                                     .numbers("camera_shift_m", {c.camera_shift.x(),
+                                                                 c.camera_shift.y(),
+                                                                 c.camera_shift.z()})
+                                     .number("camera_turn_deg", c.camera_turn.norm() * 180.0 / M_PI,
+                                             4)
+                                     .str())
                            .integer("expected", outcome.expected)
                            .integer("result", code)
                            .json("success", outcome.success ? "true" : "false")
@@ -251,7 +303,11 @@ int main(int argc, char** argv) {
         }
         result.cells[class_index][e][1].compare(outcomes[1], outcomes[0]);
       }
+      result.scenes.push_back(record);
     }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                   profile_start)
+                         .count();
     results.push_back(std::move(result));
   }
 
@@ -259,7 +315,8 @@ int main(int argc, char** argv) {
                "litterpose-eval: %d scenes per profile, seed %u, configuration %s\n"
                "Success: result 1, grasp point within %.0f mm of the true centre (horizontally),\n"
                "tool z within %.0f° of straight down (lying) or of horizontal towards the object\n"
-               "(standing), gripper x axis within %.0f° of the long axis (lying).\n",
+               "(standing), gripper x axis within %.0f° of the long axis (lying, where it has\n"
+               "one).\n",
                o.scenes, o.seed, o.config.c_str(), 1000 * criteria.centre_tolerance,
                criteria.approach_tolerance_deg, criteria.axis_tolerance_deg);
   for (const ProfileResult& r : results) printTable(stdout, r);
@@ -288,6 +345,25 @@ int main(int argc, char** argv) {
     out << json;
     if (!out) {
       std::fprintf(stderr, "litterpose-eval: cannot write '%s'\n", o.json.c_str());
+      status = kFailed;
+    }
+  }
+  if (!o.compare.empty()) {
+    const Comparison c = compareWithRecord(json, o.compare);
+    if (!c.comparable) {
+      std::fprintf(stderr, "litterpose-eval: cannot compare with '%s': %s\n", o.compare.c_str(),
+                   c.why_not.c_str());
+      return kUsageOrInputError;
+    }
+    std::printf("\n%s\n", c.summary(o.compare, o.tolerate).c_str());
+    std::fflush(stdout);
+    for (const std::string& d : c.differences)
+      std::fprintf(stderr, "litterpose-eval: %s\n", d.c_str());
+    if (!c.matches(o.tolerate)) {
+      std::fprintf(stderr,
+                   "litterpose-eval: the run differs from '%s' (scripts/grasp-quality.sh "
+                   "writes it anew)\n",
+                   o.compare.c_str());
       status = kFailed;
     }
   }

@@ -50,6 +50,29 @@ std::string cellJson(const Cell& c) {
       .str();
 }
 
+// One estimate as the scene outcomes hold it: result, grasped, centre error in millimetres
+// to a tenth (null without a pose).
+std::string estimateJson(const Outcome& o) {
+  const double tenths = std::round(10000.0 * o.centre_error) / 10.0;
+  return "[" + std::to_string(o.code) + "," + (o.success ? "true" : "false") + "," +
+         litterpose_estimate::jsonNumber(tenths) + "]";
+}
+
+std::string sceneJson(const SceneRecord& r) {
+  std::vector<std::string> expected, estimates[2];
+  for (int code : r.expected) expected.push_back(std::to_string(code));
+  for (std::size_t p = 0; p < 2; ++p)
+    for (std::size_t e = 0; e < kEntries.size(); ++e)
+      estimates[p].push_back(estimateJson(r.outcomes[e][p]));
+  return JsonLine()
+      .integer("scene", r.index)
+      .text("class", capture_sim::litterName(r.kind))
+      .json("expected", array(expected))
+      .json("default", array(estimates[0]))
+      .json("robust", array(estimates[1]))
+      .str();
+}
+
 std::string quote(const std::string& word) {
   std::string q = "'";
   for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -59,7 +82,7 @@ std::string quote(const std::string& word) {
 }  // namespace
 
 void printTable(std::FILE* out, const ProfileResult& result) {
-  const auto& classes = capture_sim::sceneClasses();
+  const auto& classes = result.classes;
   std::fprintf(out, "\n%s captures (default / robust preparation)\n\n",
                capture_sim::artefactsName(result.artefacts));
   std::fprintf(out,
@@ -76,19 +99,20 @@ void printTable(std::FILE* out, const ProfileResult& result) {
                    pair(percent(d.graspSuccess()), percent(r.graspSuccess())).c_str(),
                    pair(fixed(1000.0 * d.medianCentreError(), 1),
                         fixed(1000.0 * r.medianCentreError(), 1)).c_str(),
-                   capture_sim::isLying(classes[c])
+                   capture_sim::hasLongAxis(classes[c])
                        ? pair(fixed(d.medianAxisError(), 1), fixed(r.medianAxisError(), 1)).c_str()
                        : "–",
                    pair(fixed(d.msPerEstimate(), 2), fixed(r.msPerEstimate(), 2)).c_str());
     }
   }
+  std::fprintf(out, "\nRun time: %zu scenes in %.1f s\n", result.scenes.size(), result.seconds);
 }
 
 std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& results,
                    const std::vector<GoalCheck>& goals) {
-  const auto& classes = capture_sim::sceneClasses();
   std::vector<std::string> profiles;
   for (const ProfileResult& r : results) {
+    const auto& classes = r.classes;
     std::vector<std::string> class_items;
     for (std::size_t c = 0; c < classes.size(); ++c) {
       std::vector<std::string> entry_items;
@@ -101,12 +125,22 @@ std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& result
       class_items.push_back(JsonLine()
                                 .text("class", capture_sim::litterName(classes[c]))
                                 .json("lying", capture_sim::isLying(classes[c]) ? "true" : "false")
+                                .json("long_axis",
+                                      capture_sim::hasLongAxis(classes[c]) ? "true" : "false")
                                 .json("entries", array(entry_items))
                                 .str());
     }
+    // One scene a line, so that a report written anew differs from the old one in the
+    // lines of the scenes that changed.
+    std::string outcomes = "[";
+    for (const SceneRecord& scene : r.scenes)
+      outcomes += (outcomes.size() > 1 ? ",\n" : "\n") + sceneJson(scene);
+    outcomes += "\n]";
     profiles.push_back(JsonLine()
                            .text("artefacts", capture_sim::artefactsName(r.artefacts))
+                           .number("seconds", r.seconds, 4)
                            .json("classes", array(class_items))
+                           .json("scene_outcomes", outcomes)
                            .str());
   }
   std::vector<std::string> goal_items;
@@ -131,6 +165,9 @@ std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& result
                                          .number("lateral_m", info.margins.lateral)
                                          .str())
              .number("goal_lying_grasp_success", info.goals.lying_grasp_success)
+             .number("goal_field_grasp_success", info.goals.field_grasp_success)
+             .number("goal_small_litter_grasp_success", info.goals.small_litter_grasp_success)
+             .number("goal_field_median_centre_error_m", info.goals.field_median_centre_error)
              .number("goal_significance", info.goals.significance)
              .json("profiles", array(profiles))
              .json("goals", array(goal_items))

@@ -1,31 +1,51 @@
 // The robust preparation of PclProcessFunc (robust_preparation.enable): it removes what a
-// real capture adds to an object's cloud before the object is measured.
+// real capture adds to an object's cloud, finds the floor under the object and measures
+// the object from that floor.
 #ifndef LITTERPOSE_INTERNAL_ROBUST_PREPARATION_H
 #define LITTERPOSE_INTERNAL_ROBUST_PREPARATION_H
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "internal/cloud_shape.h"
+#include "internal/shape_passes.h"
+#include "internal/preparation.h"
 #include "litterpose.h"
 
 namespace litterpose::robust {
 
-// Prepares the output cloud in place, as PclProcessFunc does, and writes the measured
-// trash_lowest_z_, trash_highest_z_ and trash_height_ of what remains. Every point left is
-// handed to `sums`, when given; false for a null cloud, true otherwise.
-bool prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-             GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums);
+// Prepares the input cloud into the output (the same cloud or another), as PclProcessFunc
+// does, and writes trash_lowest_z_, trash_highest_z_, trash_height_, floor_plane_ and
+// floor_fitted_. A removal that would leave fewer than `min_points` points (the entry's own
+// minimum; 100 for the cuts that take what is not the object) is skipped, and a result
+// below `min_points` falls back to the input. Every point left is handed to `sums`, when
+// given.
+preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+                              GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
+                              std::size_t min_points);
 
-// Statistical outlier test of every point: the mean distance to its k nearest neighbours,
-// divided by the point's range from the viewpoint (the camera sees far surfaces more
-// sparsely), against the mean and standard deviation of that figure over the cloud.
-// Neighbourhoods are counted on voxels of about the given size (each voxel's points at its
-// centroid), so that the cost grows with the number of voxels, not of points.
-// true: the point is kept.
-std::vector<bool> statisticalInliers(const GrabPoseEstimate::Cloud& cloud, int k,
-                                     float std_dev_mul, float voxel_size,
-                                     const Eigen::Vector3f& viewpoint);
+// Side of the square that one pixel of the configured camera covers at the given range,
+// metres; nullopt for intrinsics that are not positive.
+std::optional<double> pixelFootprint(const GrabPoseEstimate& e, double range);
+// The same, or that of a common depth camera's pixel without usable intrinsics.
+double pixelFootprintOr(const GrabPoseEstimate& e, double range);
+// The camera's origin in the base frame (the extrinsic's translation).
+Eigen::Vector3d cameraOrigin(const GrabPoseEstimate& e);
+
+// Why a prepared cloud tells nothing about an object's shape: its points coincide, lie on
+// a line, or span less than a few millimetres across. nullopt for a cloud with a shape.
+// Reads the principal extents the shape analysis left in pca_lengths_.
+std::optional<std::string> degenerateShape(const GrabPoseEstimate& e);
+// The same, said on the console and as the estimate's reason: true when the cloud is
+// refused.
+bool refuseDegenerateShape(GrabPoseEstimate& e);
+
+// Where a lying object's grasp point stands, seen from above: across its footprint, the
+// centre of its footprint rectangle (rect_points_, of the prepared points); along it, the
+// centre of the volume under the points (a bottle's neck weighs less than its body). Not
+// the mean of the points the camera sees, which leans towards the camera.
+Eigen::Vector2f graspCentre(const GrabPoseEstimate& e, const GrabPoseEstimate::Cloud& cloud);
 
 }  // namespace litterpose::robust
 

@@ -1,6 +1,6 @@
 // The numbers of the shape analysis, in as few passes over the cloud as the results asked
 // for allow: the sums, the covariances, and the projections with the footprint filter.
-#include "internal/cloud_shape.h"
+#include "internal/shape_passes.h"
 
 #include <algorithm>
 #include <cmath>

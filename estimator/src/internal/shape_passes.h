@@ -3,8 +3,8 @@
 // the libraries' own analyses to the bit (the Point Cloud Library's PCA and
 // moment-of-inertia estimator, OpenCV's minimum-area rectangle): the same sums in the same
 // order, without the passes, copies and unused results those analyses make.
-#ifndef LITTERPOSE_INTERNAL_CLOUD_SHAPE_H
-#define LITTERPOSE_INTERNAL_CLOUD_SHAPE_H
+#ifndef LITTERPOSE_INTERNAL_SHAPE_PASSES_H
+#define LITTERPOSE_INTERNAL_SHAPE_PASSES_H
 
 #include <array>
 #include <cmath>

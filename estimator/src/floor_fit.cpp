@@ -1,0 +1,335 @@
+// The floor under an object: RANSAC over the cloud's flat low patches, then a least-squares
+// plane through every point near the chosen one, checked against the configured floor.
+#include "internal/floor_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace litterpose::floor {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+// Fewer points near the plane than this and the plane says too little.
+constexpr std::size_t kMinFloorPoints = 30;
+// A patch's lowest layer is this many plane thicknesses deep, and must hold at least this
+// many points.
+constexpr double kFlatSpan = 2.0;
+constexpr std::size_t kMinPatchPoints = 3;
+// Points more than this many plane thicknesses below the plane count against it; a floor
+// leaves at most this share of the cloud below it (strays the outlier test kept).
+constexpr double kBelowDistance = 2.0;
+constexpr double kMaxShareBelow = 0.05;
+// A patch left below a hypothesis weighs this many patches it holds.
+constexpr double kBelowPenalty = 3.0;
+// RANSAC: hypotheses drawn, and the patches scored for each (spread over the cloud).
+constexpr int kHypotheses = 48;
+constexpr std::size_t kScoredPatches = 128;
+// The second and third points of a hypothesis are drawn within this many patches of the
+// first, and three points closer to a line than this sine of their angle make none.
+constexpr int kNeighbourhood = 4;
+constexpr double kMinSine = 0.2;
+// The patch grid holds at most this many cells per point (more and the patches grow).
+constexpr std::size_t kCellsPerPoint = 4;
+constexpr std::size_t kMinCells = 4096;
+constexpr std::uint32_t kSeed = 20240917;
+constexpr std::uint32_t kNoCell = UINT32_MAX;
+// The floor's own roughness, assumed at least.
+// Least squares: rounds of inlier selection, the first ones wider (a hypothesis from a
+// narrow band is tilted a little, and a wider first round takes in the floor farther
+// away, which holds the tilt).
+constexpr double kRefinementWidths[] = {3.0, 2.0, 1.0};
+constexpr double kMinResidual = 0.001;
+
+struct Patch {
+  double low = std::numeric_limits<double>::max();  // height of its lowest point over the prior
+  double high = std::numeric_limits<double>::lowest();  // and of its highest
+  Eigen::Vector3d lowest = Eigen::Vector3d::Zero();
+  std::size_t lowest_index = 0;
+  std::size_t points = 0;  // in its lowest layer
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+};
+
+bool finite(const pcl::PointXYZ& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// Square cells over the cloud's footprint.
+class PatchGrid {
+public:
+  PatchGrid(const GrabPoseEstimate::Cloud& cloud, double patch) : size_(patch) {
+    Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
+    Eigen::Vector2d high = -low;
+    for (const auto& p : cloud)
+      if (finite(p)) {
+        low = low.cwiseMin(Eigen::Vector2d(p.x, p.y));
+        high = high.cwiseMax(Eigen::Vector2d(p.x, p.y));
+      }
+    if (!(low.x() <= high.x())) return;
+    const double limit = static_cast<double>(std::max(kMinCells, kCellsPerPoint * cloud.size()));
+    const Eigen::Vector2d extent = high - low;
+    const double cells = (extent.x() / size_ + 1.0) * (extent.y() / size_ + 1.0);
+    if (cells > limit) size_ *= std::sqrt(cells / limit);
+    origin_ = low;
+    columns_ = static_cast<int>(extent.x() / size_) + 1;
+    rows_ = static_cast<int>(extent.y() / size_) + 1;
+  }
+  bool empty() const { return columns_ == 0; }
+  int columns() const { return columns_; }
+  int rows() const { return rows_; }
+  std::size_t cells() const { return static_cast<std::size_t>(columns_) * rows_; }
+  // The cell of a finite point.
+  std::size_t cellOf(const pcl::PointXYZ& p) const {
+    const int c = std::clamp(static_cast<int>((p.x - origin_.x()) / size_), 0, columns_ - 1);
+    const int r = std::clamp(static_cast<int>((p.y - origin_.y()) / size_), 0, rows_ - 1);
+    return static_cast<std::size_t>(r) * columns_ + c;
+  }
+
+private:
+  double size_;
+  Eigen::Vector2d origin_ = Eigen::Vector2d::Zero();
+  int columns_ = 0;
+  int rows_ = 0;
+};
+
+Plane through(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
+              bool& valid) {
+  const Eigen::Vector3d u = b - a, v = c - a;
+  Eigen::Vector3d n = u.cross(v);
+  const double scale = u.norm() * v.norm();
+  valid = scale > 0.0 && n.norm() >= kMinSine * scale;
+  if (!valid) return {};
+  if (n.z() < 0.0) n = -n;
+  n.normalize();
+  return {n, -n.dot(a)};
+}
+
+}  // namespace
+
+double Plane::tiltDeg() const { return std::acos(std::clamp(normal.z(), -1.0, 1.0)) * 180.0 / kPi; }
+
+Eigen::Vector4f Plane::coefficients() const {
+  return Eigen::Vector4f(static_cast<float>(normal.x()), static_cast<float>(normal.y()),
+                         static_cast<float>(normal.z()), static_cast<float>(offset));
+}
+
+Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
+             const Eigen::Vector2d& object_xy, double patch, double inlier_distance) {
+  Fit fit;
+  fit.plane = prior.plane;
+  const PatchGrid grid(cloud, patch);
+  if (cloud.size() < kMinFloorPoints || grid.empty()) {
+    fit.refusal = "too few points";
+    return fit;
+  }
+  const double tilt_tolerance = prior.tilt_tolerance_deg * kPi / 180.0;
+  const double tilt_slope = std::tan(tilt_tolerance);
+  const double below = kBelowDistance * inlier_distance;
+
+  // Each patch's lowest point, and the mean of its lowest layer: the points within the
+  // flat span above its lowest (the floor beside a wall, the wall's foot, or a top face).
+  std::vector<Patch> patches(grid.cells());
+  std::vector<std::uint32_t> cell_of(cloud.size(), kNoCell);
+  std::vector<float> above_prior(cloud.size(), 0.0f);
+  std::size_t finite_points = 0;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    const auto& p = cloud[i];
+    if (!finite(p)) continue;
+    ++finite_points;
+    cell_of[i] = static_cast<std::uint32_t>(grid.cellOf(p));
+    Patch& c = patches[cell_of[i]];
+    const double h = prior.plane.height(p);
+    above_prior[i] = static_cast<float>(h);
+    if (h < c.low) {
+      c.low = h;
+      c.lowest = Eigen::Vector3d(p.x, p.y, p.z);
+      c.lowest_index = i;
+    }
+    c.high = std::max(c.high, h);
+  }
+  const double layer = kFlatSpan * inlier_distance;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    if (cell_of[i] == kNoCell) continue;
+    Patch& c = patches[cell_of[i]];
+    if (above_prior[i] > c.low + layer) continue;
+    ++c.points;
+    c.sum += Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z);
+  }
+
+  // Candidates: patches whose lowest layer holds a few points, within the prior's reach
+  // (its height tolerance, and its tilt tolerance over the distance from the object). Every
+  // patch's lowest point can count against a plane that leaves it below.
+  std::vector<Eigen::Vector3d> flat;
+  std::vector<int> flat_at(patches.size(), -1);
+  std::vector<Eigen::Vector3d> lows;
+  std::vector<std::uint8_t> is_flat(patches.size(), 0);
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    const Patch& c = patches[i];
+    if (c.points == 0) continue;
+    lows.push_back(c.lowest);
+    if (c.points < kMinPatchPoints) continue;
+    const Eigen::Vector3d mean = c.sum / static_cast<double>(c.points);
+    const double reach = prior.height_tolerance + inlier_distance +
+                         tilt_slope * (mean.head<2>() - prior.anchor).norm();
+    const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
+    if (std::fabs(h) > reach) continue;
+    is_flat[i] = 1;
+    flat_at[i] = static_cast<int>(flat.size());
+    flat.push_back(mean);
+  }
+  if (flat.size() < 3) {
+    fit.refusal = "no flat patch near the configured floor";
+    return fit;
+  }
+
+  // RANSAC. Hypotheses are scored on an even selection of the patches.
+  const auto every = [](const std::vector<Eigen::Vector3d>& all) {
+    std::vector<Eigen::Vector3d> some;
+    const std::size_t step = std::max<std::size_t>(1, all.size() / kScoredPatches);
+    for (std::size_t i = 0; i < all.size(); i += step) some.push_back(all[i]);
+    return some;
+  };
+  const std::vector<Eigen::Vector3d> scored_flat = every(flat), scored_lows = every(lows);
+  std::mt19937 rng(kSeed);
+  const auto draw = [&rng](int n) {
+    return static_cast<int>(rng() % static_cast<std::uint32_t>(n));
+  };
+  // A flat patch near the first point's, or -1.
+  std::vector<std::size_t> flat_cell;
+  flat_cell.reserve(flat.size());
+  for (std::size_t i = 0; i < patches.size(); ++i)
+    if (is_flat[i]) flat_cell.push_back(i);
+  // The flat patches within kNeighbourhood patches of a cell's, itself left out.
+  std::vector<int> near;
+  const auto neighbours = [&](std::size_t cell) {
+    near.clear();
+    const int column = static_cast<int>(cell % grid.columns());
+    const int row = static_cast<int>(cell / grid.columns());
+    for (int r = std::max(0, row - kNeighbourhood); r <= std::min(grid.rows() - 1, row + kNeighbourhood); ++r)
+      for (int c = std::max(0, column - kNeighbourhood);
+           c <= std::min(grid.columns() - 1, column + kNeighbourhood); ++c) {
+        const std::size_t at = static_cast<std::size_t>(r) * grid.columns() + c;
+        if (flat_at[at] >= 0 && at != cell) near.push_back(flat_at[at]);
+      }
+  };
+  double best_score = 0.0;
+  bool found = false;
+  Plane best;
+  for (int h = 0; h < kHypotheses; ++h) {
+    const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
+    neighbours(first);
+    if (near.size() < 2) continue;
+    const int second = near[static_cast<std::size_t>(draw(static_cast<int>(near.size())))];
+    int third = near[static_cast<std::size_t>(draw(static_cast<int>(near.size()) - 1))];
+    if (third == second) third = near.back();
+    bool valid = false;
+    const Plane plane = through(flat[static_cast<std::size_t>(flat_at[first])],
+                                flat[static_cast<std::size_t>(second)],
+                                flat[static_cast<std::size_t>(third)], valid);
+    if (!valid || std::acos(std::min(1.0, plane.normal.dot(prior.plane.normal))) > tilt_tolerance)
+      continue;
+    double score = 0.0;
+    for (const auto& q : scored_flat)
+      score += std::fabs(plane.normal.dot(q) + plane.offset) <= inlier_distance;
+    for (const auto& q : scored_lows)
+      score -= kBelowPenalty * (plane.normal.dot(q) + plane.offset < -below);
+    if (score > best_score) {
+      best_score = score;
+      best = plane;
+      found = true;
+    }
+  }
+  if (!found) {
+    fit.refusal = "no plane holds more points than it leaves below";
+    return fit;
+  }
+
+  // Least squares over the points of flat patches near the plane, its slope held towards
+  // the prior's with the weight of the floor's roughness against the tilt tolerance.
+  const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
+  const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
+  const double slope_sigma = std::tan(tilt_tolerance) / 2.0;
+  // The points of patches flat through and through; where those are too few (a narrow band
+  // along a wall, or walls down to the floor and no band), the lowest point of each patch:
+  // the points just above a wall's foot would lift the plane.
+  std::vector<std::uint32_t> candidates;
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (cell_of[i] != kNoCell && is_flat[cell_of[i]] &&
+        patches[cell_of[i]].high - patches[cell_of[i]].low <= layer)
+      candidates.push_back(static_cast<std::uint32_t>(i));
+  if (candidates.size() < kMinFloorPoints) {
+    candidates.clear();
+    for (std::size_t c = 0; c < patches.size(); ++c)
+      if (is_flat[c]) candidates.push_back(static_cast<std::uint32_t>(patches[c].lowest_index));
+  }
+  Plane plane = best;
+  std::size_t count = 0;
+  for (const double width : kRefinementWidths) {
+    count = 0;
+    Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+    Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
+    double squared_distance = 0.0;
+    for (const std::uint32_t i : candidates) {
+      const double h = plane.height(cloud[i]);
+      if (std::fabs(h) > width * inlier_distance) continue;
+      const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);
+      ++count;
+      sum += q;
+      products += q * q.transpose();
+      squared_distance += h * h;
+    }
+    if (count < kMinFloorPoints) break;
+    const double n = static_cast<double>(count);
+    const Eigen::Vector3d mean = sum / n;
+    const Eigen::Matrix3d scatter = products - n * mean * mean.transpose();
+    const double residual = std::max(kMinResidual, std::sqrt(squared_distance / n));
+    const double weight = residual * residual / (slope_sigma * slope_sigma);
+    Eigen::Matrix2d normal_matrix;
+    normal_matrix << scatter(0, 0) + weight, scatter(0, 1), scatter(0, 1), scatter(1, 1) + weight;
+    const Eigen::Vector2d rhs(scatter(0, 2) + weight * prior_a, scatter(1, 2) + weight * prior_b);
+    const Eigen::Vector2d slope = normal_matrix.ldlt().solve(rhs);
+    Eigen::Vector3d normal(-slope.x(), -slope.y(), 1.0);
+    normal.normalize();
+    plane = {normal, -normal.dot(mean)};
+  }
+  if (count < kMinFloorPoints) {
+    fit.refusal = "too few points near the plane";
+    return fit;
+  }
+
+  std::size_t under = 0, inliers = 0;
+  double squared = 0.0;
+  for (const auto& p : cloud) {
+    if (!finite(p)) continue;
+    const double h = plane.height(p);
+    under += h < -below;
+    if (std::fabs(h) <= inlier_distance) {
+      ++inliers;
+      squared += h * h;
+    }
+  }
+  // Under the object the plane is known best (its tilt is known less well from a narrow
+  // band): it must lie within the floors the tolerances allow there.
+  const double offset =
+      plane.zAt(object_xy.x(), object_xy.y()) - prior.plane.zAt(object_xy.x(), object_xy.y());
+  const double allowed =
+      prior.height_tolerance + tilt_slope * (object_xy - prior.anchor).norm();
+  if (static_cast<double>(under) > kMaxShareBelow * static_cast<double>(finite_points)) {
+    fit.refusal = "the plane leaves too many points below it";
+  } else if (!(std::fabs(offset) <= allowed)) {
+    fit.refusal = "the plane lies beyond the height tolerance";
+  } else if (!(plane.tiltDeg() <= prior.tilt_tolerance_deg)) {
+    fit.refusal = "the plane is tilted beyond the tolerance";
+  } else {
+    fit.plane = plane;
+    fit.fitted = true;
+  }
+  fit.inliers = inliers;
+  fit.rms = inliers > 0 ? std::sqrt(squared / static_cast<double>(inliers)) : 0.0;
+  return fit;
+}
+
+}  // namespace litterpose::floor

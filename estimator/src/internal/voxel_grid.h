@@ -1,0 +1,79 @@
+// Points binned into cubic voxels: each voxel's count, centroid and spread, the voxel of
+// every point, and the occupied voxels around a voxel. Built in one pass over the cloud
+// with an open-addressing table, so that its cost grows with the points and stays small.
+#ifndef LITTERPOSE_INTERNAL_VOXEL_GRID_H
+#define LITTERPOSE_INTERNAL_VOXEL_GRID_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <Eigen/Dense>
+
+#include "litterpose.h"
+
+namespace litterpose::robust {
+
+class VoxelGrid {
+public:
+  // Points with a non-finite coordinate, or so far from the origin that their cell does
+  // not fit the key (about a million voxels), join no voxel.
+  VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size);
+  // The voxels of a finer grid merged `factor` by `factor` by `factor`: each holds the
+  // points of the fine voxels in its cell, and voxelOf(v) is the voxel of fine voxel v.
+  VoxelGrid(const VoxelGrid& fine, int factor);
+
+  static constexpr std::size_t kNone = SIZE_MAX;
+  struct Voxel {
+    std::int64_t cell[3];
+    std::size_t points;
+    Eigen::Vector3d centroid;
+    double spread;  // mean squared distance of its points from the centroid
+  };
+
+  double size() const { return size_; }
+  std::size_t points() const { return points_; }  // points in some voxel
+  // The voxel of the i-th point (of the finer grid's i-th voxel), or kNone.
+  const std::vector<Voxel>& voxels() const { return voxels_; }
+  std::size_t voxelOf(std::size_t point) const { return voxel_of_[point]; }
+  const Eigen::Vector3d& centroid(std::size_t v) const { return voxels_[v].centroid; }
+  // Makes neighbour lookups fast (a table over the cells' box, when it holds at most
+  // kMaxDenseCells cells): worth it before many calls of at() and shell().
+  static constexpr std::size_t kMaxDenseCells = std::size_t{1} << 20;
+  void indexNeighbours();
+  // The number of cells the voxels' box spans along each axis.
+  std::array<std::int64_t, 3> cellExtent() const;
+  // The voxel of a cell, or kNone.
+  std::size_t at(const std::int64_t cell[3]) const;
+  // Appends the occupied voxels whose cells lie `ring` cells from voxel v's (1 or 2: the
+  // shells of 26 and 98 cells around it).
+  void shell(std::size_t v, int ring, std::vector<std::size_t>& out) const;
+
+private:
+  static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  std::size_t find(std::uint64_t key) const;  // slot of the key, or of the empty slot it takes
+  std::size_t voxelAt(const std::int64_t cell[3]);  // adds the voxel when it is new
+  void finish();  // centroids and spreads from the sums
+  void grow();
+  std::size_t denseIndex(const std::int64_t cell[3]) const;
+
+  double size_;
+  std::vector<Voxel> voxels_;
+  std::vector<std::size_t> voxel_of_;
+  std::size_t points_ = 0;
+  // Open addressing with linear probing: keys and the voxel each maps to.
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> values_;
+  std::size_t mask_ = 0;
+  int shift_ = 64;
+  std::int64_t low_[3] = {0, 0, 0};
+  std::int64_t extent_[3] = {0, 0, 0};
+  std::vector<std::uint32_t> dense_;
+  std::vector<std::int64_t> shell_offsets_[2];  // dense index offsets of the two shells
+};
+
+}  // namespace litterpose::robust
+
+#endif

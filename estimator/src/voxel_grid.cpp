@@ -1,0 +1,239 @@
+#include "internal/voxel_grid.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+namespace litterpose::robust {
+namespace {
+
+constexpr std::uint32_t kEmptyCell = UINT32_MAX;
+constexpr std::int64_t kDenseMargin = 2;
+
+std::uint64_t keyOf(const std::int64_t cell[3], std::int64_t bias) {
+  return (static_cast<std::uint64_t>(cell[0] + bias) << 42) |
+         (static_cast<std::uint64_t>(cell[1] + bias) << 21) |
+         static_cast<std::uint64_t>(cell[2] + bias);
+}
+
+// Fibonacci hashing: the top bits of the product mix every bit of the key.
+std::size_t hashOf(std::uint64_t key, int shift) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift);
+}
+
+int shiftFor(std::size_t capacity) {
+  int bits = 0;
+  while ((std::size_t{1} << bits) < capacity) ++bits;
+  return 64 - bits;
+}
+
+}  // namespace
+
+VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
+    : size_(size), voxel_of_(cloud.size(), kNone) {
+  std::size_t capacity = 64;
+  while (capacity < cloud.size() / 2) capacity *= 2;
+  keys_.assign(capacity, kEmpty);
+  values_.resize(capacity);
+  mask_ = capacity - 1;
+  shift_ = shiftFor(capacity);
+  const double inverse = 1.0 / size;
+  const double limit = static_cast<double>(kMaxCell);
+  // Neighbouring points of a capture mostly share a voxel: the last one is looked up first.
+  std::int64_t last[3] = {kMaxCell, kMaxCell, kMaxCell};
+  std::size_t last_voxel = kNone;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    const auto& p = cloud[i];
+    const double scaled[3] = {p.x * inverse, p.y * inverse, p.z * inverse};
+    if (!(std::fabs(scaled[0]) < limit && std::fabs(scaled[1]) < limit &&
+          std::fabs(scaled[2]) < limit))
+      continue;  // also every non-number
+    std::int64_t cell[3];
+    for (int axis = 0; axis < 3; ++axis) {
+      cell[axis] = static_cast<std::int64_t>(scaled[axis]);  // towards zero, then down
+      cell[axis] -= static_cast<double>(cell[axis]) > scaled[axis];
+    }
+    if (cell[0] != last[0] || cell[1] != last[1] || cell[2] != last[2]) {
+      last_voxel = voxelAt(cell);
+      std::copy(cell, cell + 3, last);
+    }
+    voxel_of_[i] = last_voxel;
+    Voxel& voxel = voxels_[last_voxel];
+    ++voxel.points;
+    const double x = p.x, y = p.y, z = p.z;
+    voxel.centroid.x() += x;
+    voxel.centroid.y() += y;
+    voxel.centroid.z() += z;
+    voxel.spread += x * x + y * y + z * z;
+  }
+  finish();
+}
+
+VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
+    : size_(fine.size_ * factor), voxel_of_(fine.voxels_.size(), kNone) {
+  std::size_t capacity = 64;
+  while (capacity < fine.voxels_.size()) capacity *= 2;
+  keys_.assign(capacity, kEmpty);
+  values_.resize(capacity);
+  mask_ = capacity - 1;
+  shift_ = shiftFor(capacity);
+  for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {
+    const Voxel& f = fine.voxels_[i];
+    std::int64_t cell[3];
+    for (int axis = 0; axis < 3; ++axis) {
+      const std::int64_t c = f.cell[axis];
+      cell[axis] = (c >= 0 ? c : c - factor + 1) / factor;  // rounded down
+    }
+    voxel_of_[i] = voxelAt(cell);
+    Voxel& voxel = voxels_[voxel_of_[i]];
+    const double n = static_cast<double>(f.points);
+    voxel.points += f.points;
+    voxel.centroid += n * f.centroid;
+    voxel.spread += n * (f.spread + f.centroid.squaredNorm());
+  }
+  finish();
+}
+
+std::size_t VoxelGrid::voxelAt(const std::int64_t cell[3]) {
+  const std::uint64_t key = keyOf(cell, kMaxCell);
+  std::size_t s = find(key);
+  if (keys_[s] == kEmpty) {
+    if (2 * (voxels_.size() + 1) > keys_.size()) {
+      grow();
+      s = find(key);
+    }
+    keys_[s] = key;
+    values_[s] = static_cast<std::uint32_t>(voxels_.size());
+    voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
+  }
+  return values_[s];
+}
+
+void VoxelGrid::finish() {
+  for (Voxel& v : voxels_) {
+    points_ += v.points;
+    v.centroid /= static_cast<double>(v.points);
+    v.spread = std::max(0.0, v.spread / static_cast<double>(v.points) - v.centroid.squaredNorm());
+  }
+}
+
+std::size_t VoxelGrid::find(std::uint64_t key) const {
+  std::size_t s = hashOf(key, shift_);
+  while (keys_[s] != kEmpty && keys_[s] != key) s = (s + 1) & mask_;
+  return s;
+}
+
+void VoxelGrid::grow() {
+  std::vector<std::uint64_t> keys(2 * keys_.size(), kEmpty);
+  std::vector<std::uint32_t> values(keys.size());
+  keys_.swap(keys);
+  values_.swap(values);
+  mask_ = keys_.size() - 1;
+  shift_ = shiftFor(keys_.size());
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    if (keys[i] != kEmpty) {
+      const std::size_t s = find(keys[i]);
+      keys_[s] = keys[i];
+      values_[s] = values[i];
+    }
+}
+
+std::array<std::int64_t, 3> VoxelGrid::cellExtent() const {
+  std::array<std::int64_t, 3> extent{0, 0, 0};
+  if (voxels_.empty()) return extent;
+  std::int64_t low[3], high[3];
+  for (int axis = 0; axis < 3; ++axis) low[axis] = high[axis] = voxels_[0].cell[axis];
+  for (const Voxel& v : voxels_)
+    for (int axis = 0; axis < 3; ++axis) {
+      low[axis] = std::min(low[axis], v.cell[axis]);
+      high[axis] = std::max(high[axis], v.cell[axis]);
+    }
+  for (int axis = 0; axis < 3; ++axis) extent[axis] = high[axis] - low[axis] + 1;
+  return extent;
+}
+
+void VoxelGrid::indexNeighbours() {
+  if (!dense_.empty()) return;
+  if (voxels_.empty()) return;
+  std::int64_t high[3];
+  for (int axis = 0; axis < 3; ++axis) low_[axis] = high[axis] = voxels_[0].cell[axis];
+  for (const Voxel& v : voxels_)
+    for (int axis = 0; axis < 3; ++axis) {
+      low_[axis] = std::min(low_[axis], v.cell[axis]);
+      high[axis] = std::max(high[axis], v.cell[axis]);
+    }
+  // A margin of empty cells, so that every voxel's shells lie inside the table.
+  for (int axis = 0; axis < 3; ++axis) {
+    low_[axis] -= kDenseMargin;
+    high[axis] += kDenseMargin;
+  }
+  const std::size_t limit = kMaxDenseCells;
+  std::size_t cells = 1;
+  for (int axis = 0; axis < 3; ++axis) {
+    extent_[axis] = high[axis] - low_[axis] + 1;
+    if (static_cast<std::size_t>(extent_[axis]) > limit) return;
+    cells *= static_cast<std::size_t>(extent_[axis]);
+    if (cells > limit) return;
+  }
+  dense_.assign(cells, kEmptyCell);
+  for (std::size_t i = 0; i < voxels_.size(); ++i)
+    dense_[denseIndex(voxels_[i].cell)] = static_cast<std::uint32_t>(i);
+  for (int ring = 1; ring <= 2; ++ring)
+    for (int dx = -ring; dx <= ring; ++dx)
+      for (int dy = -ring; dy <= ring; ++dy)
+        for (int dz = -ring; dz <= ring; ++dz) {
+          if (std::max({std::abs(dx), std::abs(dy), std::abs(dz)}) != ring) continue;
+          shell_offsets_[ring - 1].push_back((dx * extent_[1] + dy) * extent_[2] + dz);
+        }
+}
+
+std::size_t VoxelGrid::denseIndex(const std::int64_t cell[3]) const {
+  return static_cast<std::size_t>(((cell[0] - low_[0]) * extent_[1] + (cell[1] - low_[1])) *
+                                      extent_[2] +
+                                  (cell[2] - low_[2]));
+}
+
+std::size_t VoxelGrid::at(const std::int64_t cell[3]) const {
+  if (!dense_.empty()) {
+    for (int axis = 0; axis < 3; ++axis) {
+      const std::int64_t c = cell[axis] - low_[axis];
+      if (c < 0 || c >= extent_[axis]) return kNone;
+    }
+    const std::uint32_t v = dense_[denseIndex(cell)];
+    return v == kEmptyCell ? kNone : v;
+  }
+  for (int axis = 0; axis < 3; ++axis)
+    if (cell[axis] <= -kMaxCell || cell[axis] >= kMaxCell) return kNone;
+  const std::uint64_t key = keyOf(cell, kMaxCell);
+  const std::size_t s = find(key);
+  return keys_[s] == key ? values_[s] : kNone;
+}
+
+void VoxelGrid::shell(std::size_t v, int ring, std::vector<std::size_t>& out) const {
+  const std::int64_t* cell = voxels_[v].cell;
+  if (!dense_.empty()) {
+    bool inner = true;
+    for (int axis = 0; axis < 3; ++axis)
+      inner = inner && cell[axis] - ring >= low_[axis] && cell[axis] + ring < low_[axis] + extent_[axis];
+    if (inner) {
+      const auto base = static_cast<std::int64_t>(denseIndex(cell));
+      for (const std::int64_t offset : shell_offsets_[ring - 1]) {
+        const std::uint32_t n = dense_[static_cast<std::size_t>(base + offset)];
+        if (n != kEmptyCell) out.push_back(n);
+      }
+      return;
+    }
+  }
+  for (int dx = -ring; dx <= ring; ++dx)
+    for (int dy = -ring; dy <= ring; ++dy)
+      for (int dz = -ring; dz <= ring; ++dz) {
+        if (std::max({std::abs(dx), std::abs(dy), std::abs(dz)}) != ring) continue;
+        const std::int64_t near[3] = {cell[0] + dx, cell[1] + dy, cell[2] + dz};
+        const std::size_t n = at(near);
+        if (n != kNone) out.push_back(n);
+      }
+}
+
+
+}  // namespace litterpose::robust

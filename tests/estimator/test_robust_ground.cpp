@@ -1,0 +1,229 @@
+// The robust preparation on ground that is not where the configuration believes it: the
+// floor fitted from the band around the object, on slopes and offsets, uneven or missing;
+// small litter; clouds with no shape; and PclProcessFunc's contract of input and output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/clouds.h"
+#include "support/estimator.h"
+
+namespace {
+
+using clouds::Cloud;
+using clouds::CloudPtr;
+
+constexpr float kFloor = clouds::kFloorZ;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::unique_ptr<GrabPoseEstimate> robust_estimator() {
+  return support::make_estimator([](YAML::Node& c) { c["robust_preparation"]["enable"] = true; });
+}
+
+enum class Shape { box, rod, sheet, rod_without_foot };
+
+// The faces a camera can see of a box on the floor: its top and its four sides, n points.
+CloudPtr visible_box(const Eigen::Vector2f& xy, const Eigen::Vector3f& size, float yaw_deg, int n,
+                     float floor_z) {
+  CloudPtr solid = clouds::floor_box(xy, size, yaw_deg, n, floor_z);
+  const Eigen::Matrix3f r =
+      Eigen::AngleAxisf(yaw_deg * static_cast<float>(M_PI) / 180.0f, Eigen::Vector3f::UnitZ())
+          .toRotationMatrix();
+  const Eigen::Vector3f centre(xy.x(), xy.y(), floor_z + size.z() / 2);
+  // Each point pushed out to the face it is nearest to: a side, or the top (not the bottom).
+  const Eigen::Vector3f half = size / 2;
+  for (auto& p : *solid) {
+    Eigen::Vector3f local = r.transpose() * (p.getVector3fMap() - centre);
+    const float to_side_x = half.x() - std::abs(local.x());
+    const float to_side_y = half.y() - std::abs(local.y());
+    const float to_top = half.z() - local.z();
+    if (to_top <= to_side_x && to_top <= to_side_y) local.z() = half.z();
+    else if (to_side_x <= to_side_y) local.x() = std::copysign(half.x(), local.x());
+    else local.y() = std::copysign(half.y(), local.y());
+    p.getVector3fMap() = centre + r * local;
+  }
+  return solid;
+}
+
+// One object on a floor offset from the configured one by `offset`, a band of floor around
+// it (unless band is 0), the whole scene then tilted about the point of the floor under the
+// arm's axis.
+struct Ground {
+  const char* name;
+  float offset;       // m
+  float slope_deg;
+  float downhill_deg;
+  float band;         // m of floor around the object
+  float relief;       // amplitude of the floor's bumps, m
+  Shape shape;
+  Eigen::Vector3f size;  // length, width, height
+  float distance;     // from the arm's axis
+  bool fitted;        // the floor is expected to be fitted
+  bool grasped;       // and the common entry to grasp over the object's middle
+};
+
+struct Scene {
+  CloudPtr cloud;
+  Eigen::Vector3f normal;  // of the true floor, unit, up
+  Eigen::Vector3f point;   // a point of it
+  Eigen::Vector3f centre;  // of the object's footprint on the floor
+};
+
+Scene make(const Ground& g) {
+  const Eigen::Vector2f xy = clouds::at_bearing(g.distance, 10.0f);
+  const float floor_z = kFloor + g.offset;
+  CloudPtr cloud;
+  const int n = static_cast<int>(std::max(400.0f, 4.0e6f * g.size.x() * g.size.y()));
+  switch (g.shape) {
+    case Shape::box:
+    case Shape::sheet:
+      cloud = visible_box(xy, g.size, 25.0f, n, floor_z);
+      break;
+    case Shape::rod:
+    case Shape::rod_without_foot:
+      cloud = clouds::lying_rod(xy, 25.0f, g.size.x(), g.size.z() / 2, n, floor_z);
+      break;
+  }
+  if (g.shape == Shape::rod_without_foot) {  // as the camera sees it from above
+    Cloud seen;
+    for (const auto& p : *cloud)
+      if (p.z > floor_z + 0.3f * g.size.z()) seen.push_back(p);
+    cloud->swap(seen);
+  }
+  if (g.band > 0.0f)
+    clouds::add_floor_band(*cloud, xy, 0.5f * g.size.head<2>() + Eigen::Vector2f(0.01f, 0.01f),
+                           g.band, 0.002f, floor_z, g.relief);
+  Cloud marker;
+  marker.push_back(pcl::PointXYZ(xy.x(), xy.y(), floor_z));
+  marker.push_back(pcl::PointXYZ(xy.x(), xy.y(), floor_z + 1.0f));
+  const Eigen::Vector3f pivot(0.0f, 0.0f, floor_z);
+  clouds::tilt(*cloud, pivot, g.slope_deg, g.downhill_deg);
+  clouds::tilt(marker, pivot, g.slope_deg, g.downhill_deg);
+  return {cloud, (marker[1].getVector3fMap() - marker[0].getVector3fMap()).normalized(),
+          marker[0].getVector3fMap(), marker[0].getVector3fMap()};
+}
+
+void PrintTo(const Ground& g, std::ostream* os) { *os << g.name; }
+
+class RobustGround : public testing::TestWithParam<Ground> {};
+
+// The floor found (or rightly not), the object measured from the true floor, the floor cut
+// from it, and the common entry's grasp over the object.
+TEST_P(RobustGround, FloorFoundObjectMeasuredFloorCutGraspOverTheObject) {
+  const Ground& g = GetParam();
+  const Scene scene = make(g);
+  const auto e = robust_estimator();
+  CloudPtr cloud = std::make_shared<Cloud>(*scene.cloud);
+  const std::string printed = support::printed_by([&] { e->PclProcessFunc(cloud, cloud); });
+
+  EXPECT_EQ(e->floor_fitted_, g.fitted) << printed;
+  EXPECT_TRUE(contains(printed, g.fitted ? "robust preparation: floor fitted to "
+                                         : "robust preparation: the configured floor ("));
+  if (g.fitted) {
+    const Eigen::Vector3f normal = e->floor_plane_.head<3>();
+    EXPECT_LT(std::acos(std::min(1.0f, normal.dot(scene.normal))) * 180.0f / M_PI, 1.0f);
+    const float lowest_error = e->trash_lowest_z_ - scene.centre.z();
+    EXPECT_NEAR(lowest_error, 0.0f, 0.004f);
+    EXPECT_NEAR(e->trash_height_, g.size.z(), 0.004f);
+    // What is left stands on the object, not on the floor around it.
+    std::size_t floor_points = 0;
+    for (const auto& p : *cloud)
+      floor_points += scene.normal.dot(p.getVector3fMap() - scene.point) < 0.0025f;
+    if (g.shape != Shape::sheet) {
+      EXPECT_LT(floor_points, cloud->size() / 50) << printed;
+    }
+  }
+
+  CloudPtr again = scene.cloud;
+  int code = 0;
+  const std::string common = support::printed_by([&] {
+    e->trash_type_ = 3;
+    code = e->CommonGrabPoseFunc(again);
+  });
+  if (!g.grasped) return;
+  ASSERT_EQ(code, litterpose::kGrabFound) << common;
+  EXPECT_LT((e->grab_pose_.position.head<2>() - scene.centre.head<2>()).norm(), 0.01f) << common;
+}
+
+const Ground kGrounds[] = {
+    {"level", 0.0f, 0.0f, 0.0f, 0.02f, 0.0f, Shape::box, {0.16f, 0.1f, 0.05f}, 0.4f, true, true},
+    {"floor_3cm_higher", 0.03f, 0.0f, 0.0f, 0.02f, 0.0f, Shape::box, {0.16f, 0.1f, 0.05f}, 0.4f, true, true},
+    // Once the first removal took every point of a sheet whose floor lay this much lower.
+    {"sheet_floor_25mm_lower", -0.025f, 0.0f, 0.0f, 0.02f, 0.0f, Shape::sheet, {0.2f, 0.14f, 0.001f}, 0.35f, true, true},
+    {"slope_6deg_sideways", 0.0f, 6.0f, 90.0f, 0.02f, 0.0f, Shape::rod, {0.3f, 0.02f, 0.02f}, 0.45f, true, true},
+    {"slope_4deg_away", 0.0f, 4.0f, 180.0f, 0.02f, 0.0f, Shape::rod, {0.3f, 0.02f, 0.02f}, 0.45f, true, true},
+    {"slope_and_offset", -0.02f, 5.0f, 135.0f, 0.02f, 0.0f, Shape::box, {0.2f, 0.12f, 0.06f}, 0.5f, true, true},
+    {"uneven_floor_low_carton", 0.0f, 0.0f, 0.0f, 0.03f, 0.004f, Shape::box, {0.12f, 0.08f, 0.02f}, 0.4f, true, true},
+    {"cigarette_butt", 0.0f, 0.0f, 0.0f, 0.015f, 0.0f, Shape::rod, {0.035f, 0.008f, 0.008f}, 0.35f, true, true},
+    {"tight_mask", 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, Shape::rod_without_foot, {0.25f, 0.06f, 0.06f}, 0.4f, false, true},
+    {"floor_beyond_tolerance", 0.15f, 0.0f, 0.0f, 0.02f, 0.0f, Shape::box, {0.16f, 0.1f, 0.05f}, 0.4f, false, false},
+};
+INSTANTIATE_TEST_SUITE_P(Conditions, RobustGround, testing::ValuesIn(kGrounds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Clouds with no shape to grasp are refused by every entry, with the reason.
+TEST(RobustDegenerateClouds, AreTooFewPointsWithTheReason) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 0.0f);
+  struct Case {
+    const char* name;
+    CloudPtr cloud;
+    const char* reason;
+  };
+  CloudPtr same = clouds::empty();
+  for (int i = 0; i < 5431; ++i) same->push_back(pcl::PointXYZ(xy.x(), xy.y(), kFloor + 0.03f));
+  CloudPtr line = clouds::empty();
+  for (int i = 0; i < 3000; ++i)
+    line->push_back(pcl::PointXYZ(xy.x() + 0.0001f * i, xy.y() + 0.00005f * i, kFloor + 0.03f));
+  const Case cases[] = {
+      {"coinciding", same, "no shape to grasp: its points span 0 mm"},
+      {"on_a_line", line, "no shape to grasp: its points lie on a line"},
+      {"2mm_wide", clouds::floor_box(xy, {0.15f, 0.002f, 0.002f}, 0.0f, 3000, kFloor + 0.02f),
+       "no shape to grasp: its points lie on a line"},
+  };
+  using Entry = int (GrabPoseEstimate::*)(CloudPtr&);
+  for (const auto& c : cases)
+    for (const Entry entry : {&GrabPoseEstimate::GrabPoseEstimateFunc,
+                              &GrabPoseEstimate::CommonGrabPoseFunc,
+                              &GrabPoseEstimate::GetInitialGrabPose}) {
+      SCOPED_TRACE(c.name);
+      const auto e = robust_estimator();
+      e->trash_type_ = 3;
+      CloudPtr cloud = std::make_shared<Cloud>(*c.cloud);
+      int code = 0;
+      const std::string printed = support::printed_by([&] { code = ((*e).*entry)(cloud); });
+      EXPECT_EQ(code, litterpose::kTooFewPoints);
+      EXPECT_TRUE(contains(printed, c.reason)) << printed;
+    }
+}
+
+// The input is read and the output written, two different clouds; the input is left as it
+// was, and a cloud too small to prepare is given back as it came.
+TEST(RobustPclProcessFunc, ReadsTheInputWritesTheOutputFallsBackToTheInput) {
+  const auto e = robust_estimator();
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 0.0f);
+  CloudPtr input = clouds::floor_box(xy, {0.16f, 0.1f, 0.05f}, 0.0f, 4000);
+  clouds::add_floor_band(*input, xy, {0.09f, 0.06f}, 0.02f, 0.002f, kFloor);
+  input->header.frame_id = "camera";
+  const Cloud before = *input;
+  CloudPtr output = clouds::rod({0.0f, 0.0f, 0.5f}, {1.0f, 0.0f, 0.0f}, 0.1f, 0.01f, 50);
+  support::printed_by([&] { e->PclProcessFunc(input, output); });
+  ASSERT_EQ(input->size(), before.size());
+  EXPECT_EQ(std::memcmp(input->points.data(), before.points.data(), before.size() * sizeof(pcl::PointXYZ)), 0);
+  EXPECT_GT(output->size(), 100u);
+  EXPECT_LT(output->size(), before.size());
+  EXPECT_EQ(output->header.frame_id, "camera");
+  for (const auto& p : *output) ASSERT_GT(p.z, kFloor + 0.004f);
+
+  CloudPtr small = clouds::floor_box(xy, {0.05f, 0.05f, 0.05f}, 0.0f, 60);
+  const std::string printed = support::printed_by([&] { e->PclProcessFunc(small, output); });
+  ASSERT_EQ(output->size(), small->size());
+  EXPECT_EQ(std::memcmp(output->points.data(), small->points.data(), small->size() * sizeof(pcl::PointXYZ)), 0);
+  EXPECT_TRUE(contains(printed, "points left, the entry cloud is kept")) << printed;
+}
+
+}  // namespace
