@@ -188,17 +188,28 @@ GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pos
   return check;
 }
 
+namespace {
+
+// Metres to the millimetre, without the zeros a reader does not need: "0.17", "0.105".
+std::string metres(float value) {
+  std::string text = reason::format("%.3f", value);
+  while (text.size() > 4 && text.back() == '0' && text[text.size() - 3] != '.') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
 std::string describeGripperCheck(const GripperCheck& c) {
   using reason::format;
   const double mm = 1000.0 * c.floor_depth;
   switch (c.verdict) {
     case GripperVerdict::kFree:
-      return format("fits: object %.3f m wide, fingers open to %.3f m of %.3f m",
-                    c.object_width, c.opening, c.max_opening);
+      return "fits: object " + metres(c.object_width) + " m wide, fingers open to " +
+             metres(c.opening) + " m of " + metres(c.max_opening) + " m";
     case GripperVerdict::kUnsoundPose: return "grasp pose is not finite";
     case GripperVerdict::kTooWide:
-      return format("object %.3f m wide, gripper opens %.3f m (%.3f m clearance each side)",
-                    c.object_width, c.max_opening, c.clearance);
+      return "object " + metres(c.object_width) + " m wide, gripper opens " +
+             metres(c.max_opening) + " m (" + metres(c.clearance) + " m clearance each side)";
     case GripperVerdict::kFingersInFloor: return format("fingers in the floor, %.1f mm deep", mm);
     case GripperVerdict::kPalmInFloor: return format("palm in the floor, %.1f mm deep", mm);
     case GripperVerdict::kFingersInCloud:

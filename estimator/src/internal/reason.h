@@ -47,8 +47,8 @@ public:
   // reason kNoCandidateReachable ("no candidate reachable: IK -1003 on all 7", "... IK -1003
   // on 5, -1006 on 1, not finite on 1 of 7"), kUnsoundPose when none was finite, or, when the
   // gripper model refused a candidate the arm reaches, kGripperDoesNotFit or
-  // kGripperCollides with the model's last refusal of that kind ("object 0.170 m wide,
-  // gripper opens 0.110 m (0.005 m clearance each side); IK -1003 on 5, too wide on 2 of 7").
+  // kGripperCollides with the model's last refusal of that kind ("object 0.17 m wide,
+  // gripper opens 0.11 m (0.005 m clearance each side); IK -1003 on 5, too wide on 2 of 7").
   void none_taken(GrabPoseEstimate& e, const std::string& note = "") const;
   // "IK -1003" for one refused candidate, "IK -1003 on all 7" for several.
   std::string summary() const;
