@@ -397,6 +397,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   if (points.size() >= min_points && e.trash_height_ > 0.0f) {
     float cut = config.floor_clearance;
     prepared.lying = e.trash_height_ < footprintLength(points, cut);
+    prepared.standing = !prepared.lying;
     if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
     Flags above(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
@@ -464,7 +465,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   } else {
     line(e, YELLOW_BOLD, "robust preparation: ", cloud.size(), " points left, the entry cloud is kept");
     if (input.get() != output.get()) pcl::copyPointCloud(*input, *output);
-    prepared.lying = false;
+    prepared.lying = prepared.standing = false;
   }
   line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
   return prepared;
@@ -482,6 +483,13 @@ std::optional<std::string> degenerateShape(const GrabPoseEstimate& e) {
     return why.str();
   }
   return std::nullopt;
+}
+
+void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
+  if (!prepared.standing || e.main_axis_type_ == VERTICAL) return;
+  e.main_axis_type_ = VERTICAL;
+  line(e, PURPLE_BOLD, "robust preparation: the object stands on the floor, main_axis_type_:",
+       e.main_axis_type_);
 }
 
 bool refuseDegenerateShape(GrabPoseEstimate& e) {
