@@ -396,7 +396,10 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   bool floor_cut = false;
   if (points.size() >= min_points && e.trash_height_ > 0.0f) {
     float cut = config.floor_clearance;
-    prepared.lying = e.trash_height_ < footprintLength(points, cut);
+    // A flat object has no points above the floor layer: its footprint is that of them all.
+    double length = footprintLength(points, cut);
+    if (length == 0.0) length = footprintLength(points, -std::numeric_limits<float>::infinity());
+    prepared.lying = e.trash_height_ < length;
     prepared.standing = !prepared.lying;
     if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
     Flags above(points.size());
@@ -409,6 +412,8 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
       floor_cut = true;
     } else {
       line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+      // Not told from the floor around it (a sheet of paper): it has no footprint of its own.
+      prepared.lying = prepared.standing = false;
     }
   }
 
