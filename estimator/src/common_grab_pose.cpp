@@ -94,7 +94,7 @@ public:
     litterpose::shape::orientedBoxSection(e_, shape);
     litterpose::shape::alignedBoxSection(e_, shape);
     litterpose::shape::footprintSection(e_, shape);
-    if (prepared.lying) {
+    if (prepared.lying || prepared.standing) {
       footprint_ = litterpose::robust::graspCentre(e_, *cloud);
       e_.pca_center_.head<2>() = *footprint_;
     }
@@ -107,6 +107,7 @@ public:
       return litterpose::kOutsideWorkspace;
     }
     e_.GetMainaxisType(e_.pca_vectors_, e_.main_axis_type_);
+    litterpose::robust::standUpright(e_, prepared);
     switch (e_.main_axis_type_) {
       case HORIZONTAL:
       case TILTED_LOW: return from_above();
@@ -273,6 +274,7 @@ private:
     tcp().y() += e_.tcp_ajust_value_ * radial.y();
     console::line(e_, MAGENTA_BOLD, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
     console::line(e_, MAGENTA_BOLD, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !");
+    if (footprint_) tcp().head<2>() = *footprint_;
     if (common && !in_grab_space()) return litterpose::kStandingTooNear;
 
     const Quat first = ori::side_grasp(ori::bearing(tcp().x(), tcp().y()));

@@ -260,12 +260,13 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   litterpose::shape::orientedBoxSection(*this, shape);
   litterpose::shape::footprintSection(*this, shape);
   std::optional<Eigen::Vector2f> footprint;
-  if (prepared.lying) {
+  if (prepared.lying || prepared.standing) {
     footprint = litterpose::robust::graspCentre(*this, *cloud);
     pca_center_.head<2>() = *footprint;
   }
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
+  litterpose::robust::standUpright(*this, prepared);
   console::line(*this, PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
   console::line(*this, PURPLE_BOLD, "Trash Type:", trash_type_);
   return MainStrategy(*this, footprint).run();

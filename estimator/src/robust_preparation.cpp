@@ -396,7 +396,11 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   bool floor_cut = false;
   if (points.size() >= min_points && e.trash_height_ > 0.0f) {
     float cut = config.floor_clearance;
-    prepared.lying = e.trash_height_ < footprintLength(points, cut);
+    // A flat object has no points above the floor layer: its footprint is that of them all.
+    double length = footprintLength(points, cut);
+    if (length == 0.0) length = footprintLength(points, -std::numeric_limits<float>::infinity());
+    prepared.lying = e.trash_height_ < length;
+    prepared.standing = !prepared.lying;
     if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
     Flags above(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
@@ -408,6 +412,8 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
       floor_cut = true;
     } else {
       line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+      // Not told from the floor around it (a sheet of paper): it has no footprint of its own.
+      prepared.lying = prepared.standing = false;
     }
   }
 
@@ -464,7 +470,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   } else {
     line(e, YELLOW_BOLD, "robust preparation: ", cloud.size(), " points left, the entry cloud is kept");
     if (input.get() != output.get()) pcl::copyPointCloud(*input, *output);
-    prepared.lying = false;
+    prepared.lying = prepared.standing = false;
   }
   line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
   return prepared;
@@ -482,6 +488,13 @@ std::optional<std::string> degenerateShape(const GrabPoseEstimate& e) {
     return why.str();
   }
   return std::nullopt;
+}
+
+void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
+  if (!prepared.standing || e.main_axis_type_ == VERTICAL) return;
+  e.main_axis_type_ = VERTICAL;
+  line(e, PURPLE_BOLD, "robust preparation: the object stands on the floor, main_axis_type_:",
+       e.main_axis_type_);
 }
 
 bool refuseDegenerateShape(GrabPoseEstimate& e) {

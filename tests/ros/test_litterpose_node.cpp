@@ -582,7 +582,8 @@ TEST_F(LitterposeNode, ThePythonClientGetsTheAnswerOfLitterposeEstimate) {
   const std::string file = support::bundledCloudPaths().front(), points = folder_ + "/points.txt";
   {
     std::ofstream out(points);
-    for (const auto& p : support::readBundledCloud(file)->points)
+    const auto cloud = support::readBundledCloud(file);
+    for (const auto& p : cloud->points)
       out << std::setprecision(9) << p.x << " " << p.y << " " << p.z << "\n";
   }
   const std::string client = "PYTHONPATH=" + run_program::quote(LITTERPOSE_MSGS_PYTHONPATH) +

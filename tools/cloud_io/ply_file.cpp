@@ -254,6 +254,17 @@ Roles rolesOf(const Element& e) {
   return r;
 }
 
+// The roles of an element whose rows are about to be read, with room made for its rows.
+Roles startElement(const Element& e, Content& content) {
+  const Roles roles = rolesOf(e);
+  if (roles.vertex) content.cloud.resize(e.count);
+  if (roles.grid) {
+    content.has_grid = true;
+    content.grid.resize(e.count);
+  }
+  return roles;
+}
+
 // The vertex element and its x, y and z: each a single float or double.
 const Element& vertexElement(const Header& h) {
   const Element* vertex = nullptr;
@@ -297,12 +308,7 @@ public:
         swap_((h.encoding == Encoding::binary_big_endian) != kBigEndianMachine) {}
 
   void read(const Element& e, Content& content) {
-    const Roles roles = rolesOf(e);
-    if (roles.vertex) content.cloud.resize(e.count);
-    if (roles.grid) {
-      content.has_grid = true;
-      content.grid.resize(e.count);
-    }
+    const Roles roles = startElement(e, content);
     if (e.properties.empty()) return;
     if (!e.hasList()) {
       readFixedRows(e, roles, content);
@@ -451,12 +457,7 @@ public:
   AsciiRows(const Header& h, RegularFile& file) : lines_(file, h.data, h.lines, mostLine(h)) {}
 
   void read(const Element& e, Content& content) {
-    const Roles roles = rolesOf(e);
-    if (roles.vertex) content.cloud.resize(e.count);
-    if (roles.grid) {
-      content.has_grid = true;
-      content.grid.resize(e.count);
-    }
+    const Roles roles = startElement(e, content);
     if (e.properties.empty()) return;
     for (std::uint64_t row = 0; row < e.count; ++row) {
       std::string_view line;

@@ -13,7 +13,9 @@ namespace litterpose::preparation {
 struct Prepared {
   bool summed = false;  // the sums are those of the prepared cloud
   bool robust = false;  // the robust preparation ran
-  bool lying = false;   // robust: the object is longer than it is tall
+  // robust, when the object was told from the floor around it:
+  bool lying = false;     // it is longer than it is tall
+  bool standing = false;  // it is taller than it is long
 };
 
 // PclProcessFunc. With `sums`, the first pass of the shape analysis is made over the points

@@ -41,6 +41,12 @@ std::optional<std::string> degenerateShape(const GrabPoseEstimate& e);
 // refused.
 bool refuseDegenerateShape(GrabPoseEstimate& e);
 
+// An object that the preparation found standing on the floor (taller than its footprint
+// is long) is grasped from the side, whatever its principal axis says (an open cup's rim
+// and inside, or a box's top seen at a slant, lean the axis): its main-axis class becomes
+// VERTICAL, and the log says so.
+void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared);
+
 // Where a lying object's grasp point stands, seen from above: across its footprint, the
 // centre of its footprint rectangle (rect_points_, of the prepared points); along it, the
 // centre of the volume under the points (a bottle's neck weighs less than its body). Not
