@@ -102,7 +102,6 @@ TEST(ConfigurationCheck, NonsenseIsRefusedNamingKeyValueRuleAndLine) {
       {"clearance leaves no opening", {{"\n  clearance: 0.005", "\n  clearance: 0.055"}}, "gripper.clearance", "0.055: twice the clearance (0.055) leaves nothing", "clearance: 0.055"},
       {"stray points not a count", {{"stray_points: 5", "stray_points: 2.5"}}, "gripper.stray_points", "2.5: not an integer", "stray_points: 2.5"},
       {"finger of no thickness", {{"finger_thickness: 0.01", "finger_thickness: 0"}}, "gripper.finger_thickness", "0: not above 0", "finger_thickness: 0"},
-      {"gripper flag", {{"enable: false\n  max_opening", "enable: maybe\n  max_opening"}}, "gripper.enable", "maybe: not true or false", "enable: maybe"},
   };
   for (const auto& n : nonsense) {
     SCOPED_TRACE(n.rule);

@@ -143,12 +143,14 @@ TEST(GraspMessages, TheGripperModelOnAddsPalmAndFingers) {
   ASSERT_EQ(markers.size(), 7u);
   const Eigen::Vector3d grasp = estimator->grab_pose_.position.cast<double>();
   const Eigen::Matrix3d tool = estimator->grab_pose_.orientation.normalized().toRotationMatrix();
+  // Sizes along the tool's x, y, z; the middle's z: 60 mm of fingers, then the palm.
   const struct {
     int id;
-    Eigen::Vector3d size;  // along the tool's x, y, z
-  } solids[] = {{litterpose_ros::kGripperPalmMarker, {0.05, 0.15, 0.05}},
-                {litterpose_ros::kGripperFingerMarker, {0.02, 0.01, 0.06}},
-                {litterpose_ros::kGripperFingerMarker + 1, {0.02, 0.01, 0.06}}};
+    Eigen::Vector3d size;
+    double z;
+  } solids[] = {{litterpose_ros::kGripperPalmMarker, {0.05, 0.15, 0.05}, -0.085},
+                {litterpose_ros::kGripperFingerMarker, {0.02, 0.01, 0.06}, -0.03},
+                {litterpose_ros::kGripperFingerMarker + 1, {0.02, 0.01, 0.06}, -0.03}};
   for (const auto& s : solids) {
     SCOPED_TRACE(s.id);
     const Marker& m = markers.at(static_cast<std::size_t>(s.id));
@@ -158,16 +160,11 @@ TEST(GraspMessages, TheGripperModelOnAddsPalmAndFingers) {
     EXPECT_TRUE(quat(m.pose.orientation).toRotationMatrix().isApprox(tool, 1e-6));
     const Eigen::Vector3d local = tool.transpose() * (vec(m.pose.position) - grasp);
     EXPECT_NEAR(local.x(), 0.0, 1e-6);
-    if (s.id == litterpose_ros::kGripperPalmMarker) {
-      EXPECT_NEAR(local.y(), 0.0, 1e-6);
-      EXPECT_NEAR(local.z(), -0.085, 1e-6);  // 60 mm of fingers, then half the palm
-    } else {
-      // Outside the bottle's 70 mm and within the 110 mm opening, at the fingers' mid-length.
-      EXPECT_GT(std::abs(local.y()), 0.035 + 0.005);
-      EXPECT_LT(std::abs(local.y()), 0.055 + 0.005 + 1e-6);
-      EXPECT_EQ(local.y() > 0, s.id != litterpose_ros::kGripperFingerMarker);
-      EXPECT_NEAR(local.z(), -0.03, 1e-6);
-    }
+    EXPECT_NEAR(local.z(), s.z, 1e-6);
+    // A finger's middle outside the bottle's 35 mm and within the 55 mm half opening.
+    EXPECT_TRUE(s.z < -0.05 ? std::abs(local.y()) < 1e-6
+                            : std::abs(local.y()) > 0.04 && std::abs(local.y()) < 0.06 + 1e-6);
+    EXPECT_TRUE(s.z < -0.05 || (local.y() > 0) == (s.id != litterpose_ros::kGripperFingerMarker));
   }
 }
 

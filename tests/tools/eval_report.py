@@ -40,19 +40,16 @@ def main():
                     pct(d["code_accuracy"]), pct(r["code_accuracy"]),
                     pct(d["grasp_success"]), pct(r["grasp_success"]))
                 assert row in table, row
-                # The gripper model off (robust) and on: returned grasps are the estimates
-                # with result 1, the judge's bad grasps some of them.
-                g = e["gripper"]
+                g = e["gripper"]  # the gripper model on; robust is it off
                 assert g["scenes"] == len(mine)
                 assert g["grasped"] == sum(o["gripper"][k][1] for o in mine)
                 for cell, name in ((r, "robust"), (g, "gripper")):
                     assert cell["grasps"] == sum(o[name][k][0] == 1 for o in mine)
                     assert 0 <= cell["gripper_too_wide"] <= cell["gripper_colliding_or_too_wide"] <= cell["grasps"]
                 assert d["refused_by_gripper"] == r["refused_by_gripper"] == 0
-                share = lambda c: None if c["grasps"] == 0 else c["gripper_colliding_or_too_wide"] / c["grasps"]
-                row = "| %s | %s | %d / %d | %s / %s | %d / %d |" % (
-                    c["class"], e["entry"], r["grasps"], g["grasps"], pct(share(r)), pct(share(g)),
-                    r["gripper_too_wide"], g["gripper_too_wide"])
+                bad = [None if x["grasps"] == 0 else x["gripper_colliding_or_too_wide"] / x["grasps"] for x in (r, g)]
+                row = "| %s | %s | %d / %d | %s / %s | %d / %d |" % (c["class"], e["entry"], r["grasps"], g["grasps"],
+                    pct(bad[0]), pct(bad[1]), r["gripper_too_wide"], g["gripper_too_wide"])
                 assert row in table, row
     for goal in report["goals"]:
         assert goal["met"] or goal["goal"], goal

