@@ -19,14 +19,19 @@ constexpr std::size_t kMinFloorPoints = 30;
 // many points.
 constexpr double kFlatSpan = 2.0;
 constexpr std::size_t kMinPatchPoints = 3;
+// A patch whose lowest layer holds this share of its points is mostly floor.
+constexpr double kFloorShare = 0.75;
 // Points more than this many plane thicknesses below the plane count against it; a floor
 // leaves at most this share of the cloud below it (strays the outlier test kept).
 constexpr double kBelowDistance = 2.0;
 constexpr double kMaxShareBelow = 0.05;
 // A patch left below a hypothesis weighs this many patches it holds.
 constexpr double kBelowPenalty = 3.0;
-// RANSAC: hypotheses drawn, and the patches scored for each (spread over the cloud).
+// RANSAC: hypotheses scored, drawn in at most kMaxDraws tries (three patches of a narrow
+// band around a small object often lie nearly on a line or make a plane beyond the tilt
+// tolerance), and the patches scored for each (spread over the cloud).
 constexpr int kHypotheses = 48;
+constexpr int kMaxDraws = 16 * kHypotheses;
 constexpr std::size_t kScoredPatches = 128;
 // The second and third points of a hypothesis are drawn within this many patches of the
 // first, and three points closer to a line than this sine of their angle make none.
@@ -50,6 +55,7 @@ struct Patch {
   Eigen::Vector3d lowest = Eigen::Vector3d::Zero();
   std::size_t lowest_index = 0;
   std::size_t points = 0;  // in its lowest layer
+  std::size_t all = 0;     // in it
   Eigen::Vector3d sum = Eigen::Vector3d::Zero();
 };
 
@@ -141,6 +147,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     ++finite_points;
     cell_of[i] = static_cast<std::uint32_t>(grid.cellOf(p));
     Patch& c = patches[cell_of[i]];
+    ++c.all;
     const double h = prior.plane.height(p);
     above_prior[i] = static_cast<float>(h);
     if (h < c.low) {
@@ -218,7 +225,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   double best_score = 0.0;
   bool found = false;
   Plane best;
-  for (int h = 0; h < kHypotheses; ++h) {
+  for (int draws = 0, scored = 0; draws < kMaxDraws && scored < kHypotheses; ++draws) {
     const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
     neighbours(first);
     if (near.size() < 2) continue;
@@ -231,9 +238,14 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
                                 flat[static_cast<std::size_t>(third)], valid);
     if (!valid || std::acos(std::min(1.0, plane.normal.dot(prior.plane.normal))) > tilt_tolerance)
       continue;
+    ++scored;
+    // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
+    // the same patches within the inlier distance, and the one through them wins.
     double score = 0.0;
-    for (const auto& q : scored_flat)
-      score += std::fabs(plane.normal.dot(q) + plane.offset) <= inlier_distance;
+    for (const auto& q : scored_flat) {
+      const double d = (plane.normal.dot(q) + plane.offset) / inlier_distance;
+      if (std::fabs(d) <= 1.0) score += 1.0 - d * d;
+    }
     for (const auto& q : scored_lows)
       score -= kBelowPenalty * (plane.normal.dot(q) + plane.offset < -below);
     if (score > best_score) {
@@ -252,14 +264,20 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
   const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
   const double slope_sigma = std::tan(tilt_tolerance) / 2.0;
-  // The points of patches flat through and through; where those are too few (a narrow band
-  // along a wall, or walls down to the floor and no band), the lowest point of each patch:
-  // the points just above a wall's foot would lift the plane.
+  // The lowest layers of the flat patches that are mostly floor: flat through and through,
+  // or with most of their points in it (the narrow band around a small object shares its
+  // patches with the object's foot; the flank of an object without a band has its points
+  // spread up the patch). Where those are too few, the lowest point of each flat patch.
+  // The rounds take nothing more than the inlier distance above the plane, so the points
+  // just above a wall's foot do not lift it.
   std::vector<std::uint32_t> candidates;
-  for (std::size_t i = 0; i < cloud.size(); ++i)
-    if (cell_of[i] != kNoCell && is_flat[cell_of[i]] &&
-        patches[cell_of[i]].high - patches[cell_of[i]].low <= layer)
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    if (cell_of[i] == kNoCell || !is_flat[cell_of[i]]) continue;
+    const Patch& c = patches[cell_of[i]];
+    const bool floor_patch = c.high - c.low <= layer || c.points >= kFloorShare * c.all;
+    if (floor_patch && above_prior[i] <= c.low + layer)
       candidates.push_back(static_cast<std::uint32_t>(i));
+  }
   if (candidates.size() < kMinFloorPoints) {
     candidates.clear();
     for (std::size_t c = 0; c < patches.size(); ++c)
@@ -274,7 +292,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     double squared_distance = 0.0;
     for (const std::uint32_t i : candidates) {
       const double h = plane.height(cloud[i]);
-      if (std::fabs(h) > width * inlier_distance) continue;
+      if (h < -width * inlier_distance || h > inlier_distance) continue;
       const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);
       ++count;
       sum += q;

@@ -160,6 +160,8 @@ const Ground kGrounds[] = {
     {"slope_and_offset", -0.02f, 5.0f, 135.0f, 0.02f, 0.0f, Shape::box, {0.2f, 0.12f, 0.06f}, 0.5f, true, true},
     {"uneven_floor_low_carton", 0.0f, 0.0f, 0.0f, 0.03f, 0.004f, Shape::box, {0.12f, 0.08f, 0.02f}, 0.4f, true, true},
     {"cigarette_butt", 0.0f, 0.0f, 0.0f, 0.015f, 0.0f, Shape::rod, {0.035f, 0.008f, 0.008f}, 0.35f, true, true},
+    // A band narrower than a patch: every patch of it holds the object's foot too.
+    {"bottle_cap_narrow_band_floor_4cm_higher", 0.04f, 0.0f, 0.0f, 0.005f, 0.0f, Shape::box, {0.037f, 0.037f, 0.016f}, 0.35f, true, true},
     {"tight_mask", 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, Shape::rod_without_foot, {0.25f, 0.06f, 0.06f}, 0.4f, false, true},
     {"floor_beyond_tolerance", 0.15f, 0.0f, 0.0f, 0.02f, 0.0f, Shape::box, {0.16f, 0.1f, 0.05f}, 0.4f, false, false},
 };
