@@ -189,7 +189,8 @@ Flags nearCore(const Points& points, float core, double cell) {
   cell = std::max({cell, extent.x() / kMaxFootprintCells, extent.y() / kMaxFootprintCells});
   const int columns = static_cast<int>(extent.x() / cell) + 1;
   const int rows = static_cast<int>(extent.y() / cell) + 1;
-  std::vector<std::uint8_t> covered(static_cast<std::size_t>(columns) * rows, 0);
+  const auto at = [columns](int c, int r) { return static_cast<std::size_t>(r) * columns + c; };
+  std::vector<std::uint8_t> occupied(static_cast<std::size_t>(columns) * rows, 0);
   const auto cellOf = [&](const pcl::PointXYZ& p, int& c, int& r) {
     c = static_cast<int>((p.x - low.x()) / cell);
     r = static_cast<int>((p.y - low.y()) / cell);
@@ -197,17 +198,21 @@ Flags nearCore(const Points& points, float core, double cell) {
   };
   for (std::size_t i = 0; i < points.size(); ++i) {
     int c, r;
-    if (points.heights[i] >= core && cellOf(points.cloud[i], c, r))
-      for (int dr = -1; dr <= 1; ++dr)
-        for (int dc = -1; dc <= 1; ++dc) {
-          const int cc = std::clamp(c + dc, 0, columns - 1), rr = std::clamp(r + dr, 0, rows - 1);
-          covered[static_cast<std::size_t>(rr) * columns + cc] = 1;
-        }
+    if (points.heights[i] >= core && cellOf(points.cloud[i], c, r)) occupied[at(c, r)] = 1;
   }
+  // The cells of the core and their eight neighbours.
+  std::vector<std::uint8_t> covered(occupied.size(), 0);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) {
+      if (!occupied[at(c, r)]) continue;
+      for (int rr = std::max(0, r - 1); rr <= std::min(rows - 1, r + 1); ++rr)
+        for (int cc = std::max(0, c - 1); cc <= std::min(columns - 1, c + 1); ++cc)
+          covered[at(cc, rr)] = 1;
+    }
   for (std::size_t i = 0; i < points.size(); ++i) {
     int c, r;
     if (points.heights[i] < core)
-      keep[i] = cellOf(points.cloud[i], c, r) && covered[static_cast<std::size_t>(r) * columns + c];
+      keep[i] = cellOf(points.cloud[i], c, r) && covered[at(c, r)];
   }
   return keep;
 }

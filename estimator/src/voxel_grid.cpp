@@ -38,6 +38,7 @@ VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
   values_.resize(capacity);
   mask_ = capacity - 1;
   shift_ = shiftFor(capacity);
+  voxels_.reserve(capacity / 2);
   const double inverse = 1.0 / size;
   const double limit = static_cast<double>(kMaxCell);
   // Neighbouring points of a capture mostly share a voxel: the last one is looked up first.
@@ -78,6 +79,7 @@ VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
   values_.resize(capacity);
   mask_ = capacity - 1;
   shift_ = shiftFor(capacity);
+  voxels_.reserve(fine.voxels_.size());
   for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {
     const Voxel& f = fine.voxels_[i];
     std::int64_t cell[3];
