@@ -12,6 +12,9 @@ packages=(
   # lzf, which PCD's binary_compressed data is packed with (the cloud reader)
   liblzf-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  # FCL, which a benchmark times the gripper model's floor test against (the library does not
+  # use it)
+  libfcl-dev
   xvfb xauth libgl1-mesa-dri libglx-mesa0 python3
   # The chart of litterpose-eval, drawn by Debian's Python (/usr/bin/python3).
   python3-matplotlib

@@ -25,6 +25,21 @@ pcl::PointXYZ point(const Eigen::Vector3f& v) { return {v.x(), v.y(), v.z()}; }
 
 std::string rectId(int i) { return "rect" + std::to_string(i); }
 
+// The gripper model's solids at the grasp: the palm, and the fingers opened around the
+// object as the model found them.
+const char* const kGripperIds[3] = {"gripper_palm", "gripper_finger0", "gripper_finger1"};
+
+void drawGripper(Visualizer& viewer, const GrabPoseEstimate& estimator) {
+  const litterpose::GripperCheck fit = litterpose::checkGripper(estimator, estimator.grab_pose_);
+  const litterpose::GripperBox* boxes[3] = {&fit.palm, &fit.fingers[0], &fit.fingers[1]};
+  for (int i = 0; i < 3; ++i) {
+    const litterpose::GripperBox& b = *boxes[i];
+    viewer.addCube(b.centre, b.orientation, b.size.x(), b.size.y(), b.size.z(), kGripperIds[i]);
+    viewer.setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_COLOR, 1.0,
+                                       i == 0 ? 0.5 : 1.0, 0.0, kGripperIds[i]);
+  }
+}
+
 }  // namespace
 
 SceneOutcome estimateAndDraw(Visualizer& viewer, GrabPoseEstimate& estimator,
@@ -56,6 +71,7 @@ DrawnLines drawEstimate(Visualizer& viewer, const GrabPoseEstimate& estimator,
   viewer.removeShape("grab_mainaxis", 0);
   viewer.removeShape("OBB", 0);
   for (int i = 0; i < 4; ++i) viewer.removeShape(rectId(i), 0);
+  for (const char* id : kGripperIds) viewer.removeShape(id, 0);
 
   // This overload draws the points through an XYZ geometry handler.
   const PointCloudColorHandlerCustom<pcl::PointXYZ> cloud_colour(cloud, 255, 255, 255);
@@ -109,6 +125,8 @@ DrawnLines drawEstimate(Visualizer& viewer, const GrabPoseEstimate& estimator,
     lines.rect[i] = {{a.x, a.y, floor_z}, {b.x, b.y, floor_z}};
     viewer.addLine(point(lines.rect[i].from), point(lines.rect[i].to), 0, 255, 0, rectId(i));
   }
+  if (estimator.gripper_.enable && estimator.reason_ == litterpose::Reason::kFound)
+    drawGripper(viewer, estimator);
   return lines;
 }
 

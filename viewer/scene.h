@@ -40,7 +40,8 @@ SceneOutcome estimateAndDraw(pcl::visualization::PCLVisualizer& viewer,
                              GrabPoseEstimate& estimator, GrabPoseEstimate::CloudPtr& cloud);
 
 // Replaces the per-estimate elements and adds all twelve from the estimator's members,
-// whatever the estimate returned.
+// whatever the estimate returned; with the gripper model on and a grasp found, also the
+// palm (orange) and the open fingers (yellow) as boxes at the grasp.
 DrawnLines drawEstimate(pcl::visualization::PCLVisualizer& viewer,
                         const GrabPoseEstimate& estimator,
                         const GrabPoseEstimate::CloudPtr& cloud);

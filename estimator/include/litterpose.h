@@ -22,6 +22,7 @@
 #include <pcl/point_types.h>
 
 #include "litterpose_console.h"
+#include "litterpose_gripper.h"
 #include "litterpose_result.h"
 
 class QuorvinKinematics;
@@ -246,6 +247,33 @@ public:
   Eigen::Vector4f floor_plane_ = Eigen::Vector4f(0.0f, 0.0f, 1.0f, 0.176f);
   bool floor_fitted_ = false;
 
+  // --- Gripper model (optional map gripper; see the configuration) ---
+  // Off, isCollided answers false for every pose. On, it refuses a candidate pose unless a
+  // two-finger parallel gripper fits there: the object, measured across the closing axis (the
+  // tool y axis) in the band the fingers hold, fits the opening with the clearance on both
+  // sides, and the fingers, opened around it, and the palm behind them keep out of the floor
+  // (floor_plane_) and hold no more of the prepared cloud's points than stray_points each.
+  // The fingertips lie finger2tcp_ beyond the tool centre point along the approach (the tool
+  // z axis); the fingers reach back from them to the palm.
+  struct Gripper {
+    bool enable = false;             // key enable
+    float max_opening = 0.11f;       // widest opening between the fingers' inner faces
+    float finger_length = 0.06f;     // along the approach, from the fingertip to the palm
+    float finger_width = 0.02f;      // along the tool x axis
+    float finger_thickness = 0.01f;  // along the closing axis
+    float palm_width = 0.15f;        // along the closing axis
+    float palm_depth = 0.05f;        // along the tool x axis
+    float palm_height = 0.05f;       // along the approach, behind the fingers
+    float clearance = 0.005f;        // kept between each finger and the object
+    int stray_points = 5;            // points inside a finger or the palm taken for noise
+  };
+  Gripper gripper_;
+  // With the model on, the cloud the last estimate prepared (shared with its caller, not
+  // copied): isCollided checks poses against it until the next estimate.
+  CloudPtr gripper_cloud_;
+  // The model's check of the last pose isCollided tested with the model on.
+  litterpose::GripperCheck gripper_check_;
+
   // --- Why the last estimate ended as it did (see litterpose::Reason) ---
   litterpose::Reason reason_ = litterpose::Reason::kNone;
   std::string reason_text_ = "no estimate yet";
@@ -262,6 +290,12 @@ namespace litterpose {
 // Runs the entry on the cloud (base frame), for hosts that choose the entry at run time;
 // returns its result code. Throws std::invalid_argument for a value that names no entry.
 int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPtr& cloud);
+
+// The gripper model's check of a grasp pose (base frame) against the floor under the last
+// estimate's object and the cloud it kept in gripper_cloud_ (none: the cloud is not
+// checked), whatever gripper_.enable says; isCollided, with the model on, refuses the poses
+// it does not find free.
+GripperCheck checkGripper(const GrabPoseEstimate& estimator, const GrabPoseEstimate::Pose6D& pose);
 
 // The members an estimate may leave behind for the next one to read, as they are when taken
 // (take them right after construction): the preparation may overwrite its configured z

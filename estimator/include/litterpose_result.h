@@ -78,12 +78,17 @@ enum class Reason : int {
   kSlantedRetriesOff = 10,  // the first candidate is out of reach and slanted retries are off
   kUnsoundPose = 11,        // the grasp pose is not finite or not a rotation
   kDegenerateCloud = 12,    // robust preparation: the points coincide or lie on a line
+  kGripperDoesNotFit = 13,  // the gripper model refused every candidate the arm reaches: the
+                            // object is wider than the gripper opens
+  kGripperCollides = 14,    // the gripper model refused every candidate the arm reaches, some
+                            // for fingers or palm in the floor or in the cloud
 };
 
 // The reason's name, as the programs write it: "found", "too_few_points",
 // "non_finite_shape", "outside_workspace", "outside_window", "unknown_trash_type",
 // "grab_mode_off", "no_strategy", "no_candidate_reachable", "slanted_retries_off",
-// "unsound_pose", or "none"; "unknown" for any other value.
+// "unsound_pose", "degenerate_cloud", "gripper_does_not_fit", "gripper_collides", or "none";
+// "unknown" for any other value.
 const char* reasonName(Reason reason);
 
 }  // namespace litterpose

@@ -6,6 +6,7 @@
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
+#include "internal/gripper_fit.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
 #include "internal/reason.h"
@@ -63,6 +64,7 @@ public:
                   common ? "-------------------CommonGrabPoseFunc-----------------------"
                          : "------------------------GetInitialGrabPose--------------------------");
     checks::replace_null_cloud(cloud);
+    litterpose::gripper::keepCloud(e_, cloud);  // prepared in place below
     // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.
     using litterpose::shape::CloudShape;
     using litterpose::shape::CloudSums;
@@ -138,8 +140,8 @@ private:
     return false;
   }
 
-  // The candidate in grab_pose_ is taken when the arm reaches it without collision.
-  bool accepted() { return candidates_.offer(e_, true); }
+  // The candidate in grab_pose_ is taken when the arm reaches it and the gripper fits.
+  bool accepted() { return candidates_.offer(e_); }
 
   bool try_candidate(const Quat& q) {
     e_.AssignGrabPose(tcp(), q, e_.grab_pose_);
@@ -151,11 +153,16 @@ private:
     return litterpose::kGrabFound;
   }
 
-  // GetInitialGrabPose offers its first candidate without asking the arm.
+  // GetInitialGrabPose offers its first candidate without asking the arm; the gripper
+  // model, when on, must find that the gripper fits there.
   int offer_initial() {
     if (!checks::is_sound(e_.grab_pose_)) {
       checks::report_unsound_pose(e_);
       reason::set(e_, Reason::kUnsoundPose, "grasp pose is not finite");
+      return litterpose::kNoGrasp;
+    }
+    if (!candidates_.fits(e_)) {
+      candidates_.none_taken(e_);
       return litterpose::kNoGrasp;
     }
     reason::set(e_, Reason::kFound, "first candidate, not checked against the arm");

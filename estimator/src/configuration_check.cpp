@@ -13,6 +13,7 @@
 
 #include <Eigen/Dense>
 
+#include "litterpose.h"
 #include "litterpose_configuration.h"
 
 namespace litterpose {
@@ -46,6 +47,7 @@ enum class Rule {
   non_negative,  // a length, a height, a margin, a ratio
   positive,      // focal lengths and principal point
   angle,         // an Euler angle of a calibration
+  size,          // a side of a solid
 };
 
 struct NumberKey {
@@ -96,6 +98,18 @@ const std::pair<const char*, const char*> kWindows[] = {
 
 const NumberKey kCameraIntrinsic[] = {
     {"fx", Rule::positive}, {"fy", Rule::positive}, {"cx", Rule::positive}, {"cy", Rule::positive}};
+
+// Optional: the gripper model. Every key may be left out (the estimator's defaults); one of
+// another name is refused, so that a misspelt key cannot leave a size as it was.
+const char kGripper[] = "gripper";
+const char kGripperFlag[] = "enable";
+const char kGripperStrays[] = "stray_points";
+const NumberKey kGripperNumbers[] = {
+    {"max_opening", Rule::size},     {"finger_length", Rule::size},
+    {"finger_width", Rule::size},    {"finger_thickness", Rule::size},
+    {"palm_width", Rule::size},      {"palm_depth", Rule::size},
+    {"palm_height", Rule::size},     {"clearance", Rule::non_negative},
+};
 
 const char* const kDebugFlags[] = {"is_grab_slanted", "enable_process_cloud",
                                    "enable_pcacenter_extend", "is_on_floor"};
@@ -163,6 +177,9 @@ float number(const YAML::Node& node, const std::string& key, Rule rule) {
       break;
     case Rule::positive:
       if (!(value > 0.0f)) refuse(node, key, "not above 0 (focal lengths and principal point are)");
+      break;
+    case Rule::size:
+      if (!(value > 0.0f)) refuse(node, key, "not above 0 (a side of a solid is)");
       break;
     case Rule::angle:
       if (std::abs(value) > kMostAngle)
@@ -246,7 +263,54 @@ void checkDocument(const YAML::Node& config) {
   if (robust && robust.IsMap()) checkUnique(robust, std::string(kRobustPreparation) + ".");
 }
 
+std::string gripperKeys() {
+  std::string keys = std::string(kGripperFlag) + ", " + kGripperStrays;
+  for (const auto& [key, rule] : kGripperNumbers) keys += std::string(", ") + key;
+  return keys;
+}
+
 }  // namespace
+
+void checkGripperMap(const YAML::Node& config) {
+  const YAML::Node map = config[kGripper];
+  if (!map || map.IsNull()) return;
+  if (!map.IsMap()) refuse(map, kGripper, "not a map of keys");
+  checkUnique(map, std::string(kGripper) + ".");
+  const GrabPoseEstimate::Gripper defaults;
+  float max_opening = defaults.max_opening;
+  float clearance = defaults.clearance;
+  for (const auto& entry : map) {
+    const std::string key = entry.first.IsScalar() ? entry.first.Scalar() : shown(entry.first);
+    const std::string name = std::string(kGripper) + "." + key;
+    if (key == kGripperFlag) {
+      flag(map, kGripper, kGripperFlag);
+      continue;
+    }
+    if (key == kGripperStrays) {
+      int strays = 0;
+      if (!entry.second.IsScalar() || !YAML::convert<int>::decode(entry.second, strays))
+        refuse(entry.second, name, "not an integer");
+      if (strays < 0) refuse(entry.second, name, "negative (a count of points is 0 or more)");
+      continue;
+    }
+    const NumberKey* known = nullptr;
+    for (const NumberKey& k : kGripperNumbers)
+      if (key == k.key) known = &k;
+    if (known == nullptr)
+      refuse(entry.second, name, "not a key of the gripper (its keys: " + gripperKeys() + ")");
+    const float value = number(entry.second, name, known->rule);
+    if (key == "max_opening") max_opening = value;
+    if (key == "clearance") clearance = value;
+  }
+  if (!(2 * clearance < max_opening)) {
+    const YAML::Node at = map["clearance"] ? map["clearance"] : map["max_opening"];
+    std::ostringstream why;
+    why << "twice the clearance (" << clearance << ") leaves nothing of the opening ("
+        << max_opening << ") for an object";
+    refuse(at, std::string(kGripper) + (map["clearance"] ? ".clearance" : ".max_opening"),
+           why.str());
+  }
+}
 
 float decodedNumber(const YAML::Node& node, const std::string& key) {
   float value = 0.0f;
@@ -302,6 +366,8 @@ void checkSettings(const YAML::Node& config) {
   const YAML::Node robust = config[kRobustPreparation];
   if (robust && robust.IsMap() && robust["enable"])
     flag(robust, kRobustPreparation, "enable");
+
+  checkGripperMap(config);
 
   const std::string debug_name = "debug_choice";
   const YAML::Node debug = config[debug_name];

@@ -92,6 +92,22 @@ void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPrep
   }
 }
 
+// The optional map gripper, checked before (configuration::checkGripperMap): a key left out
+// keeps the member's default.
+void read_gripper(const YAML::Node& map, GrabPoseEstimate::Gripper& g) {
+  if (!map || map.IsNull()) return;
+  if (const YAML::Node enable = map["enable"]) g.enable = enable.as<bool>();
+  const std::pair<const char*, float*> sizes[] = {
+      {"max_opening", &g.max_opening},   {"finger_length", &g.finger_length},
+      {"finger_width", &g.finger_width}, {"finger_thickness", &g.finger_thickness},
+      {"palm_width", &g.palm_width},     {"palm_depth", &g.palm_depth},
+      {"palm_height", &g.palm_height},   {"clearance", &g.clearance},
+  };
+  for (const auto& [key, member] : sizes)
+    if (const YAML::Node value = map[key]) *member = value.as<float>();
+  if (const YAML::Node strays = map["stray_points"]) g.stray_points = strays.as<int>();
+}
+
 // Two 3-element sequences of a pair, read element by element in turn.
 void read_pair(YAML::Node first_node, YAML::Node second_node, Eigen::Vector3f& first,
                Eigen::Vector3f& second) {
@@ -206,6 +222,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path, litterpose::ConsoleS
   file_name_suffix_ = debug["file_name_suffix"].as<std::string>();
 
   read_robust_preparation(config["robust_preparation"], robust_preparation_);
+  read_gripper(config["gripper"], gripper_);
   floor_plane_ = Eigen::Vector4f(0.0f, 0.0f, 1.0f, base_height_);
 
   trash_data_dir_ = kDataRoot + trash_code_;

@@ -1,5 +1,5 @@
 // Feasibility of a grasp point or pose: workspace sector, grab-space window, reachability
-// through the arm's inverse kinematics, and the collision hook.
+// through the arm's inverse kinematics, and the collision hook (the gripper model).
 #include <cmath>
 
 #include "internal/console.h"
@@ -123,8 +123,15 @@ bool GrabPoseEstimate::isIKSolved(Pose6D pose) {
   return true;
 }
 
-// There is no collision model of the cell; the hook keeps its place in the acceptance.
-bool GrabPoseEstimate::isCollided(Pose6D /*pose*/) { return false; }
+// Without the gripper model every pose is free; with it, a pose the gripper does not fit.
+bool GrabPoseEstimate::isCollided(Pose6D pose) {
+  if (!gripper_.enable) return false;
+  gripper_check_ = litterpose::checkGripper(*this, pose);
+  if (gripper_check_.verdict == litterpose::GripperVerdict::kFree) return false;
+  console::line(*this, YELLOW_BOLD, "gripper refuses the pose: ",
+                litterpose::describeGripperCheck(gripper_check_), "!!!");
+  return true;
+}
 
 void GrabPoseEstimate::AssignGrabPose(const Eigen::Vector3f& position,
                                       const Eigen::Quaterniond& orientation, Pose6D& pose) {

@@ -5,6 +5,7 @@
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
+#include "internal/gripper_fit.h"
 #include "internal/orientation.h"
 #include "internal/preparation.h"
 #include "internal/reason.h"
@@ -102,7 +103,7 @@ private:
   bool reached(const Quat& q, float z) {
     e_.grab_pose_.position = Eigen::Vector3f(cx(), cy(), z);
     e_.grab_pose_.orientation = q;
-    return candidates_.offer(e_, false);
+    return candidates_.offer(e_);
   }
 
   int found() {
@@ -183,6 +184,10 @@ private:
     if (reached(first, cz())) return found();
     console::line(e_, YELLOW_BOLD, checks::kCannotGraspVertically);
     if (!e_.is_grab_slanted_) {
+      if (candidates_.refused_by_gripper()) {
+        candidates_.none_taken(e_, "; slanted retries are off");
+        return litterpose::kNoGrasp;
+      }
       reason::set(e_, Reason::kSlantedRetriesOff,
                   "vertical candidate not reachable (" + candidates_.summary() +
                       ") and slanted retries are off");
@@ -222,6 +227,7 @@ private:
 int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   reason::begin(*this);
   checks::replace_null_cloud(cloud);
+  litterpose::gripper::keepCloud(*this, cloud);  // prepared in place below
   using litterpose::shape::CloudShape;
   using litterpose::shape::CloudSums;
   // PclProcessFunc, with the first pass of the shape analysis made as it keeps the points.

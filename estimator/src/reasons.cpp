@@ -24,6 +24,8 @@ const char* reasonName(Reason reason) {
     case Reason::kSlantedRetriesOff: return "slanted_retries_off";
     case Reason::kUnsoundPose: return "unsound_pose";
     case Reason::kDegenerateCloud: return "degenerate_cloud";
+    case Reason::kGripperDoesNotFit: return "gripper_does_not_fit";
+    case Reason::kGripperCollides: return "gripper_collides";
   }
   return "unknown";
 }
@@ -32,6 +34,20 @@ const char* reasonName(Reason reason) {
 
 namespace litterpose::reason {
 namespace {
+
+// A gripper model's refusal as the summary of the candidates counts it.
+const char* gripper_refusal_name(GripperVerdict verdict) {
+  switch (verdict) {
+    case GripperVerdict::kFree: return "free";
+    case GripperVerdict::kUnsoundPose: return "not finite";
+    case GripperVerdict::kTooWide: return "too wide";
+    case GripperVerdict::kFingersInFloor: return "fingers in the floor";
+    case GripperVerdict::kPalmInFloor: return "palm in the floor";
+    case GripperVerdict::kFingersInCloud: return "fingers in the cloud";
+    case GripperVerdict::kPalmInCloud: return "palm in the cloud";
+  }
+  return "refused by the gripper";
+}
 
 const char* axis_class_name(MainAxisType type) {
   switch (type) {
@@ -96,7 +112,7 @@ void no_strategy(GrabPoseEstimate& e) {
              e.trash_type_));
 }
 
-bool Candidates::offer(GrabPoseEstimate& e, bool check_collision) {
+bool Candidates::offer(GrabPoseEstimate& e) {
   ++tried_;
   if (!checks::is_sound(e.grab_pose_)) {
     checks::report_unsound_pose(e);
@@ -107,11 +123,25 @@ bool Candidates::offer(GrabPoseEstimate& e, bool check_collision) {
     ++ik_codes_[e.ik_code_];
     return false;
   }
-  if (check_collision && e.isCollided(e.grab_pose_)) {
-    ++collided_;
+  if (e.isCollided(e.grab_pose_)) {
+    refuse_by_gripper(e);
     return false;
   }
   return true;
+}
+
+bool Candidates::fits(GrabPoseEstimate& e) {
+  ++tried_;
+  if (!e.isCollided(e.grab_pose_)) return true;
+  refuse_by_gripper(e);
+  return false;
+}
+
+void Candidates::refuse_by_gripper(const GrabPoseEstimate& e) {
+  const GripperVerdict verdict = e.gripper_check_.verdict;
+  ++gripper_refusals_[verdict];
+  (verdict == GripperVerdict::kTooWide ? last_too_wide_ : last_collision_) =
+      describeGripperCheck(e.gripper_check_);
 }
 
 void Candidates::found(GrabPoseEstimate& e) const {
@@ -123,11 +153,13 @@ std::string Candidates::summary() const {
   std::vector<std::string> parts;
   for (const auto& [code, count] : ik_codes_) parts.push_back(format("%d on %d", code, count));
   if (unsound_ > 0) parts.push_back(format("not finite on %d", unsound_));
-  if (collided_ > 0) parts.push_back(format("colliding on %d", collided_));
+  for (const auto& [verdict, count] : gripper_refusals_)
+    parts.push_back(format("%s on %d", gripper_refusal_name(verdict), count));
   if (parts.size() == 1) {
-    const bool ik = !ik_codes_.empty();
-    const std::string what = ik ? format("IK %d", ik_codes_.begin()->first)
-                                : unsound_ > 0 ? "not finite" : "colliding";
+    const std::string what =
+        !ik_codes_.empty() ? format("IK %d", ik_codes_.begin()->first)
+        : unsound_ > 0     ? std::string("not finite")
+                           : std::string(gripper_refusal_name(gripper_refusals_.begin()->first));
     return tried_ == 1 ? what : what + format(" on all %d", tried_);
   }
   std::string text = ik_codes_.empty() ? "" : "IK ";
@@ -141,6 +173,13 @@ void Candidates::none_taken(GrabPoseEstimate& e, const std::string& note) const 
         (tried_ == 1 ? std::string("grasp pose is not finite")
                      : format("grasp pose is not finite in all %d candidates", tried_)) +
             note);
+    return;
+  }
+  if (refused_by_gripper()) {
+    const bool collided = !last_collision_.empty();
+    const std::string& said = collided ? last_collision_ : last_too_wide_;
+    set(e, collided ? Reason::kGripperCollides : Reason::kGripperDoesNotFit,
+        (tried_ == 1 ? said : said + "; " + summary()) + note);
     return;
   }
   set(e, Reason::kNoCandidateReachable, "no candidate reachable: " + summary() + note);

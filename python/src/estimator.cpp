@@ -268,6 +268,23 @@ public:
     });
   }
 
+  py::dict gripper() {
+    return holding([](GrabPoseEstimate& e) {
+      const auto& g = e.gripper_;
+      py::dict d;
+      d["enable"] = g.enable;
+      const std::pair<const char*, float> values[] = {
+          {"max_opening", g.max_opening},   {"finger_length", g.finger_length},
+          {"finger_width", g.finger_width}, {"finger_thickness", g.finger_thickness},
+          {"palm_width", g.palm_width},     {"palm_depth", g.palm_depth},
+          {"palm_height", g.palm_height},   {"clearance", g.clearance},
+      };
+      for (const auto& [key, value] : values) d[key] = asWritten(value);
+      d["stray_points"] = g.stray_points;
+      return d;
+    });
+  }
+
   bool robustPreparationEnabled() {
     return holding([](GrabPoseEstimate& e) { return e.robust_preparation_.enable; });
   }
@@ -460,6 +477,8 @@ the entry "main", which does not compute it.)")
                              "height, by their configuration keys.")
       .def_property_readonly("robust_preparation", &Estimator::robustPreparation,
                              "The robust preparation's keys (enable and its parameters).")
+      .def_property_readonly("gripper", &Estimator::gripper,
+                             "The gripper model's keys (enable, sizes in metres, stray_points).")
       .def_property("robust_preparation_enabled", &Estimator::robustPreparationEnabled,
                     &Estimator::setRobustPreparationEnabled,
                     "Whether the robust preparation runs; settable for this estimator.");

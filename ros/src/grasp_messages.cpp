@@ -14,6 +14,7 @@ constexpr double kArrowShaft = 0.006;
 constexpr double kArrowHead = 0.012;
 constexpr double kArrowHeadLength = 0.02;
 constexpr float kBoxOpacity = 0.35f;
+constexpr float kGripperOpacity = 0.6f;  // the palm orange, the fingers yellow
 
 geometry_msgs::Point point(const Eigen::Vector3d& p) {
   geometry_msgs::Point out;
@@ -95,6 +96,22 @@ visualization_msgs::MarkerArray graspMarkers(const GrabPoseEstimate& e,
   closing.points = {point(grasp - kClosingHalfLength * tool.col(1)),
                     point(grasp + kClosingHalfLength * tool.col(1))};
   array.markers.push_back(closing);
+
+  if (e.gripper_.enable) {
+    const litterpose::GripperCheck fit = litterpose::checkGripper(e, e.grab_pose_);
+    const litterpose::GripperBox* boxes[3] = {&fit.palm, &fit.fingers[0], &fit.fingers[1]};
+    for (int i = 0; i < 3; ++i) {
+      Marker solid = marker(header, kGripperPalmMarker + i, Marker::CUBE, 1.0f,
+                            i == 0 ? 0.5f : 1.0f, 0.0f);
+      solid.color.a = kGripperOpacity;
+      solid.pose.position = point(boxes[i]->centre.cast<double>());
+      solid.pose.orientation = quaternion(boxes[i]->orientation.cast<double>().normalized());
+      solid.scale.x = boxes[i]->size.x();
+      solid.scale.y = boxes[i]->size.y();
+      solid.scale.z = boxes[i]->size.z();
+      array.markers.push_back(solid);
+    }
+  }
   return array;
 }
 

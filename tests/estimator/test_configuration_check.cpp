@@ -98,6 +98,10 @@ TEST(ConfigurationCheck, NonsenseIsRefusedNamingKeyValueRuleAndLine) {
       {"not an integer", {{"sor2_meank_value: 50", "sor2_meank_value: 50.5"}}, "grab_pose_estimate.sor2_meank_value", "50.5: not an integer", "sor2_meank_value"},
       {"not a flag", {{"is_on_floor: false", "is_on_floor: perhaps"}}, "debug_choice.is_on_floor", "perhaps: not true or false", "is_on_floor"},
       {"robust preparation, not a number", {{"std_dev_mul: 3.0", "std_dev_mul: many"}}, "robust_preparation.std_dev_mul", "many: not a number", "std_dev_mul: many"},
+      {"gripper key misspelt", {{"max_opening: 0.11", "max_openin: 0.11"}}, "gripper.max_openin", "0.11: not a key of the gripper", "max_openin: 0.11"},
+      {"clearance leaves no opening", {{"\n  clearance: 0.005", "\n  clearance: 0.055"}}, "gripper.clearance", "0.055: twice the clearance (0.055) leaves nothing", "clearance: 0.055"},
+      {"stray points not a count", {{"stray_points: 5", "stray_points: 2.5"}}, "gripper.stray_points", "2.5: not an integer", "stray_points: 2.5"},
+      {"finger of no thickness", {{"finger_thickness: 0.01", "finger_thickness: 0"}}, "gripper.finger_thickness", "0: not above 0", "finger_thickness: 0"},
   };
   for (const auto& n : nonsense) {
     SCOPED_TRACE(n.rule);

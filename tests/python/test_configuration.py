@@ -16,6 +16,7 @@ def test_the_configuration_reads_back(estimator):
     assert estimator.windows == {k: config["grab_pose_estimate"][k] for k in estimator.windows}
     assert len(estimator.windows) == 13
     assert estimator.robust_preparation == config["robust_preparation"]
+    assert estimator.gripper == config["gripper"]
     assert estimator.camera_intrinsics == config["camera_intrinsic"]
     assert estimator.camera_extrinsic[3].tolist() == [0, 0, 0, 1]
     np.testing.assert_allclose(estimator.camera_extrinsic[:3, 3], config["camera_extrinsic"]["Txyz"], atol=1e-7)

@@ -10,6 +10,7 @@
 #include "litterpose_ros/grasp_messages.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
+#include "support/gripper.h"
 
 namespace {
 
@@ -126,6 +127,45 @@ TEST(GraspMessages, MarkersShowTheBottleAndItsGrasp) {
   EXPECT_NEAR((b - a).norm(), 2 * litterpose_ros::kClosingHalfLength, 1e-9);
   EXPECT_NEAR(a.z(), b.z(), 1e-9);
   EXPECT_LT(std::abs((b - a).normalized().dot(bottle_axis)), 0.05);
+}
+
+// With the gripper model on, the palm and both open fingers join the markers: boxes of the
+// configured sizes, turned as the tool is, the fingers on either side of the grasp point
+// across the closing axis, the palm above them.
+TEST(GraspMessages, TheGripperModelOnAddsPalmAndFingers) {
+  auto estimator = support::make_estimator(support::gripper_on());
+  estimator->trash_type_ = 3;
+  auto cloud = clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.22f, 0.035f, 3000);
+  int result = 0;
+  support::printed_by([&] { result = estimator->CommonGrabPoseFunc(cloud); });
+  ASSERT_EQ(result, litterpose::kGrabFound);
+  const auto markers = litterpose_ros::graspMarkers(*estimator, header("base_link")).markers;
+  ASSERT_EQ(markers.size(), 7u);
+  const Eigen::Vector3d grasp = estimator->grab_pose_.position.cast<double>();
+  const Eigen::Matrix3d tool = estimator->grab_pose_.orientation.normalized().toRotationMatrix();
+  // Sizes along the tool's x, y, z; the middle's z: 60 mm of fingers, then the palm.
+  const struct {
+    int id;
+    Eigen::Vector3d size;
+    double z;
+  } solids[] = {{litterpose_ros::kGripperPalmMarker, {0.05, 0.15, 0.05}, -0.085},
+                {litterpose_ros::kGripperFingerMarker, {0.02, 0.01, 0.06}, -0.03},
+                {litterpose_ros::kGripperFingerMarker + 1, {0.02, 0.01, 0.06}, -0.03}};
+  for (const auto& s : solids) {
+    SCOPED_TRACE(s.id);
+    const Marker& m = markers.at(static_cast<std::size_t>(s.id));
+    EXPECT_EQ(m.id, s.id);
+    EXPECT_EQ(m.type, Marker::CUBE);
+    EXPECT_TRUE(Eigen::Vector3d(m.scale.x, m.scale.y, m.scale.z).isApprox(s.size, 1e-6));
+    EXPECT_TRUE(quat(m.pose.orientation).toRotationMatrix().isApprox(tool, 1e-6));
+    const Eigen::Vector3d local = tool.transpose() * (vec(m.pose.position) - grasp);
+    EXPECT_NEAR(local.x(), 0.0, 1e-6);
+    EXPECT_NEAR(local.z(), s.z, 1e-6);
+    // A finger's middle outside the bottle's 35 mm and within the 55 mm half opening.
+    EXPECT_TRUE(s.z < -0.05 ? std::abs(local.y()) < 1e-6
+                            : std::abs(local.y()) > 0.04 && std::abs(local.y()) < 0.06 + 1e-6);
+    EXPECT_TRUE(s.z < -0.05 || (local.y() > 0) == (s.id != litterpose_ros::kGripperFingerMarker));
+  }
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 eval_report.py REPORT.json TABLE.txt SCENES
 Every profile holds SCENES scenes in all, and the outcomes of each of them; every class
 and entry of the JSON has a row in the printed table with the same counts and
-percentages. Prints "ok" or exits 1.
+percentages, in the grasp-quality table and in the gripper model's. Prints "ok" or exits 1.
 """
 import json
 import sys
@@ -39,6 +39,17 @@ def main():
                     c["class"], e["entry"], d["scenes"], d["reachable"],
                     pct(d["code_accuracy"]), pct(r["code_accuracy"]),
                     pct(d["grasp_success"]), pct(r["grasp_success"]))
+                assert row in table, row
+                g = e["gripper"]  # the gripper model on; robust is it off
+                assert g["scenes"] == len(mine)
+                assert g["grasped"] == sum(o["gripper"][k][1] for o in mine)
+                for cell, name in ((r, "robust"), (g, "gripper")):
+                    assert cell["grasps"] == sum(o[name][k][0] == 1 for o in mine)
+                    assert 0 <= cell["gripper_too_wide"] <= cell["gripper_colliding_or_too_wide"] <= cell["grasps"]
+                assert d["refused_by_gripper"] == r["refused_by_gripper"] == 0
+                bad = [None if x["grasps"] == 0 else x["gripper_colliding_or_too_wide"] / x["grasps"] for x in (r, g)]
+                row = "| %s | %s | %d / %d | %s / %s | %d / %d |" % (c["class"], e["entry"], r["grasps"], g["grasps"],
+                    pct(bad[0]), pct(bad[1]), r["gripper_too_wide"], g["gripper_too_wide"])
                 assert row in table, row
     for goal in report["goals"]:
         assert goal["met"] or goal["goal"], goal

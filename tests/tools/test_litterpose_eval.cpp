@@ -50,8 +50,11 @@ TEST(LitterposeEval, SmallSeededRunWritesTableJsonChartAndDetails) {
                           "--scenes 14 --seed 5 --json " + quote(json) + " --chart " + quote(png) +
                               " --details " + quote(details));
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* profile : {"realistic", "clean", "field"})
+  for (const char* profile : {"realistic", "clean", "field"}) {
     EXPECT_TRUE(contains(r.out, std::string(profile) + " captures (default / robust preparation)"));
+    EXPECT_TRUE(contains(r.out, std::string(profile) + " captures, robust preparation: the "
+                                                       "gripper model off / on"));
+  }
   EXPECT_TRUE(contains(r.out, "| stick | CommonGrabPoseFunc | 2 |")) << r.out;
   EXPECT_TRUE(contains(r.out, "| cigarette butt | CommonGrabPoseFunc | 1 |")) << r.out;
 
@@ -64,11 +67,12 @@ TEST(LitterposeEval, SmallSeededRunWritesTableJsonChartAndDetails) {
   const std::string image = run_program::slurp(png);
   ASSERT_GT(image.size(), 8u);
   EXPECT_EQ(image.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-  // One line per scene, entry and preparation, for the three profiles.
+  // One line per scene, entry and preparation (the gripper model's run one of them), for the
+  // three profiles.
   std::istringstream lines(run_program::slurp(details));
   int count = 0;
   for (std::string line; std::getline(lines, line);) count += line.rfind("{\"artefacts\":", 0) == 0;
-  EXPECT_EQ(count, 3 * 14 * 3 * 2);
+  EXPECT_EQ(count, 3 * 14 * 3 * 3);
 
   // The same seed gives the same figures.
   const auto again = evaluate(support::default_config_path(), "--scenes 14 --seed 5");

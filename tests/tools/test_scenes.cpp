@@ -78,6 +78,39 @@ TEST(SceneTruth, SizesStayInTheirClassWithAClearLongSide) {
   }
 }
 
+// The solids of the classes a gripper may not fit, 0.4 m ahead and not turned (object x
+// along base x): where their material is, and the gaps a finger may enter.
+TEST(SceneSolids, HandleNeckAndGapsWhereTheSizesPutThem) {
+  const auto cup = capture_sim::makeLitter(Litter::kCupWithHandle, {0.08, 0.08, 0.10, 0, 0, 0.02},
+                                           {0.4, 0.0, 0.0}, kFloor);
+  const auto bottle = capture_sim::makeLitter(
+      Litter::kBottleFolded, {0.14, 0.066, 0.066, 0.07, 0.013, 0.015}, {0.4, 0.0, 0.0}, kFloor);
+  const auto carton =
+      capture_sim::makeLitter(Litter::kCartonWide, {0.24, 0.16, 0.05}, {0.4, 0.0, 0.0}, kFloor);
+  // Handle: grip 7 mm thick from 60 mm off the cup's axis, 55 mm high about mid-height,
+  // arms at its ends 24 mm above and below the middle.
+  const struct {
+    const char* what;
+    const capture_sim::Object& object;
+    Eigen::Vector3d at;  // relative to (-0.4, 0, floor)
+    bool material;
+  } cases[] = {
+      {"handle's grip", cup, {0.0635, 0.0, 0.05}, true},
+      {"between wall and grip", cup, {0.05, 0.0, 0.05}, false},
+      {"handle's upper arm", cup, {0.05, 0.0, 0.074}, true},
+      {"cup's hollow", cup, {0.0, 0.0, 0.05}, false},
+      {"folded neck", bottle, {0.035, 0.061, 0.013}, true},
+      {"between body and neck", bottle, {0.035, 0.0405, 0.013}, false},
+      {"wide carton's edge across", carton, {0.0, 0.0795, 0.025}, true},
+      {"beyond it", carton, {0.0, 0.0805, 0.025}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(capture_sim::inside(Eigen::Vector3d(-0.4, 0.0, kFloor) + c.at, c.object),
+              c.material);
+  }
+}
+
 TEST(SceneSet, ClassesInTurnPlacesJudgedAndInView) {
   capture_sim::SceneSetOptions o;
   o.count = 70;
@@ -126,7 +159,7 @@ TEST(SceneSet, TheFieldDrawsItsConditionsPerScene) {
   o.lying_reach = o.standing_reach = {0.2, 0.5, -40.0, 40.0};
   const auto camera = defaultCamera();
   for (const auto& s : capture_sim::randomScenes(o, camera, kFloor, byDistance)) {
-    EXPECT_EQ(s.truth.kind, capture_sim::sceneClasses(o.artefacts)[s.index % 12]);
+    EXPECT_EQ(s.truth.kind, capture_sim::sceneClasses(o.artefacts)[s.index % 15]);
     EXPECT_GT(s.conditions.slope_deg, 0.0);
     EXPECT_FALSE(s.options.roughness.waves.empty());
     EXPECT_TRUE(capture_sim::inView(s.camera, s.object, s.options));

@@ -16,6 +16,7 @@
 
 #include "scene.h"
 #include "support/estimator.h"
+#include "support/gripper.h"
 
 namespace {
 
@@ -87,6 +88,28 @@ TEST(ViewerScene, SuccessfulEstimateShowsExactlyTheTwelveElements) {
   EXPECT_EQ(viewer.clouds(), 2u);             // cloud_trash, plane
   EXPECT_EQ(viewer.shapes(), 7u);             // grab_mainaxis, OBB, AABB, rect0..3
   EXPECT_EQ(viewer.coordinateSystems(), 3u);  // arm_base, camera_base, pca_transform
+}
+
+// With the gripper model on, the palm and the open fingers at the grasp (where the ROS
+// markers' test checks them); a refusal draws none of them.
+TEST(ViewerScene, TheGripperModelOnDrawsPalmAndFingersAtTheGrasp) {
+  const struct {
+    const char* what;
+    double max_opening;
+    bool drawn;
+  } cases[] = {{"fits", 0.11, true}, {"refused as too wide", 0.03, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto estimator = support::make_estimator(support::gripper_on({{"max_opening", c.max_opening}}));
+    CloudPtr cloud = defaultCloud(*estimator);
+    InspectedViewer viewer;
+    litterview::SceneOutcome outcome;
+    support::printed_by([&] { outcome = litterview::estimateAndDraw(viewer, *estimator, cloud); });
+    EXPECT_EQ(outcome.result == litterpose::kGrabFound, c.drawn);
+    EXPECT_EQ(viewer.shapes(), c.drawn ? 10u : 7u);
+    for (const char* id : {"gripper_palm", "gripper_finger0", "gripper_finger1"})
+      EXPECT_EQ(viewer.contains(id), c.drawn) << id;
+  }
 }
 
 // The log without the lines that carry wall-clock times.

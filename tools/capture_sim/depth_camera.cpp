@@ -106,6 +106,22 @@ std::optional<double> intersect(const Ray& ray, const Object& object) {
   return best;
 }
 
+bool inside(const Eigen::Vector3d& p, const Object& object) {
+  for (const Box& b : object.boxes) {
+    const Eigen::Vector3d q = yawRotation(b.yaw).transpose() * (p - b.centre);
+    if ((q.cwiseAbs().array() <= b.half_size.array()).all()) return true;
+  }
+  for (const Cylinder& c : object.cylinders) {
+    const double along = (p - c.centre).dot(c.axis);
+    const double off = (p - c.centre - along * c.axis).norm();
+    if (std::abs(along) > c.half_length || off > c.radius) continue;
+    // A cup's material: its wall, and its bottom at the -axis end.
+    if (c.wall <= 0.0 || off >= c.radius - c.wall || along <= -c.half_length + c.wall)
+      return true;
+  }
+  return false;
+}
+
 double footprintDistance(const Eigen::Vector2d& xy, const Object& object) {
   double best = std::numeric_limits<double>::infinity();
   for (const Box& b : object.boxes) {

@@ -49,6 +49,10 @@ std::optional<double> intersect(const Ray& ray, const Box& box);
 std::optional<double> intersect(const Ray& ray, const Cylinder& cylinder);
 std::optional<double> intersect(const Ray& ray, const Object& object);
 
+// Whether the point lies in the material of one of the object's solids (surfaces included;
+// a cup's inside is not its material).
+bool inside(const Eigen::Vector3d& p, const Object& object);
+
 // Horizontal distance from (x, y) to the object's vertical shadow on the floor; 0 inside.
 double footprintDistance(const Eigen::Vector2d& xy, const Object& object);
 

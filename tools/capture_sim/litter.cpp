@@ -8,6 +8,26 @@ namespace {
 constexpr double kDegree = M_PI / 180.0;
 // Wall and bottom of a standing cup.
 constexpr double kCupWall = 0.002;
+// A cup's handle: a grip as high as this share of the cup, held out from the wall by two
+// arms at its ends; grip and arms are this thick (radially, and vertically) and this wide.
+constexpr double kHandleHeightShare = 0.55;
+constexpr double kHandleBar = 0.007;
+constexpr double kHandleWidth = 0.012;
+
+// A cup's handle on its +x side.
+void addHandle(Object& o, const Dimensions& d) {
+  const double r = d.width / 2;
+  const double grip = kHandleHeightShare * d.height;
+  const double middle = d.height / 2;
+  o.boxes.push_back({{r + d.gap + kHandleBar / 2, 0.0, middle}, 0.0,
+                     {kHandleBar / 2, kHandleWidth / 2, grip / 2}});
+  // The arms reach into the wall, so that the handle is one solid with the cup.
+  const double arm = d.gap + kCupWall;
+  for (const double end : {-1.0, 1.0})
+    o.boxes.push_back({{r - kCupWall + arm / 2, 0.0, middle + end * (grip - kHandleBar) / 2},
+                       0.0,
+                       {arm / 2, kHandleWidth / 2, kHandleBar / 2}});
+}
 
 // Solids of one object in its own frame: floor at z = 0, long side along x.
 Object shape(Litter kind, const Dimensions& d) {
@@ -30,6 +50,16 @@ Object shape(Litter kind, const Dimensions& d) {
     case Litter::kCupStanding:
       o.cylinders.push_back({{0.0, 0.0, d.height / 2}, z, r, d.height / 2, kCupWall});
       break;
+    case Litter::kCupWithHandle:
+      o.cylinders.push_back({{0.0, 0.0, d.height / 2}, z, r, d.height / 2, kCupWall});
+      addHandle(o, d);
+      break;
+    case Litter::kBottleFolded:  // the neck bent back at the shoulder, lying beside the body
+      o.cylinders.push_back({{0.0, 0.0, r}, x, r, half});
+      o.cylinders.push_back({{half - d.neck_length / 2, r + d.gap + d.neck_radius, d.neck_radius},
+                             x, d.neck_radius, d.neck_length / 2});
+      break;
+    case Litter::kCartonWide:
     case Litter::kCartonBox:
     case Litter::kPaperSheet:
     case Litter::kCartonStanding:
@@ -61,6 +91,9 @@ Dimensions standardDimensions(Litter kind) {
     case Litter::kBottleCap: return {0.03, 0.03, 0.012};
     case Litter::kCupStanding: return {0.08, 0.08, 0.11};  // coffee to go
     case Litter::kTunaCan: return {0.085, 0.085, 0.04};
+    case Litter::kCartonWide: return {0.24, 0.16, 0.05};
+    case Litter::kCupWithHandle: return {0.08, 0.08, 0.10, 0.0, 0.0, 0.02};
+    case Litter::kBottleFolded: return {0.14, 0.066, 0.066, 0.07, 0.013, 0.015};
   }
   return {};
 }

@@ -22,17 +22,22 @@ enum class Litter {
   kBottleCap,       // on its flat face
   kCupStanding,     // open at the top
   kTunaCan,         // a low wide can on its flat face
+  kCartonWide,      // a flat box wider than a litter gripper opens
+  kCupWithHandle,   // a standing open cup with a handle on its side
+  kBottleFolded,    // a crushed bottle whose neck lies folded back beside its body
 };
 
 // Sizes of one object, metres: the long side, the side across it and the height as it
 // lies (a lying cylinder's width and height are its diameter; an upright one's length and
-// width); a bottle's neck besides its body.
+// width); a bottle's neck besides its body; the space between a folded bottle's body and the
+// neck beside it, or between a cup's wall and the grip of its handle.
 struct Dimensions {
   double length = 0.0;
   double width = 0.0;
   double height = 0.0;
   double neck_length = 0.0;
   double neck_radius = 0.0;
+  double gap = 0.0;
 };
 
 // The sizes of the objects of the sample clouds.
@@ -48,7 +53,8 @@ struct Placement {
 };
 
 // The object resting on the floor at z = floor_z; its long side (the bottle's neck
-// towards +x) turned by at.yaw_deg.
+// towards +x; a folded bottle's neck beside it towards +y; a cup's handle towards +x)
+// turned by at.yaw_deg.
 Object makeLitter(Litter kind, const Dimensions& size, const Placement& at, double floor_z);
 Object makeLitter(Litter kind, const Placement& at, double floor_z);
 

@@ -42,7 +42,8 @@ const std::vector<Litter>& sceneClasses(Artefacts profile) {
       Litter::kBottleLying,     Litter::kCanStanding,   Litter::kCanLying,
       Litter::kCartonBox,       Litter::kPaperSheet,    Litter::kCupOnSide,
       Litter::kStick,           Litter::kCartonStanding, Litter::kCigaretteButt,
-      Litter::kBottleCap,       Litter::kCupStanding,   Litter::kTunaCan};
+      Litter::kBottleCap,       Litter::kCupStanding,   Litter::kTunaCan,
+      Litter::kCartonWide,      Litter::kCupWithHandle, Litter::kBottleFolded};
   return profile == Artefacts::field ? field : classes;
 }
 
@@ -60,13 +61,16 @@ const char* litterName(Litter kind) {
     case Litter::kBottleCap: return "bottle cap";
     case Litter::kCupStanding: return "cup standing";
     case Litter::kTunaCan: return "tuna can";
+    case Litter::kCartonWide: return "carton wide";
+    case Litter::kCupWithHandle: return "cup with handle";
+    case Litter::kBottleFolded: return "bottle folded";
   }
   return "?";
 }
 
 bool isLying(Litter kind) {
   return kind != Litter::kCanStanding && kind != Litter::kCartonStanding &&
-         kind != Litter::kCupStanding;
+         kind != Litter::kCupStanding && kind != Litter::kCupWithHandle;
 }
 
 bool hasLongAxis(Litter kind) {
@@ -83,16 +87,24 @@ GroundTruth groundTruth(Litter kind, const Dimensions& size, const Placement& at
   const double yaw = at.yaw_deg * kDegree;
   const Eigen::Vector2d place(-at.distance * std::cos(bearing), at.distance * std::sin(bearing));
   t.long_axis = Eigen::Vector2d(std::cos(yaw), std::sin(yaw));
-  // The neck moves a bottle's centre of mass towards it.
-  double along = 0.0;
-  if (kind == Litter::kBottleLying) {
+  // The neck moves a bottle's centre of mass towards it: along the body, or across it when
+  // it lies folded beside the body.
+  double along = 0.0, across = 0.0;
+  if (kind == Litter::kBottleLying || kind == Litter::kBottleFolded) {
     const double r = size.width / 2;
     const double body = r * r * size.length;
     const double neck = size.neck_radius * size.neck_radius * size.neck_length;
-    along = neck * (size.length + size.neck_length) / 2 / (body + neck);
+    const double share = neck / (body + neck);
+    if (kind == Litter::kBottleLying) {
+      along = share * (size.length + size.neck_length) / 2;
+    } else {
+      along = share * (size.length - size.neck_length) / 2;
+      across = share * (r + size.gap + size.neck_radius);
+    }
   }
   t.height = size.height;
-  const Eigen::Vector2d xy = place + along * t.long_axis;
+  const Eigen::Vector2d xy = place + along * t.long_axis +
+                             across * Eigen::Vector2d(-t.long_axis.y(), t.long_axis.x());
   t.centre = Eigen::Vector3d(xy.x(), xy.y(), floor_z + size.height / 2);
   t.low_z = floor_z;
   t.high_z = floor_z + size.height;
@@ -242,6 +254,23 @@ Dimensions randomDimensions(Litter kind, std::mt19937& rng) {
     case Litter::kTunaCan:
       d.length = d.width = uniform(rng, 0.075, 0.10);
       d.height = d.width * uniform(rng, 0.35, 0.55);
+      break;
+    case Litter::kCartonWide:  // cereal and shoe boxes, flattened cartons
+      d.width = uniform(rng, 0.12, 0.20);
+      d.length = uniform(rng, 4.0 / 3.0 * d.width, 0.32);
+      d.height = uniform(rng, 0.02, 0.06);
+      break;
+    case Litter::kCupWithHandle:  // a mug
+      d.length = d.width = uniform(rng, 0.06, 0.085);
+      d.height = d.width * uniform(rng, 1.3, 1.7);
+      d.gap = uniform(rng, 0.012, 0.03);
+      break;
+    case Litter::kBottleFolded:
+      d.width = d.height = 2 * uniform(rng, 0.028, 0.04);
+      d.length = uniform(rng, std::max(0.10, 4.0 / 3.0 * d.width), 0.16);
+      d.neck_radius = uniform(rng, 0.011, 0.016);
+      d.neck_length = d.length / 2 * uniform(rng, 0.9, 1.3);
+      d.gap = uniform(rng, 0.005, 0.03);
       break;
   }
   return d;

@@ -11,7 +11,7 @@ namespace {
 namespace pt = boost::property_tree;
 
 // The preparations of a scene's outcomes, and the cell figure that is a timing.
-const char* const kPreparationKeys[] = {"default", "robust"};
+const char* const kPreparationKeys[] = {"default", "robust", "gripper"};
 const char* const kEntryNames[] = {"GrabPoseEstimateFunc", "CommonGrabPoseFunc",
                                    "GetInitialGrabPose"};
 constexpr char kTiming[] = "ms_per_estimate";
@@ -53,10 +53,10 @@ public:
       const pt::ptree& a = *now[static_cast<std::size_t>(i)];
       const pt::ptree& b = *then[static_cast<std::size_t>(i)];
       const std::string where = profile + ", scene " + std::to_string(i);
-      c_.estimates += 6;
+      c_.estimates += 9;
       if (a.get<std::string>("class") != b.get<std::string>("class") ||
           a.get_child("expected") != b.get_child("expected")) {
-        c_.differing_estimates += 6;
+        c_.differing_estimates += 9;
         difference(where + ": " + b.get<std::string>("class") + " expecting " +
                    written(b.get_child("expected")) + " recorded, " +
                    a.get<std::string>("class") + " expecting " +

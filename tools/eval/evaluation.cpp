@@ -91,7 +91,12 @@ const char* entryName(Entry entry) {
 }
 
 const char* preparationName(Preparation p) {
-  return p == Preparation::standard ? "default" : "robust";
+  switch (p) {
+    case Preparation::standard: return "default";
+    case Preparation::robust: return "robust";
+    case Preparation::gripper: return "gripper";
+  }
+  return "?";
 }
 
 capture_sim::Camera cameraOf(const GrabPoseEstimate& e, int width, int height) {
@@ -389,11 +394,21 @@ void Cell::add(const Outcome& o) {
   ++scenes;
   in_family += o.in_family;
   total_ms += o.ms;
+  gripper_refusals += o.refused_by_gripper;
+  if (o.code == litterpose::kGrabFound) {
+    ++grasps;
+    bad_grasps += o.collides || !o.fits;
+    too_wide += !o.fits;
+  }
   if (!o.reachable) return;
   ++reachable;
   successes += o.success;
   if (std::isfinite(o.centre_error)) centre_errors.push_back(o.centre_error);
   if (std::isfinite(o.axis_error)) axis_errors.push_back(o.axis_error);
+}
+
+double Cell::badGraspShare() const {
+  return grasps > 0 ? static_cast<double>(bad_grasps) / grasps : kNaN;
 }
 
 void Cell::compare(const Outcome& mine, const Outcome& other) {

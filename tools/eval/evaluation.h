@@ -23,10 +23,12 @@ inline constexpr std::array<Entry, 3> kEntries = {
     Entry::GrabPoseEstimateFunc, Entry::CommonGrabPoseFunc, Entry::GetInitialGrabPose};
 const char* entryName(Entry entry);
 
-enum class Preparation { standard, robust };
-inline constexpr std::array<Preparation, 2> kPreparations = {Preparation::standard,
-                                                             Preparation::robust};
-const char* preparationName(Preparation p);  // "default", "robust"
+// The robust preparation also runs with the gripper model on (the map gripper enabled,
+// whatever the configuration's enable says).
+enum class Preparation { standard, robust, gripper };
+inline constexpr std::array<Preparation, 3> kPreparations = {
+    Preparation::standard, Preparation::robust, Preparation::gripper};
+const char* preparationName(Preparation p);  // "default", "robust", "gripper"
 
 // The success criterion of one estimate of a scene in which the entry should grasp.
 struct Criteria {
@@ -150,6 +152,10 @@ struct Outcome {
   double approach_error = 0.0;  // degrees; NaN without a pose
   double axis_error = 0.0;      // degrees, lying classes with a long axis; NaN otherwise
   double ms = 0.0;
+  // The gripper judged at the returned grasp (judgeGripper); both true without one.
+  bool fits = true;
+  bool collides = false;
+  bool refused_by_gripper = false;  // the estimator's gripper model refused it (its reason)
 };
 
 Outcome score(const capture_sim::Scene& scene, Entry entry, int code,
@@ -168,6 +174,12 @@ struct Cell {
   // reverse (the discordant pairs of a paired comparison).
   int lost_to_other = 0;
   int won_from_other = 0;
+  // Returned grasps, those the gripper judge finds colliding or too wide (or both), and
+  // estimates the gripper model refused.
+  int grasps = 0;
+  int bad_grasps = 0;
+  int too_wide = 0;
+  int gripper_refusals = 0;
 
   void add(const Outcome& o);
   void compare(const Outcome& mine, const Outcome& other);
@@ -176,17 +188,18 @@ struct Cell {
   double medianCentreError() const;  // metres, NaN when none
   double medianAxisError() const;    // degrees, NaN when none
   double msPerEstimate() const;
+  double badGraspShare() const;  // of the returned grasps, NaN when none
 };
 
 // cells[class][entry][preparation], classes in the order of the profile's classes.
-using Cells = std::vector<std::array<std::array<Cell, 2>, 3>>;
+using Cells = std::vector<std::array<std::array<Cell, 3>, 3>>;
 
 // What one scene should give and what each entry gave, per preparation.
 struct SceneRecord {
   int index = 0;
   capture_sim::Litter kind = capture_sim::Litter::kBottleLying;
   capture_sim::Expected expected{};
-  std::array<std::array<Outcome, 2>, 3> outcomes{};  // [entry][preparation]
+  std::array<std::array<Outcome, 3>, 3> outcomes{};  // [entry][preparation]
 };
 
 struct ProfileResult {

@@ -16,6 +16,7 @@
 
 #include "comparison.h"
 #include "evaluation.h"
+#include "gripper_judge.h"
 #include "json_line.h"
 #include "report.h"
 
@@ -35,10 +36,15 @@ const char kUsage[] =
     "Renders N seeded scenes per capture profile (default 1000; all three profiles, 'both'\n"
     "being realistic and clean) of litter on the floor through the configured camera,\n"
     "estimates each with GrabPoseEstimateFunc, CommonGrabPoseFunc and GetInitialGrabPose\n"
-    "(trash type 3), once with the default and once with the robust preparation, and scores\n"
-    "every estimate against the scene's ground truth. The field profile adds a floor that is\n"
-    "off, sloped and rough, a camera mounting off from its calibration, and more classes.\n"
-    "Prints a table per profile (class x entry) on standard output; --json writes the same\n"
+    "(trash type 3), with the default preparation, the robust one, and the robust one with\n"
+    "the gripper model on (the configuration's map gripper, enabled), and scores every\n"
+    "estimate against the scene's ground truth; every returned grasp is also judged against\n"
+    "the scene's true solids and floor: does the object fit the opening, do the open fingers\n"
+    "or the palm enter the floor or the object. The field profile adds a floor that is off,\n"
+    "sloped and rough, a camera mounting off from its calibration, and more classes (among\n"
+    "them a carton wider than a gripper opens, a cup with a handle, a bottle with its neck\n"
+    "folded beside it). Prints two tables per profile (class x entry: grasp quality, and the\n"
+    "gripper model off and on) on standard output; --json writes the same\n"
     "figures and every scene's outcomes, --chart a PNG of the grasp success per class,\n"
     "--details one JSON line per estimate. --check-goals exits 1 when the robust preparation\n"
     "falls below a goal by more than the luck of a few scenes explains (one-sided exact test\n"
@@ -161,7 +167,8 @@ int main(int argc, char** argv) {
   auto oracle = build(o.config, error);
   auto standard = oracle ? build(o.config, error) : nullptr;
   auto robust = standard ? build(o.config, error) : nullptr;
-  if (!robust) {
+  auto gripping = robust ? build(o.config, error) : nullptr;
+  if (!gripping) {
     std::fprintf(stderr, "litterpose-eval: cannot load the configuration file '%s': %s\n",
                  o.config.c_str(), error.c_str());
     return kUsageOrInputError;
@@ -170,8 +177,10 @@ int main(int argc, char** argv) {
   // that are not positive and an extrinsic that is not a rigid transform.
   const capture_sim::Camera camera = cameraOf(*oracle, o.width, o.height);
   litterpose_eval::ConfiguredWindows windows;
+  litterpose_eval::GripperSize gripper;
   try {
     windows = readWindows(o.config);
+    gripper = readGripper(o.config);
   } catch (const std::exception& ex) {
     std::fprintf(stderr, "litterpose-eval: cannot read the windows of '%s': %s\n",
                  o.config.c_str(), ex.what());
@@ -179,7 +188,10 @@ int main(int argc, char** argv) {
   }
   standard->robust_preparation_.enable = false;
   robust->robust_preparation_.enable = true;
-  GrabPoseEstimate* estimators[2] = {standard.get(), robust.get()};
+  robust->gripper_.enable = false;
+  gripping->robust_preparation_.enable = true;
+  gripping->gripper_.enable = true;
+  GrabPoseEstimate* estimators[3] = {standard.get(), robust.get(), gripping.get()};
 
   std::ofstream details;
   if (!o.details.empty()) {
@@ -225,7 +237,7 @@ int main(int argc, char** argv) {
       auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>(
           capture_sim::capture(scene.camera, scene.object, scene.options));
       for (std::size_t e = 0; e < kEntries.size(); ++e) {
-        Outcome outcomes[2];
+        Outcome outcomes[3];
         for (std::size_t p = 0; p < kPreparations.size(); ++p) {
           GrabPoseEstimate& estimator = *estimators[p];
           auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
@@ -247,7 +259,18 @@ int main(int argc, char** argv) {
           const double ms = std::chrono::duration<double, std::milli>(
                                 std::chrono::steady_clock::now() - start)
                                 .count();
-          const Outcome outcome = score(scene, kEntries[e], code, estimator, ms, criteria);
+          Outcome outcome = score(scene, kEntries[e], code, estimator, ms, criteria);
+          GripperJudgement judged;
+          if (code == litterpose::kGrabFound) {
+            judged = judgeGripper(
+                scene, floor_z, gripper, estimator.grab_pose_.position.cast<double>(),
+                estimator.grab_pose_.orientation.normalized().toRotationMatrix());
+            outcome.fits = judged.fits;
+            outcome.collides = judged.collides;
+          }
+          outcome.refused_by_gripper =
+              estimator.reason_ == litterpose::Reason::kGripperDoesNotFit ||
+              estimator.reason_ == litterpose::Reason::kGripperCollides;
           result.cells[class_index][e][p].add(outcome);
           outcomes[p] = outcome;
           record.outcomes[e][p] = outcome;
@@ -296,6 +319,8 @@ int main(int argc, char** argv) {
                            .number("centre_error_m", outcome.centre_error, 6)
                            .number("approach_error_deg", outcome.approach_error, 6)
                            .number("axis_error_deg", outcome.axis_error, 6)
+                           .text("gripper_judged", judged.what)
+                           .text("reason", litterpose::reasonName(estimator.reason_))
                            .number("ms", ms, 4)
                            .str()
                     << '\n';
@@ -319,7 +344,10 @@ int main(int argc, char** argv) {
                "one).\n",
                o.scenes, o.seed, o.config.c_str(), 1000 * criteria.centre_tolerance,
                criteria.approach_tolerance_deg, criteria.axis_tolerance_deg);
-  for (const ProfileResult& r : results) printTable(stdout, r);
+  for (const ProfileResult& r : results) {
+    printTable(stdout, r);
+    printGripperTable(stdout, r);
+  }
 
   const std::vector<GoalCheck> checks = checkGoals(results, goals);
   int missed = 0, significant = 0;

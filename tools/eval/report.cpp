@@ -47,6 +47,10 @@ std::string cellJson(const Cell& c) {
       .number("median_centre_error_m", c.medianCentreError(), 6)
       .number("median_axis_error_deg", c.medianAxisError(), 6)
       .number("ms_per_estimate", c.msPerEstimate(), 6)
+      .integer("grasps", c.grasps)
+      .integer("gripper_colliding_or_too_wide", c.bad_grasps)
+      .integer("gripper_too_wide", c.too_wide)
+      .integer("refused_by_gripper", c.gripper_refusals)
       .str();
 }
 
@@ -59,9 +63,9 @@ std::string estimateJson(const Outcome& o) {
 }
 
 std::string sceneJson(const SceneRecord& r) {
-  std::vector<std::string> expected, estimates[2];
+  std::vector<std::string> expected, estimates[3];
   for (int code : r.expected) expected.push_back(std::to_string(code));
-  for (std::size_t p = 0; p < 2; ++p)
+  for (std::size_t p = 0; p < kPreparations.size(); ++p)
     for (std::size_t e = 0; e < kEntries.size(); ++e)
       estimates[p].push_back(estimateJson(r.outcomes[e][p]));
   return JsonLine()
@@ -70,6 +74,7 @@ std::string sceneJson(const SceneRecord& r) {
       .json("expected", array(expected))
       .json("default", array(estimates[0]))
       .json("robust", array(estimates[1]))
+      .json("gripper", array(estimates[2]))
       .str();
 }
 
@@ -108,6 +113,32 @@ void printTable(std::FILE* out, const ProfileResult& result) {
   std::fprintf(out, "\nRun time: %zu scenes in %.1f s\n", result.scenes.size(), result.seconds);
 }
 
+void printGripperTable(std::FILE* out, const ProfileResult& result) {
+  const auto& classes = result.classes;
+  std::fprintf(out,
+               "\n%s captures, robust preparation: the gripper model off / on (grasps judged "
+               "against the true solids)\n\n",
+               capture_sim::artefactsName(result.artefacts));
+  std::fprintf(out,
+               "| class | entry | grasps | colliding or too wide %% | too wide | grasp ok %% | "
+               "refused by the gripper | ms per estimate |\n"
+               "|---|---|---:|---:|---:|---:|---:|---:|\n");
+  for (std::size_t c = 0; c < classes.size(); ++c) {
+    for (std::size_t e = 0; e < kEntries.size(); ++e) {
+      const Cell& off = result.cells[c][e][1];
+      const Cell& on = result.cells[c][e][2];
+      std::fprintf(out, "| %s | %s | %s | %s | %s | %s | %d | %s |\n",
+                   capture_sim::litterName(classes[c]), entryName(kEntries[e]),
+                   pair(std::to_string(off.grasps), std::to_string(on.grasps)).c_str(),
+                   pair(percent(off.badGraspShare()), percent(on.badGraspShare())).c_str(),
+                   pair(std::to_string(off.too_wide), std::to_string(on.too_wide)).c_str(),
+                   pair(percent(off.graspSuccess()), percent(on.graspSuccess())).c_str(),
+                   on.gripper_refusals,
+                   pair(fixed(off.msPerEstimate(), 2), fixed(on.msPerEstimate(), 2)).c_str());
+    }
+  }
+}
+
 std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& results,
                    const std::vector<GoalCheck>& goals) {
   std::vector<std::string> profiles;
@@ -121,6 +152,7 @@ std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& result
                                   .text("entry", entryName(kEntries[e]))
                                   .json("default", cellJson(r.cells[c][e][0]))
                                   .json("robust", cellJson(r.cells[c][e][1]))
+                                  .json("gripper", cellJson(r.cells[c][e][2]))
                                   .str());
       class_items.push_back(JsonLine()
                                 .text("class", capture_sim::litterName(classes[c]))

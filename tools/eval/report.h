@@ -21,6 +21,10 @@ struct RunInfo {
 
 // One Markdown table per profile: a row per class and entry, default and robust side by side.
 void printTable(std::FILE* out, const ProfileResult& result);
+// One Markdown table per profile: a row per class and entry, the robust preparation with the
+// gripper model off and on side by side: the grasps returned, the share of them the gripper
+// judge finds colliding or too wide, the grasp success, and the model's refusals.
+void printGripperTable(std::FILE* out, const ProfileResult& result);
 
 std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& results,
                    const std::vector<GoalCheck>& goals);

@@ -18,8 +18,13 @@ namespace litterpose::configuration {
 void checkCalibration(const YAML::Node& config);
 
 // grab_pose_estimate and debug_choice; sor2_meank_value against robust_preparation.enable,
-// and that flag's type.
+// and that flag's type; the map gripper (checkGripperMap).
 void checkSettings(const YAML::Node& config);
+
+// The optional map gripper: no key twice, none it does not know, enable true or false,
+// stray_points a count, the sizes above 0, the clearance 0 or more and less than half the
+// opening.
+void checkGripperMap(const YAML::Node& config);
 
 // The value as a float, or litterpose::ConfigurationError naming `key` (as the file writes
 // it) when it is not a number, for keys that construction checks as it reads them.

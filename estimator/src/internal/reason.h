@@ -37,22 +37,32 @@ void no_strategy(GrabPoseEstimate& e);
 class Candidates {
 public:
   // Checks the candidate in grab_pose_ as the entries do: refused when it is not sound,
-  // else handed to isIKSolved and, when asked, to isCollided. True when it is taken.
-  bool offer(GrabPoseEstimate& e, bool check_collision);
+  // else handed to isIKSolved and then to isCollided. True when it is taken.
+  bool offer(GrabPoseEstimate& e);
+  // The same without the arm: only whether the gripper fits (isCollided).
+  bool fits(GrabPoseEstimate& e);
 
   // reason kFound: "candidate 3 reached"
   void found(GrabPoseEstimate& e) const;
   // reason kNoCandidateReachable ("no candidate reachable: IK -1003 on all 7", "... IK -1003
-  // on 5, -1006 on 1, not finite on 1 of 7"), or kUnsoundPose when none was finite.
+  // on 5, -1006 on 1, not finite on 1 of 7"), kUnsoundPose when none was finite, or, when the
+  // gripper model refused a candidate the arm reaches, kGripperDoesNotFit or
+  // kGripperCollides with the model's last refusal of that kind ("object 0.17 m wide,
+  // gripper opens 0.11 m (0.005 m clearance each side); IK -1003 on 5, too wide on 2 of 7").
   void none_taken(GrabPoseEstimate& e, const std::string& note = "") const;
   // "IK -1003" for one refused candidate, "IK -1003 on all 7" for several.
   std::string summary() const;
+  bool refused_by_gripper() const { return !gripper_refusals_.empty(); }
 
 private:
+  void refuse_by_gripper(const GrabPoseEstimate& e);
+
   int tried_ = 0;
   int unsound_ = 0;
-  int collided_ = 0;
   std::map<int, int> ik_codes_;  // refusing code -> candidates
+  std::map<GripperVerdict, int> gripper_refusals_;  // verdict -> candidates
+  std::string last_too_wide_;    // the gripper model's last refusals, as it says them
+  std::string last_collision_;
 };
 
 }  // namespace litterpose::reason
