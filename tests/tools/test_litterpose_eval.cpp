@@ -87,6 +87,15 @@ std::string withAnotherResult(std::string report) {
   return report.replace(estimate, report.find(',', estimate) - estimate, "999");
 }
 
+// A report whose scene 1 (a standing can, grasped) has its first grasp with the robust
+// preparation `mm` farther from the centre.
+std::string withMovedCentre(std::string report, double mm) {
+  const std::size_t robust = report.find("\"robust\":[", report.find("{\"scene\":1,"));
+  const std::size_t at = report.find(",true,", robust) + 6;
+  const std::size_t end = report.find(']', at);
+  return report.replace(at, end - at, std::to_string(std::stod(report.substr(at, end - at)) + mm));
+}
+
 TEST(LitterposeEval, ComparesARunWithARecordedReport) {
   const std::string record = run_program::scratchPath("record.json");
   const auto made = evaluate(support::default_config_path(),
@@ -94,6 +103,10 @@ TEST(LitterposeEval, ComparesARunWithARecordedReport) {
   ASSERT_EQ(made.status, 0) << made.err;
   const std::string changed = run_program::scratchPath("changed.json");
   std::ofstream(changed) << withAnotherResult(run_program::slurp(record));
+  const std::string near = run_program::scratchPath("near.json");
+  std::ofstream(near) << withMovedCentre(withAnotherResult(run_program::slurp(record)), 0.5);
+  const std::string far = run_program::scratchPath("far.json");
+  std::ofstream(far) << withMovedCentre(withAnotherResult(run_program::slurp(record)), 2.0);
 
   struct Case {
     const char* what;
@@ -107,7 +120,16 @@ TEST(LitterposeEval, ComparesARunWithARecordedReport) {
       {"a changed outcome", "--scenes 2 --compare " + quote(changed), 1,
        "field, scene 1, GrabPoseEstimateFunc, default preparation: [999,"},
       {"a changed outcome, tolerated", "--scenes 2 --compare " + quote(changed) + " --tolerate 1",
-       0, "1 differ (1 tolerated): the same."},
+       0, "1 differ (0 by a centre within 1 mm; 1 more tolerated): the same."},
+      // A cross build: a centre moved by a fraction of a millimetre is not counted against
+      // the tolerated estimates; one moved farther is, and none passes without tolerance.
+      {"and a centre moved 0.5 mm", "--scenes 2 --compare " + quote(near), 1, "2 differ: NOT"},
+      {"and a centre moved 0.5 mm, cross build",
+       "--scenes 2 --compare " + quote(near) + " --tolerate 1", 0,
+       "2 differ (1 by a centre within 1 mm; 1 more tolerated): the same."},
+      {"and a centre moved 2 mm, cross build",
+       "--scenes 2 --compare " + quote(far) + " --tolerate 1", 1,
+       "2 differ (0 by a centre within 1 mm; 1 more tolerated): NOT the same."},
       {"more scenes than recorded", "--scenes 5 --compare " + quote(record), 2,
        "holds 4 scenes per profile"},
       {"another seed", "--scenes 2 --seed 9 --compare " + quote(record), 2, "another seed"},

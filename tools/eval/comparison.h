@@ -8,6 +8,9 @@
 
 namespace litterpose_eval {
 
+// Centre errors this close count as near (see Comparison::near_estimates).
+constexpr double kNearCentreMm = 1.0;
+
 struct Comparison {
   bool comparable = true;
   std::string why_not;  // when not comparable
@@ -17,11 +20,16 @@ struct Comparison {
   // An estimate differs in its code, its success or its centre error; a scene whose class
   // or expected codes differ counts all its estimates.
   int differing_estimates = 0;
+  // Of those, the ones with the same code and success whose centre error moved by at most
+  // kNearCentreMm: a build whose floating point differs moves a centre by a fraction of a
+  // millimetre without changing what the estimate decided.
+  int near_estimates = 0;
   bool cells_compared = false;  // the run covers every scene of the report
   int differing_figures = 0;
   std::vector<std::string> differences;  // one line each
 
-  // At most `tolerated` estimates differ; with none tolerated, no figure of a cell either.
+  // At most `tolerated` estimates differ more than near; with none tolerated, none differs
+  // and no figure of a cell either.
   bool matches(int tolerated) const;
   std::string summary(const std::string& record_path, int tolerated) const;
 };

@@ -51,7 +51,8 @@ const char kUsage[] =
     "at 5 %). --compare exits 1 when the run differs from a report written by --json with the\n"
     "same configuration and seed (timings aside): scene by scene for the first N scenes, and\n"
     "cell by cell when N is all the report holds; --tolerate lets N estimates differ (a build\n"
-    "whose floating point differs from the one that wrote the report).\n"
+    "whose floating point differs from the one that wrote the report), not counting those\n"
+    "whose centre error alone moved, by at most 1 mm.\n"
     "Exit status: 0 done (and goals held, and the run matched), 1 a goal missed, the run\n"
     "differs from the report, or an output not written, 2 wrong arguments, an unusable\n"
     "configuration, or a report that cannot be compared.\n";
