@@ -42,11 +42,11 @@ constexpr std::size_t kCellsPerPoint = 4;
 constexpr std::size_t kMinCells = 4096;
 constexpr std::uint32_t kSeed = 20240917;
 constexpr std::uint32_t kNoCell = UINT32_MAX;
-// The floor's own roughness, assumed at least.
 // Least squares: rounds of inlier selection, the first ones wider (a hypothesis from a
 // narrow band is tilted a little, and a wider first round takes in the floor farther
 // away, which holds the tilt).
 constexpr double kRefinementWidths[] = {3.0, 2.0, 1.0};
+// The floor's own roughness, assumed at least.
 constexpr double kMinResidual = 0.001;
 
 struct Patch {
