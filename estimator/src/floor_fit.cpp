@@ -46,6 +46,8 @@ constexpr std::uint32_t kNoCell = UINT32_MAX;
 // narrow band is tilted a little, and a wider first round takes in the floor farther
 // away, which holds the tilt).
 constexpr double kRefinementWidths[] = {3.0, 2.0, 1.0};
+// Searches for a plane below one that leaves too many points under it.
+constexpr int kSearchRounds = 3;
 // The floor's own roughness, assumed at least.
 constexpr double kMinResidual = 0.001;
 
@@ -113,6 +115,175 @@ Plane through(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::V
   return {n, -n.dot(a)};
 }
 
+
+// The best plane of a RANSAC over the flat patches (flags per patch).
+struct Search {
+  Plane best;          // the best-scored hypothesis, whatever its score
+  bool found = false;  // it holds more than it leaves below
+  std::size_t flat = 0;  // flat patches
+  int hypotheses = 0;    // scored
+};
+
+Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uint8_t>& is_flat,
+                   const PatchGrid& grid, const Prior& prior,
+                   const std::vector<Eigen::Vector3d>& scored_lows, double inlier_distance) {
+  Search search;
+  std::vector<Eigen::Vector3d> flat;
+  std::vector<int> flat_at(patches.size(), -1);
+  std::vector<std::size_t> flat_cell;
+  for (std::size_t i = 0; i < patches.size(); ++i)
+    if (is_flat[i]) {
+      flat_at[i] = static_cast<int>(flat.size());
+      flat.push_back(patches[i].sum / static_cast<double>(patches[i].points));
+      flat_cell.push_back(i);
+    }
+  search.flat = flat.size();
+  if (flat.size() < 3) return search;
+  // Hypotheses are scored on an even selection of the patches.
+  std::vector<Eigen::Vector3d> scored_flat;
+  const std::size_t step = std::max<std::size_t>(1, flat.size() / kScoredPatches);
+  for (std::size_t i = 0; i < flat.size(); i += step) scored_flat.push_back(flat[i]);
+  const double tilt_tolerance = prior.tilt_tolerance_deg * kPi / 180.0;
+  const double below = kBelowDistance * inlier_distance;
+  std::mt19937 rng(kSeed);
+  const auto draw = [&rng](int n) {
+    return static_cast<int>(rng() % static_cast<std::uint32_t>(n));
+  };
+  // The flat patches within kNeighbourhood patches of a cell's, itself left out.
+  std::vector<int> near;
+  const auto neighbours = [&](std::size_t cell) {
+    near.clear();
+    const int column = static_cast<int>(cell % grid.columns());
+    const int row = static_cast<int>(cell / grid.columns());
+    for (int r = std::max(0, row - kNeighbourhood); r <= std::min(grid.rows() - 1, row + kNeighbourhood); ++r)
+      for (int c = std::max(0, column - kNeighbourhood);
+           c <= std::min(grid.columns() - 1, column + kNeighbourhood); ++c) {
+        const std::size_t at = static_cast<std::size_t>(r) * grid.columns() + c;
+        if (flat_at[at] >= 0 && at != cell) near.push_back(flat_at[at]);
+      }
+  };
+  double best_score = -std::numeric_limits<double>::infinity();
+  for (int draws = 0; draws < kMaxDraws && search.hypotheses < kHypotheses; ++draws) {
+    const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
+    neighbours(first);
+    if (near.size() < 2) continue;
+    const int second = near[static_cast<std::size_t>(draw(static_cast<int>(near.size())))];
+    int third = near[static_cast<std::size_t>(draw(static_cast<int>(near.size()) - 1))];
+    if (third == second) third = near.back();
+    bool valid = false;
+    const Plane plane = through(flat[static_cast<std::size_t>(flat_at[first])],
+                                flat[static_cast<std::size_t>(second)],
+                                flat[static_cast<std::size_t>(third)], valid);
+    if (!valid || std::acos(std::min(1.0, plane.normal.dot(prior.plane.normal))) > tilt_tolerance)
+      continue;
+    ++search.hypotheses;
+    // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
+    // the same patches within the inlier distance, and the one through them wins.
+    double score = 0.0;
+    for (const auto& q : scored_flat) {
+      const double d = (plane.normal.dot(q) + plane.offset) / inlier_distance;
+      if (std::fabs(d) <= 1.0) score += 1.0 - d * d;
+    }
+    for (const auto& q : scored_lows)
+      score -= kBelowPenalty * (plane.normal.dot(q) + plane.offset < -below);
+    if (score > best_score) {
+      best_score = score;
+      search.best = plane;
+    }
+  }
+  search.found = best_score > 0.0;
+  return search;
+}
+
+// Least squares over the points of flat patches near the plane, its slope held towards
+// the prior's with the weight of the floor's roughness against the tilt tolerance.
+// `count` is the number of points the last round took.
+Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud,
+             const std::vector<Patch>& patches, const std::vector<std::uint8_t>& is_flat,
+             const std::vector<std::uint32_t>& cell_of, const std::vector<float>& above_prior,
+             const Prior& prior, double inlier_distance, std::size_t& count) {
+  const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
+  const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
+  const double slope_sigma = std::tan(prior.tilt_tolerance_deg * kPi / 180.0) / 2.0;
+  const double layer = kFlatSpan * inlier_distance;
+  // The lowest layers of the flat patches that are mostly floor: flat through and through,
+  // or with most of their points in it (the narrow band around a small object shares its
+  // patches with the object's foot; the flank of an object without a band has its points
+  // spread up the patch). Where those are too few, the lowest point of each flat patch.
+  // The rounds take nothing more than the inlier distance above the plane, so the points
+  // just above a wall's foot do not lift it.
+  std::vector<std::uint32_t> candidates;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    if (cell_of[i] == kNoCell || !is_flat[cell_of[i]]) continue;
+    const Patch& c = patches[cell_of[i]];
+    const bool floor_patch = c.high - c.low <= layer || c.points >= kFloorShare * c.all;
+    if (floor_patch && above_prior[i] <= c.low + layer)
+      candidates.push_back(static_cast<std::uint32_t>(i));
+  }
+  if (candidates.size() < kMinFloorPoints) {
+    candidates.clear();
+    for (std::size_t c = 0; c < patches.size(); ++c)
+      if (is_flat[c]) candidates.push_back(static_cast<std::uint32_t>(patches[c].lowest_index));
+  }
+  Plane plane = start;
+  count = 0;
+  for (const double width : kRefinementWidths) {
+    count = 0;
+    Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+    Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
+    double squared_distance = 0.0;
+    for (const std::uint32_t i : candidates) {
+      const double h = plane.height(cloud[i]);
+      if (h < -width * inlier_distance || h > inlier_distance) continue;
+      const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);
+      ++count;
+      sum += q;
+      products += q * q.transpose();
+      squared_distance += h * h;
+    }
+    if (count < kMinFloorPoints) break;
+    const double n = static_cast<double>(count);
+    const Eigen::Vector3d mean = sum / n;
+    const Eigen::Matrix3d scatter = products - n * mean * mean.transpose();
+    const double residual = std::max(kMinResidual, std::sqrt(squared_distance / n));
+    const double weight = residual * residual / (slope_sigma * slope_sigma);
+    Eigen::Matrix2d normal_matrix;
+    normal_matrix << scatter(0, 0) + weight, scatter(0, 1), scatter(0, 1), scatter(1, 1) + weight;
+    const Eigen::Vector2d rhs(scatter(0, 2) + weight * prior_a, scatter(1, 2) + weight * prior_b);
+    const Eigen::Vector2d slope = normal_matrix.ldlt().solve(rhs);
+    Eigen::Vector3d normal(-slope.x(), -slope.y(), 1.0);
+    normal.normalize();
+    plane = {normal, -normal.dot(mean)};
+  }
+  return plane;
+}
+
+std::size_t countBelow(const Plane& plane, const GrabPoseEstimate::Cloud& cloud, double below) {
+  std::size_t under = 0;
+  for (const auto& p : cloud)
+    if (finite(p)) under += plane.height(p) < -below;
+  return under;
+}
+
+bool leavesTooManyBelow(const Plane& plane, const GrabPoseEstimate::Cloud& cloud,
+                        std::size_t finite_points, double below) {
+  return static_cast<double>(countBelow(plane, cloud, below)) >
+         kMaxShareBelow * static_cast<double>(finite_points);
+}
+
+// Leaves flagged only the flat patches clearly below the plane; false when none is left.
+bool dropOnAndAbove(const Plane& plane, const std::vector<Patch>& patches,
+                    std::vector<std::uint8_t>& is_flat, double below) {
+  bool any = false;
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    if (!is_flat[i]) continue;
+    const Eigen::Vector3d mean = patches[i].sum / static_cast<double>(patches[i].points);
+    is_flat[i] = plane.normal.dot(mean) + plane.offset < -below;
+    any = any || is_flat[i];
+  }
+  return any;
+}
+
 }  // namespace
 
 double Plane::tiltDeg() const { return std::acos(std::clamp(normal.z(), -1.0, 1.0)) * 180.0 / kPi; }
@@ -169,8 +340,6 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   // Candidates: patches whose lowest layer holds a few points, within the prior's reach
   // (its height tolerance, and its tilt tolerance over the distance from the object). Every
   // patch's lowest point can count against a plane that leaves it below.
-  std::vector<Eigen::Vector3d> flat;
-  std::vector<int> flat_at(patches.size(), -1);
   std::vector<Eigen::Vector3d> lows;
   std::vector<std::uint8_t> is_flat(patches.size(), 0);
   for (std::size_t i = 0; i < patches.size(); ++i) {
@@ -182,140 +351,45 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     const double reach = prior.height_tolerance + inlier_distance +
                          tilt_slope * (mean.head<2>() - prior.anchor).norm();
     const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
-    if (std::fabs(h) > reach) continue;
-    is_flat[i] = 1;
-    flat_at[i] = static_cast<int>(flat.size());
-    flat.push_back(mean);
+    is_flat[i] = std::fabs(h) <= reach;
   }
-  if (flat.size() < 3) {
-    fit.refusal = "no flat patch near the configured floor";
-    return fit;
-  }
-
-  // RANSAC. Hypotheses are scored on an even selection of the patches.
   const auto every = [](const std::vector<Eigen::Vector3d>& all) {
     std::vector<Eigen::Vector3d> some;
     const std::size_t step = std::max<std::size_t>(1, all.size() / kScoredPatches);
     for (std::size_t i = 0; i < all.size(); i += step) some.push_back(all[i]);
     return some;
   };
-  const std::vector<Eigen::Vector3d> scored_flat = every(flat), scored_lows = every(lows);
-  std::mt19937 rng(kSeed);
-  const auto draw = [&rng](int n) {
-    return static_cast<int>(rng() % static_cast<std::uint32_t>(n));
-  };
-  // A flat patch near the first point's, or -1.
-  std::vector<std::size_t> flat_cell;
-  flat_cell.reserve(flat.size());
-  for (std::size_t i = 0; i < patches.size(); ++i)
-    if (is_flat[i]) flat_cell.push_back(i);
-  // The flat patches within kNeighbourhood patches of a cell's, itself left out.
-  std::vector<int> near;
-  const auto neighbours = [&](std::size_t cell) {
-    near.clear();
-    const int column = static_cast<int>(cell % grid.columns());
-    const int row = static_cast<int>(cell / grid.columns());
-    for (int r = std::max(0, row - kNeighbourhood); r <= std::min(grid.rows() - 1, row + kNeighbourhood); ++r)
-      for (int c = std::max(0, column - kNeighbourhood);
-           c <= std::min(grid.columns() - 1, column + kNeighbourhood); ++c) {
-        const std::size_t at = static_cast<std::size_t>(r) * grid.columns() + c;
-        if (flat_at[at] >= 0 && at != cell) near.push_back(flat_at[at]);
-      }
-  };
-  double best_score = 0.0;
-  bool found = false;
-  Plane best;
-  for (int draws = 0, scored = 0; draws < kMaxDraws && scored < kHypotheses; ++draws) {
-    const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
-    neighbours(first);
-    if (near.size() < 2) continue;
-    const int second = near[static_cast<std::size_t>(draw(static_cast<int>(near.size())))];
-    int third = near[static_cast<std::size_t>(draw(static_cast<int>(near.size()) - 1))];
-    if (third == second) third = near.back();
-    bool valid = false;
-    const Plane plane = through(flat[static_cast<std::size_t>(flat_at[first])],
-                                flat[static_cast<std::size_t>(second)],
-                                flat[static_cast<std::size_t>(third)], valid);
-    if (!valid || std::acos(std::min(1.0, plane.normal.dot(prior.plane.normal))) > tilt_tolerance)
-      continue;
-    ++scored;
-    // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
-    // the same patches within the inlier distance, and the one through them wins.
-    double score = 0.0;
-    for (const auto& q : scored_flat) {
-      const double d = (plane.normal.dot(q) + plane.offset) / inlier_distance;
-      if (std::fabs(d) <= 1.0) score += 1.0 - d * d;
-    }
-    for (const auto& q : scored_lows)
-      score -= kBelowPenalty * (plane.normal.dot(q) + plane.offset < -below);
-    if (score > best_score) {
-      best_score = score;
-      best = plane;
-      found = true;
-    }
-  }
-  if (!found) {
-    fit.refusal = "no plane holds more points than it leaves below";
-    return fit;
-  }
+  const std::vector<Eigen::Vector3d> scored_lows = every(lows);
 
-  // Least squares over the points of flat patches near the plane, its slope held towards
-  // the prior's with the weight of the floor's roughness against the tilt tolerance.
-  const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
-  const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
-  const double slope_sigma = std::tan(tilt_tolerance) / 2.0;
-  // The lowest layers of the flat patches that are mostly floor: flat through and through,
-  // or with most of their points in it (the narrow band around a small object shares its
-  // patches with the object's foot; the flank of an object without a band has its points
-  // spread up the patch). Where those are too few, the lowest point of each flat patch.
-  // The rounds take nothing more than the inlier distance above the plane, so the points
-  // just above a wall's foot do not lift it.
-  std::vector<std::uint32_t> candidates;
-  for (std::size_t i = 0; i < cloud.size(); ++i) {
-    if (cell_of[i] == kNoCell || !is_flat[cell_of[i]]) continue;
-    const Patch& c = patches[cell_of[i]];
-    const bool floor_patch = c.high - c.low <= layer || c.points >= kFloorShare * c.all;
-    if (floor_patch && above_prior[i] <= c.low + layer)
-      candidates.push_back(static_cast<std::uint32_t>(i));
-  }
-  if (candidates.size() < kMinFloorPoints) {
-    candidates.clear();
-    for (std::size_t c = 0; c < patches.size(); ++c)
-      if (is_flat[c]) candidates.push_back(static_cast<std::uint32_t>(patches[c].lowest_index));
-  }
-  Plane plane = best;
+  // A plane whose refinement leaves too many points below it lies on the object (the top
+  // of a wide carton holds more flat patches than a narrow floor band): the search goes on
+  // among the flat patches below it.
+  Plane plane;
   std::size_t count = 0;
-  for (const double width : kRefinementWidths) {
-    count = 0;
-    Eigen::Vector3d sum = Eigen::Vector3d::Zero();
-    Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
-    double squared_distance = 0.0;
-    for (const std::uint32_t i : candidates) {
-      const double h = plane.height(cloud[i]);
-      if (h < -width * inlier_distance || h > inlier_distance) continue;
-      const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);
-      ++count;
-      sum += q;
-      products += q * q.transpose();
-      squared_distance += h * h;
+  for (int round = 0;; ++round) {
+    const Search search = searchPlane(patches, is_flat, grid, prior, scored_lows, inlier_distance);
+    if (search.flat < 3) {
+      fit.refusal = round == 0 ? "no flat patch near the configured floor"
+                               : "no flat patch below the object's top";
+      return fit;
     }
-    if (count < kMinFloorPoints) break;
-    const double n = static_cast<double>(count);
-    const Eigen::Vector3d mean = sum / n;
-    const Eigen::Matrix3d scatter = products - n * mean * mean.transpose();
-    const double residual = std::max(kMinResidual, std::sqrt(squared_distance / n));
-    const double weight = residual * residual / (slope_sigma * slope_sigma);
-    Eigen::Matrix2d normal_matrix;
-    normal_matrix << scatter(0, 0) + weight, scatter(0, 1), scatter(0, 1), scatter(1, 1) + weight;
-    const Eigen::Vector2d rhs(scatter(0, 2) + weight * prior_a, scatter(1, 2) + weight * prior_b);
-    const Eigen::Vector2d slope = normal_matrix.ldlt().solve(rhs);
-    Eigen::Vector3d normal(-slope.x(), -slope.y(), 1.0);
-    normal.normalize();
-    plane = {normal, -normal.dot(mean)};
-  }
-  if (count < kMinFloorPoints) {
-    fit.refusal = "too few points near the plane";
-    return fit;
+    const bool last = round + 1 == kSearchRounds;
+    if (!search.found) {
+      if (last || search.hypotheses == 0 || !dropOnAndAbove(search.best, patches, is_flat, below)) {
+        fit.refusal = "no plane holds more points than it leaves below";
+        return fit;
+      }
+      continue;
+    }
+    plane = refine(search.best, cloud, patches, is_flat, cell_of, above_prior, prior,
+                   inlier_distance, count);
+    if (count < kMinFloorPoints) {
+      fit.refusal = "too few points near the plane";
+      return fit;
+    }
+    if (last || !leavesTooManyBelow(plane, cloud, finite_points, below) ||
+        !dropOnAndAbove(plane, patches, is_flat, below))
+      break;
   }
 
   std::size_t under = 0, inliers = 0;

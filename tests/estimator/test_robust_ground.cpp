@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "internal/floor_fit.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
 
@@ -167,6 +168,34 @@ const Ground kGrounds[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Conditions, RobustGround, testing::ValuesIn(kGrounds),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The top of a carton wider than the floor band around it holds more flat patches than the
+// band, and lies within the floor's tolerances: the floor is still found below it.
+TEST(FloorFit, FindsTheFloorBelowATopWiderThanTheBand) {
+  namespace floor = litterpose::floor;
+  const Eigen::Vector2f xy = clouds::at_bearing(0.45f, 10.0f);
+  const float top = kFloor + 0.03f;
+  Cloud scene;
+  for (float x = -0.15f; x <= 0.15f; x += 0.003f)
+    for (float y = -0.12f; y <= 0.12f; y += 0.003f) {
+      const bool on_top = std::abs(x) <= 0.12f && std::abs(y) <= 0.09f;
+      // The band: 6 mm of floor beyond the outline.
+      const bool band = !on_top && std::abs(x) <= 0.126f && std::abs(y) <= 0.096f;
+      if (on_top || band) scene.push_back(pcl::PointXYZ(xy.x() + x, xy.y() + y, on_top ? top : kFloor));
+    }
+  const Eigen::Vector3f pivot(0.0f, 0.0f, kFloor);
+  clouds::tilt(scene, pivot, 4.0f, 0.0f);
+  Cloud marker;
+  marker.push_back(pcl::PointXYZ(xy.x(), xy.y(), kFloor));
+  clouds::tilt(marker, pivot, 4.0f, 0.0f);
+
+  floor::Prior prior;
+  prior.plane = floor::Plane::level(kFloor);
+  const floor::Fit fit = floor::fitFloor(scene, prior, xy.cast<double>(), 0.006, 0.005);
+  ASSERT_TRUE(fit.fitted) << fit.refusal;
+  EXPECT_NEAR(fit.plane.tiltDeg(), 4.0, 0.5);
+  EXPECT_NEAR(fit.plane.zAt(marker[0].x, marker[0].y), marker[0].z, 0.003);
+}
 
 // Clouds with no shape to grasp are refused by every entry, with the reason.
 TEST(RobustDegenerateClouds, AreTooFewPointsWithTheReason) {
