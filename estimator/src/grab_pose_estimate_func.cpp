@@ -53,9 +53,9 @@ float raised(float z, int tilt, int raise_tilt, double raise) {
 // One estimate of GrabPoseEstimateFunc; works on the estimator's members.
 class MainStrategy {
 public:
-  // footprint: the centre over which the grasp point of a lying object stands.
-  MainStrategy(GrabPoseEstimate& e, std::optional<Eigen::Vector2f> footprint)
-      : e_(e), footprint_(footprint) {}
+  // centre: where the robust preparation puts the grasp point, seen from above.
+  MainStrategy(GrabPoseEstimate& e, std::optional<Eigen::Vector2f> centre)
+      : e_(e), centre_(centre) {}
 
   int run() {
     switch (e_.trash_type_) {
@@ -158,7 +158,7 @@ private:
     const double floor =
         e_.finger2tcp_ + litterpose::preparation::floorBelow(e_, cx(), cy()) + kFloorClearance;
     if (e_.pca_center_.z() < floor) e_.pca_center_.z() = static_cast<float>(floor);
-    if (footprint_) e_.pca_center_.head<2>() = *footprint_;
+    if (centre_) e_.pca_center_.head<2>() = *centre_;
   }
 
   int trash_type_3() {
@@ -218,7 +218,7 @@ private:
   }
 
   GrabPoseEstimate& e_;
-  std::optional<Eigen::Vector2f> footprint_;
+  std::optional<Eigen::Vector2f> centre_;
   reason::Candidates candidates_;
 };
 
@@ -259,15 +259,20 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
     return litterpose::kTooFewPoints;
   litterpose::shape::orientedBoxSection(*this, shape);
   litterpose::shape::footprintSection(*this, shape);
-  std::optional<Eigen::Vector2f> footprint;
+  // With the robust preparation, the grasp point stands over the footprint's centre; or over
+  // the centroid of an object not told from the floor (a sheet of paper), which the camera
+  // sees whole: neither is pushed away from the camera.
+  std::optional<Eigen::Vector2f> centre;
   if (prepared.lying || prepared.standing) {
-    footprint = litterpose::robust::graspCentre(*this, *cloud);
-    pca_center_.head<2>() = *footprint;
+    centre = litterpose::robust::graspCentre(*this, *cloud);
+    pca_center_.head<2>() = *centre;
+  } else if (prepared.robust) {
+    centre = pca_center_.head<2>();
   }
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   litterpose::robust::standUpright(*this, prepared);
   console::line(*this, PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
   console::line(*this, PURPLE_BOLD, "Trash Type:", trash_type_);
-  return MainStrategy(*this, footprint).run();
+  return MainStrategy(*this, centre).run();
 }

@@ -36,10 +36,16 @@ constexpr double kMaxRange = 10.0;
 // A footprint's length leaves out this share of its points at either end.
 constexpr double kExtentQuantile = 0.05;
 // The object's upper part: at least this share of its height above the floor, and this many
-// floor clearances; its footprint is counted on at most kMaxFootprintCells cells a side.
+// floor clearances.
 constexpr float kCoreShare = 0.5f;
 constexpr float kCoreClearances = 2.0f;
 constexpr double kMaxFootprintCells = 1024.0;
+constexpr std::size_t kCellsPerPoint = 4;
+constexpr std::size_t kMinFootprintCells = 4096;
+// What is left above the floor cut is the object only where it makes up at least this share
+// of the points over its own footprint: the few flying pixels or bumps above a sheet of
+// paper make up a tenth, a cigarette butt more than a quarter, larger litter two thirds.
+constexpr double kStandOutShare = 0.2;
 // Quantiles of a footprint are measured on about this many points.
 constexpr std::size_t kQuantileSample = 4096;
 // The floor is fitted to at most about kFloorSample of the points, on patches of this many
@@ -170,51 +176,101 @@ Flags insideFootprint(const Cloud& cloud, double trim_share, float margin) {
   return keep;
 }
 
+// Square cells over the footprint of the points at least `above` the floor, grown by
+// `margin` cells on every side; at most about kCellsPerPoint cells per point (and
+// kMaxFootprintCells a side), the cells growing beyond the side asked for where needed.
+class FootprintGrid {
+public:
+  FootprintGrid(const Points& points, float above, double cell, int margin) : cell_(cell) {
+    Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
+    Eigen::Vector2d high = -low;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < points.size(); ++i)
+      if (points.heights[i] >= above) {
+        const Eigen::Vector2d q(points.cloud[i].x, points.cloud[i].y);
+        low = low.cwiseMin(q);
+        high = high.cwiseMax(q);
+        ++n;
+      }
+    if (n == 0) return;
+    const Eigen::Vector2d extent = high - low;
+    const double limit = static_cast<double>(std::max(kMinFootprintCells, kCellsPerPoint * n));
+    cell_ = std::max({cell_, extent.x() / kMaxFootprintCells, extent.y() / kMaxFootprintCells,
+                      std::sqrt(extent.x() * extent.y() / limit)});
+    origin_ = low.array() - margin * cell_;
+    columns_ = static_cast<int>(extent.x() / cell_) + 1 + 2 * margin;
+    rows_ = static_cast<int>(extent.y() / cell_) + 1 + 2 * margin;
+  }
+  bool empty() const { return columns_ == 0; }
+  int columns() const { return columns_; }
+  int rows() const { return rows_; }
+  std::size_t cells() const { return static_cast<std::size_t>(columns_) * rows_; }
+  std::size_t at(int column, int row) const { return static_cast<std::size_t>(row) * columns_ + column; }
+  // The cell of a point, or kOutside.
+  std::size_t cellOf(const pcl::PointXYZ& p) const {
+    const double c = std::floor((p.x - origin_.x()) / cell_);
+    const double r = std::floor((p.y - origin_.y()) / cell_);
+    if (!(c >= 0.0 && r >= 0.0 && c < columns_ && r < rows_)) return kOutside;
+    return at(static_cast<int>(c), static_cast<int>(r));
+  }
+  static constexpr std::size_t kOutside = std::numeric_limits<std::size_t>::max();
+
+private:
+  double cell_;
+  Eigen::Vector2d origin_ = Eigen::Vector2d::Zero();
+  int columns_ = 0;
+  int rows_ = 0;
+};
+
 // The points at least `core` above the floor, and those below it that lie over the
 // footprint of the first (on square cells of the given side, grown by one cell).
 Flags nearCore(const Points& points, float core, double cell) {
   Flags keep(points.size(), 1);
-  Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
-  Eigen::Vector2d high = -low;
+  const FootprintGrid grid(points, core, cell, 2);
+  if (grid.empty()) return keep;
+  std::vector<std::uint8_t> occupied(grid.cells(), 0);
   for (std::size_t i = 0; i < points.size(); ++i)
     if (points.heights[i] >= core) {
-      const Eigen::Vector2d q(points.cloud[i].x, points.cloud[i].y);
-      low = low.cwiseMin(q);
-      high = high.cwiseMax(q);
+      const std::size_t c = grid.cellOf(points.cloud[i]);
+      if (c != FootprintGrid::kOutside) occupied[c] = 1;
     }
-  if (!(low.x() <= high.x())) return keep;
-  low.array() -= 2.0 * cell;
-  high.array() += 2.0 * cell;
-  const Eigen::Vector2d extent = high - low;
-  cell = std::max({cell, extent.x() / kMaxFootprintCells, extent.y() / kMaxFootprintCells});
-  const int columns = static_cast<int>(extent.x() / cell) + 1;
-  const int rows = static_cast<int>(extent.y() / cell) + 1;
-  const auto at = [columns](int c, int r) { return static_cast<std::size_t>(r) * columns + c; };
-  std::vector<std::uint8_t> occupied(static_cast<std::size_t>(columns) * rows, 0);
-  const auto cellOf = [&](const pcl::PointXYZ& p, int& c, int& r) {
-    c = static_cast<int>((p.x - low.x()) / cell);
-    r = static_cast<int>((p.y - low.y()) / cell);
-    return c >= 0 && r >= 0 && c < columns && r < rows;
-  };
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    int c, r;
-    if (points.heights[i] >= core && cellOf(points.cloud[i], c, r)) occupied[at(c, r)] = 1;
-  }
   // The cells of the core and their eight neighbours.
   std::vector<std::uint8_t> covered(occupied.size(), 0);
-  for (int r = 0; r < rows; ++r)
-    for (int c = 0; c < columns; ++c) {
-      if (!occupied[at(c, r)]) continue;
-      for (int rr = std::max(0, r - 1); rr <= std::min(rows - 1, r + 1); ++rr)
-        for (int cc = std::max(0, c - 1); cc <= std::min(columns - 1, c + 1); ++cc)
-          covered[at(cc, rr)] = 1;
+  for (int r = 0; r < grid.rows(); ++r)
+    for (int c = 0; c < grid.columns(); ++c) {
+      if (!occupied[grid.at(c, r)]) continue;
+      for (int rr = std::max(0, r - 1); rr <= std::min(grid.rows() - 1, r + 1); ++rr)
+        for (int cc = std::max(0, c - 1); cc <= std::min(grid.columns() - 1, c + 1); ++cc)
+          covered[grid.at(cc, rr)] = 1;
     }
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    int c, r;
-    if (points.heights[i] < core)
-      keep[i] = cellOf(points.cloud[i], c, r) && covered[at(c, r)];
-  }
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights[i] < core) {
+      const std::size_t c = grid.cellOf(points.cloud[i]);
+      keep[i] = c != FootprintGrid::kOutside && covered[c];
+    }
   return keep;
+}
+
+// Of the points over the footprint of those at least `cut` above the floor (on square cells
+// of the given side), the share that are: an object stands out of the floor under it, a
+// few stray points above a sheet of paper do not.
+double shareAbove(const Points& points, float cut, double cell) {
+  const FootprintGrid grid(points, cut, cell, 0);
+  if (grid.empty()) return 0.0;
+  std::vector<std::uint8_t> occupied(grid.cells(), 0);
+  std::size_t above = 0;
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights[i] >= cut) {
+      const std::size_t c = grid.cellOf(points.cloud[i]);
+      if (c != FootprintGrid::kOutside) occupied[c] = 1;
+      ++above;
+    }
+  std::size_t over = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const std::size_t c = grid.cellOf(points.cloud[i]);
+    over += c != FootprintGrid::kOutside && occupied[c];
+  }
+  return over > 0 ? static_cast<double>(above) / static_cast<double>(over) : 0.0;
 }
 
 floor::Prior floorPrior(const GrabPoseEstimate& e) {
@@ -410,13 +466,24 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     Flags above(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
     const std::size_t left = count(above);
-    if (left >= min_points) {
+    // At least left of all the points are above the cut; the footprint is looked at only
+    // where that alone does not settle it.
+    const double share =
+        left < min_points ? 0.0
+        : static_cast<double>(left) >= kStandOutShare * static_cast<double>(points.size())
+            ? 1.0
+            : shareAbove(points, cut, std::max(kMinPatch, kPatchPixels * pixel));
+    if (left >= min_points && share >= kStandOutShare) {
       line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
            " points of the floor and the object's bottom, below ", cut, " m above the floor");
       points.keep(above);
       floor_cut = true;
     } else {
-      line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+      if (left >= min_points)
+        line(e, YELLOW_BOLD, "robust preparation: the ", left, " points above ", cut,
+             " m make up ", share, " of the points over their footprint, no object");
+      else
+        line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
       // Not told from the floor around it (a sheet of paper): it has no footprint of its own.
       prepared.lying = prepared.standing = false;
     }

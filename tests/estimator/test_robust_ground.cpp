@@ -197,6 +197,28 @@ TEST(FloorFit, FindsTheFloorBelowATopWiderThanTheBand) {
   EXPECT_NEAR(fit.plane.zAt(marker[0].x, marker[0].y), marker[0].z, 0.003);
 }
 
+// The flying pixels above a sheet of paper's edge are no object standing out of the floor: the
+// main entry grasps the sheet's middle, not theirs, and does not push it from the camera.
+TEST(RobustFlatSheet, StrayPointsAboveItAreNoObject) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 10.0f);
+  CloudPtr sheet = clouds::floor_box(xy, {0.2f, 0.14f, 0.001f}, 25.0f, 20000);
+  clouds::add_floor_band(*sheet, xy, {0.11f, 0.08f}, 0.02f, 0.002f, kFloor);
+  // Flying pixels along one long edge, 6 to 9 mm above the sheet.
+  const Eigen::Rotation2Df yaw(25.0f * static_cast<float>(M_PI) / 180.0f);
+  for (int i = 0; i <= 100; ++i) {
+    const Eigen::Vector2f q = xy + yaw * Eigen::Vector2f(-0.1f + 0.002f * i, 0.07f);
+    sheet->push_back(pcl::PointXYZ(q.x(), q.y(), kFloor + 0.006f + 0.001f * (i % 4)));
+  }
+  const auto e = robust_estimator();
+  e->trash_type_ = 3;
+  int code = 0;
+  const std::string printed = support::printed_by([&] { code = e->GrabPoseEstimateFunc(sheet); });
+  ASSERT_EQ(code, litterpose::kGrabFound) << printed;
+  EXPECT_GT(sheet->size(), 1000u);
+  EXPECT_LT((e->grab_pose_.position.head<2>() - xy).norm(), 0.01f) << printed;
+  EXPECT_TRUE(contains(printed, " of the points over their footprint, no object")) << printed;
+}
+
 // Clouds with no shape to grasp are refused by every entry, with the reason.
 TEST(RobustDegenerateClouds, AreTooFewPointsWithTheReason) {
   const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 0.0f);
