@@ -74,7 +74,12 @@ private:
   float cx() const { return e_.pca_center_.x(); }
   float cy() const { return e_.pca_center_.y(); }
   float cz() const { return e_.pca_center_.z(); }
-  float axis_yaw() const { return ori::axis_yaw(e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0)); }
+  // The long axis seen from above: the principal axis; with the robust preparation the
+  // footprint rectangle's long side, which the density of the visible faces does not turn.
+  float axis_yaw() const {
+    if (centre_) return ori::axis_yaw(e_.rect_direction_.x(), e_.rect_direction_.y());
+    return ori::axis_yaw(e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
+  }
   float bearing() const { return ori::bearing(cx(), cy()); }
 
   // 0 inside the window, else family + 1 to 4.

@@ -197,6 +197,25 @@ TEST(FloorFit, FindsTheFloorBelowATopWiderThanTheBand) {
   EXPECT_NEAR(fit.plane.zAt(marker[0].x, marker[0].y), marker[0].z, 0.003);
 }
 
+// The main entry turns its grasp to the long side of the footprint, which a part beside
+// the body (a bottle's neck folded back) turns less than it turns the principal axis.
+TEST(RobustMainEntry, TurnsTheGraspToTheFootprintsLongSide) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
+  const float yaw = 30.0f * static_cast<float>(M_PI) / 180.0f;
+  CloudPtr cloud = visible_box(xy, {0.16f, 0.05f, 0.04f}, 30.0f, 8000, kFloor);
+  const Eigen::Vector2f beside = xy + Eigen::Rotation2Df(yaw) * Eigen::Vector2f(0.055f, 0.04f);
+  *cloud += *visible_box(beside, {0.05f, 0.03f, 0.03f}, 30.0f, 1500, kFloor);
+  clouds::add_floor_band(*cloud, xy, {0.09f, 0.06f}, 0.02f, 0.002f, kFloor);
+  const auto e = robust_estimator();
+  e->trash_type_ = 3;
+  int code = 0;
+  const std::string printed = support::printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
+  ASSERT_EQ(code, litterpose::kGrabFound) << printed;
+  const Eigen::Vector3f x = e->grab_pose_.orientation.toRotationMatrix().col(0).cast<float>();
+  const float across = std::abs(x.x() * -std::sin(yaw) + x.y() * std::cos(yaw));
+  EXPECT_LT(std::asin(std::min(1.0f, across)) * 180.0f / static_cast<float>(M_PI), 2.0f) << printed;
+}
+
 // The flying pixels above a sheet of paper's edge are no object standing out of the floor: the
 // main entry grasps the sheet's middle, not theirs, and does not push it from the camera.
 TEST(RobustFlatSheet, StrayPointsAboveItAreNoObject) {
