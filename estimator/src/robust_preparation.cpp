@@ -208,8 +208,8 @@ public:
   std::size_t at(int column, int row) const { return static_cast<std::size_t>(row) * columns_ + column; }
   // The cell of a point, or kOutside.
   std::size_t cellOf(const pcl::PointXYZ& p) const {
-    const double c = std::floor((p.x - origin_.x()) / cell_);
-    const double r = std::floor((p.y - origin_.y()) / cell_);
+    const double c = (p.x - origin_.x()) / cell_;
+    const double r = (p.y - origin_.y()) / cell_;
     if (!(c >= 0.0 && r >= 0.0 && c < columns_ && r < rows_)) return kOutside;
     return at(static_cast<int>(c), static_cast<int>(r));
   }
