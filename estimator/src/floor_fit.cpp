@@ -258,17 +258,12 @@ Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud,
   return plane;
 }
 
-std::size_t countBelow(const Plane& plane, const GrabPoseEstimate::Cloud& cloud, double below) {
+bool leavesTooManyBelow(const Plane& plane, const GrabPoseEstimate::Cloud& cloud,
+                        std::size_t finite_points, double below) {
   std::size_t under = 0;
   for (const auto& p : cloud)
     if (finite(p)) under += plane.height(p) < -below;
-  return under;
-}
-
-bool leavesTooManyBelow(const Plane& plane, const GrabPoseEstimate::Cloud& cloud,
-                        std::size_t finite_points, double below) {
-  return static_cast<double>(countBelow(plane, cloud, below)) >
-         kMaxShareBelow * static_cast<double>(finite_points);
+  return static_cast<double>(under) > kMaxShareBelow * static_cast<double>(finite_points);
 }
 
 // Leaves flagged only the flat patches clearly below the plane; false when none is left.
@@ -366,6 +361,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
   // among the flat patches below it.
   Plane plane;
   std::size_t count = 0;
+  bool too_many_below = false;
   for (int round = 0;; ++round) {
     const Search search = searchPlane(patches, is_flat, grid, prior, scored_lows, inlier_distance);
     if (search.flat < 3) {
@@ -387,17 +383,15 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
       fit.refusal = "too few points near the plane";
       return fit;
     }
-    if (last || !leavesTooManyBelow(plane, cloud, finite_points, below) ||
-        !dropOnAndAbove(plane, patches, is_flat, below))
-      break;
+    too_many_below = leavesTooManyBelow(plane, cloud, finite_points, below);
+    if (!too_many_below || last || !dropOnAndAbove(plane, patches, is_flat, below)) break;
   }
 
-  std::size_t under = 0, inliers = 0;
+  std::size_t inliers = 0;
   double squared = 0.0;
   for (const auto& p : cloud) {
     if (!finite(p)) continue;
     const double h = plane.height(p);
-    under += h < -below;
     if (std::fabs(h) <= inlier_distance) {
       ++inliers;
       squared += h * h;
@@ -409,7 +403,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
       plane.zAt(object_xy.x(), object_xy.y()) - prior.plane.zAt(object_xy.x(), object_xy.y());
   const double allowed =
       prior.height_tolerance + tilt_slope * (object_xy - prior.anchor).norm();
-  if (static_cast<double>(under) > kMaxShareBelow * static_cast<double>(finite_points)) {
+  if (too_many_below) {
     fit.refusal = "the plane leaves too many points below it";
   } else if (!(std::fabs(offset) <= allowed)) {
     fit.refusal = "the plane lies beyond the height tolerance";
