@@ -29,9 +29,7 @@ std::string editedConfig(const Edits& edits) {
     if (at == std::string::npos) ADD_FAILURE() << "the configuration holds no " << from;
     else config.replace(at, from.size(), to);
   }
-  static int counter = 0;
-  const std::string path = testing::TempDir() + "litterpose_checked_" + std::to_string(::getpid()) +
-                           "_" + std::to_string(counter++) + ".yaml";
+  const std::string path = run_program::scratchPath("checked.yaml");
   std::ofstream(path) << config;
   return path;
 }
@@ -130,7 +128,7 @@ TEST(ConfigurationCheck, MissingPartsAreNamedWithTheLineOfTheirMap) {
     EXPECT_TRUE(contains(what, m.words)) << what;
     EXPECT_TRUE(contains(what, "line ")) << what;
   }
-  const std::string empty = testing::TempDir() + "litterpose_empty.yaml";
+  const std::string empty = run_program::scratchPath("empty.yaml");
   std::ofstream(empty).flush();
   const std::string what = refusalOf<YAML::RepresentationException>(empty).second;
   EXPECT_TRUE(contains(what, "the configuration is empty")) << what;

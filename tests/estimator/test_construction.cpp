@@ -240,7 +240,7 @@ TEST(ConfigurationFailure, BadValuesAndShapes) {
 TEST(ConfigurationFailure, MissingOrBrokenFile) {
   const std::string missing = "/nonexistent/grab_pose_estimate_config.yaml";
   EXPECT_THROW((GrabPoseEstimate{missing, support::printing()}), YAML::BadFile);
-  const std::string broken = testing::TempDir() + "litterpose_broken.yaml";
+  const std::string broken = run_program::scratchPath("broken.yaml");
   std::ofstream(broken) << "camera_extrinsic: [unclosed\n";
   EXPECT_THROW((GrabPoseEstimate{broken, support::printing()}), YAML::ParserException);
 }

@@ -12,9 +12,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "support/console.h"
+#include "support/run_program.h"
 
 namespace support {
 
@@ -28,9 +28,7 @@ inline std::string default_config_path() {
 inline std::string write_config(const std::function<void(YAML::Node&)>& edit) {
   YAML::Node config = YAML::LoadFile(default_config_path());
   if (edit) edit(config);
-  static int counter = 0;
-  const std::string path = testing::TempDir() + "litterpose_config_" +
-                           std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".yaml";
+  const std::string path = run_program::scratchPath("config.yaml");
   std::ofstream(path) << config;
   return path;
 }

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,10 +44,29 @@ inline std::string program(const std::string& path) {
   return LITTERPOSE_PROGRAM_LAUNCHER + quote(path);
 }
 
+// A folder of this test process's own under the test temporary directory. The process that
+// made it removes it, with everything in it, when it exits; children it forks leave it alone.
+inline const std::string& scratchFolder() {
+  struct Folder {
+    std::string path;
+    pid_t owner = ::getpid();
+    ~Folder() {
+      std::error_code ignored;
+      if (::getpid() == owner) std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder{[] {
+    std::string pattern = testing::TempDir() + "litterpose_XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + pattern);
+    return pattern + "/";
+  }()};
+  return folder.path;
+}
+
+// A new path in the scratch folder, ending in stem.
 inline std::string scratchPath(const std::string& stem) {
   static int counter = 0;
-  return testing::TempDir() + "litterpose_" + std::to_string(::getpid()) + "_" +
-         std::to_string(counter++) + "_" + stem;
+  return scratchFolder() + std::to_string(counter++) + "_" + stem;
 }
 
 // command is shell text; its words must already be quoted.
