@@ -29,6 +29,10 @@ litterview::EstimatorSlot g_estimator(kConfigPath);
 int main(int argc, char** argv) {
   const auto args = litterview::parseArguments(argc, argv);
   if (!args) return 2;
+  if (args->help) {
+    std::cout << litterview::kUsage;
+    return 0;
+  }
   if (args->config) g_estimator.rebuild(*args->config);
   GrabPoseEstimate* estimator = g_estimator.get();
   if (estimator == nullptr) {

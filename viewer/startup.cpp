@@ -51,12 +51,17 @@ void EstimatorSlot::rebuild(const std::string& config_path) noexcept {
   build(config_path);
 }
 
+const char kUsage[] = "usage: litterview [--screenshot FILE.png] [CONFIG [CLOUD]]\n";
+
 std::optional<Arguments> parseArguments(int argc, const char* const* argv) {
-  static const char kUsage[] = "usage: litterview [--screenshot FILE.png] [CONFIG [CLOUD]]\n";
   Arguments args;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      args.help = true;
+      return args;
+    }
     if (arg == "--screenshot") {
       if (i + 1 >= argc) {
         std::cerr << "litterview: --screenshot needs a file name\n" << kUsage;

@@ -40,11 +40,13 @@ struct Arguments {
   std::optional<std::string> config;
   std::optional<std::string> cloud;
   std::optional<std::string> screenshot;
+  bool help = false;  // --help or -h: the usage, and nothing else
 };
 
 // litterview [--screenshot FILE.png] [CONFIG [CLOUD]], CLOUD a PLY or PCD file. On a wrong
 // command line, returns nullopt after a message on standard error.
 std::optional<Arguments> parseArguments(int argc, const char* const* argv);
+extern const char kUsage[];
 
 }  // namespace litterview
 

@@ -226,6 +226,15 @@ TEST(LitterposeEstimate, WrongArgumentsExitTwoWithAMessage) {
   EXPECT_TRUE(bad_config.out.empty());
 }
 
+TEST(LitterposeEstimate, HelpPrintsTheUsageAndExitsZero) {
+  for (const std::string option : {"--help", "-h"}) {
+    const auto r = run_program::run(run_program::program(LITTERPOSE_ESTIMATE_PROGRAM) + " " + option);
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_EQ(r.out.rfind("usage: litterpose-estimate", 0), 0u) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+  }
+}
+
 // The default cloud with its coordinates stored as doubles, as numpy and Open3D write.
 std::string doublePly() {
   pcl::PointCloud<pcl::PointXYZ> cloud;

@@ -87,6 +87,14 @@ TEST(LitterviewProgram, WrongCommandLineExitsTwo) {
   EXPECT_EQ(litterview("a.yaml b.ply c").status, 2);
 }
 
+TEST(LitterviewProgram, HelpPrintsTheUsageAndExitsZero) {
+  for (const std::string option : {"--help", "-h"}) {
+    const auto r = litterview(option + " " + quote(kDefaultCloud));
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_NE(r.out.find("usage: litterview"), std::string::npos) << r.out;
+  }
+}
+
 TEST(LitterviewProgram, ScreenshotOfTheDefaultCloud) {
   const std::string png = run_program::scratchPath("litterview.png");
   const auto r = litterview("--screenshot " + quote(png) + " " + quote(kConfig) + " " +

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   capture_sim::CaptureOptions artefacts;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       usage(stdout);
       return 0;
     }

@@ -56,6 +56,9 @@ int parse(int argc, char** argv, Options& o) {
     }
     if (arg == "--") {
       files_only = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
     } else if (arg == "--quiet") {
       o.quiet = true;
     } else if (arg == "--config" || arg == "--entry" || arg == "--trash-type") {
