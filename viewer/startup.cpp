@@ -1,9 +1,6 @@
 #include "startup.h"
 
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <vector>
 
@@ -14,9 +11,9 @@ namespace litterview {
 namespace {
 
 // The libraries' own messages are terse ("bad file", "bad conversion"); say what they mean.
-std::string cause(const std::string& config_path, const std::exception& e) {
-  std::ifstream file(config_path);
-  if (!file) return std::strerror(errno);
+std::string cause(const std::exception& e) {
+  if (const auto* file = dynamic_cast<const litterpose::ConfigurationFileError*>(&e))
+    return file->reason;
   if (dynamic_cast<const litterpose::ConfigurationError*>(&e) != nullptr)
     return std::string("a value is refused: ") + e.what();
   if (dynamic_cast<const YAML::ParserException*>(&e) != nullptr)
@@ -38,7 +35,7 @@ void EstimatorSlot::build(const std::string& config_path) noexcept {
     std::cout.flush();
     refused_ = dynamic_cast<const litterpose::ConfigurationError*>(&e) != nullptr;
     error_ = "cannot build the estimator from the configuration file \"" + config_path +
-             "\": " + cause(config_path, e);
+             "\": " + cause(e);
   } catch (...) {
     refused_ = false;
     error_ = "cannot build the estimator from the configuration file \"" + config_path +

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <yaml-cpp/exceptions.h>
+#include <yaml-cpp/node/node.h>
 
 namespace litterpose {
 
@@ -25,6 +26,26 @@ public:
   // "camera_extrinsic.Rxyz[0]".
   std::string key;
 };
+
+// A configuration file that cannot be read: it is missing, unreadable, or not a regular
+// file. what() is yaml-cpp's "bad file: " with the path and the reason; a host that
+// catches YAML::BadFile catches it too.
+class ConfigurationFileError : public YAML::BadFile {
+public:
+  ConfigurationFileError(const std::string& path, std::string reason, int error_number);
+  ConfigurationFileError(const ConfigurationFileError&) = default;
+  ~ConfigurationFileError() noexcept override;
+
+  std::string reason;  // "No such file or directory", "it is a FIFO (named pipe)", ...
+  int error_number;    // the errno value that tells the cause (ENOENT, EISDIR, ...)
+};
+
+// The configuration file's YAML document (a null node for an empty file). The path must
+// name a regular file: a FIFO, a device or a directory is refused at once, without waiting
+// on it, and the file is opened once. Throws ConfigurationFileError when it cannot be read,
+// YAML::ParserException for text that is not YAML, and ConfigurationError for a second
+// document that holds anything (it would be ignored).
+YAML::Node loadConfigurationFile(const std::string& path);
 
 }  // namespace litterpose
 

@@ -11,6 +11,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "internal/configuration_check.h"
+#include "litterpose_configuration.h"
 #include "internal/console.h"
 #include "litterpose.h"
 #include "quorvin_kinematics.h"
@@ -137,7 +138,7 @@ GrabPoseEstimate::GrabPoseEstimate(std::string config_path, litterpose::ConsoleS
   kinematics_ = std::make_unique<QuorvinKinematics>(dh_d_, dh_a_, dh_alpha_, dh_offset_);
   connectKinematicsToSink();
 
-  YAML::Node config = YAML::LoadFile(config_path);
+  YAML::Node config = litterpose::loadConfigurationFile(config_path);
   litterpose::configuration::checkCalibration(config);
 
   YAML::Node extrinsic = config["camera_extrinsic"];

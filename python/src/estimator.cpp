@@ -1,5 +1,4 @@
 // litterpose.Estimator and litterpose.Estimate.
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include <boost/system/system_error.hpp>
 #include <litterpose.h>
+#include <litterpose_configuration.h>
 #include <litterpose_console.h>
 #include <litterpose_points.h>
 #include <litterpose_result.h>
@@ -155,13 +155,8 @@ public:
     const std::string failure = "cannot load the configuration file '" + config_path_ + "': ";
     try {
       estimator_ = std::make_unique<GrabPoseEstimate>(config_path_, sink(choice));
-    } catch (const YAML::BadFile&) {
-      const int number = errno;
-      raiseOSError(number, failure + std::strerror(number), config_path_);
-    } catch (const std::ios_base::failure& error) {
-      // A file that opens but cannot be read (a directory).
-      const int number = errno != 0 ? errno : EIO;
-      raiseOSError(number, failure + error.what(), config_path_);
+    } catch (const litterpose::ConfigurationFileError& error) {
+      raiseOSError(error.error_number, failure + error.reason, config_path_);
     } catch (const YAML::Exception& error) {
       throw ConfigurationError(failure + error.what());
     } catch (const boost::system::system_error& error) {

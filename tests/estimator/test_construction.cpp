@@ -1,15 +1,23 @@
 // Construction: configuration reading, the camera-to-base transform, the printed
 // calibration, data directories, and eulerToRotationMatrix.
 #include <gtest/gtest.h>
+#include <litterpose_configuration.h>
 #include <quorvin_kinematics.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <fstream>
+#include <future>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <boost/filesystem.hpp>
 #include <Eigen/Geometry>
+
+#include <sys/stat.h>
 
 #include "support/estimator.h"
 
@@ -243,6 +251,53 @@ TEST(ConfigurationFailure, MissingOrBrokenFile) {
   const std::string broken = run_program::scratchPath("broken.yaml");
   std::ofstream(broken) << "camera_extrinsic: [unclosed\n";
   EXPECT_THROW((GrabPoseEstimate{broken, support::printing()}), YAML::ParserException);
+}
+
+// Only a regular file is read, and at once: a FIFO without a writer would block an open.
+TEST(ConfigurationFailure, WhatIsNotARegularFileIsRefusedNamingWhy) {
+  const std::string fifo = run_program::scratchPath("config.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    std::string reason;
+    int error_number;
+  } cases[] = {{"/nonexistent/config.yaml", "No such file or directory", ENOENT},
+               {run_program::scratchFolder(), "it is a directory", EISDIR},
+               {fifo, "it is a FIFO (named pipe)", EINVAL},
+               {"/dev/null", "it is a character device", EINVAL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto construction = std::async(std::launch::async, [&] {
+      try {
+        GrabPoseEstimate estimator(c.path, litterpose::ConsoleSink::none());
+      } catch (const litterpose::ConfigurationFileError& e) {
+        return std::make_pair(e.reason + "|" + e.what(), e.error_number);
+      }
+      return std::make_pair(std::string("constructed"), 0);
+    });
+    ASSERT_EQ(construction.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto [text, number] = construction.get();
+    EXPECT_EQ(text, c.reason + "|bad file: " + c.path + ": " + c.reason);
+    EXPECT_EQ(number, c.error_number);
+  }
+}
+
+// A second document would be ignored; an empty one after the configuration is harmless.
+TEST(ConfigurationFailure, ASecondDocumentIsRefused) {
+  std::ifstream shipped(support::default_config_path());
+  std::stringstream text;
+  text << shipped.rdbuf();
+  const std::string two = run_program::scratchPath("two.yaml");
+  std::ofstream(two) << text.str() << "---\ncamera_intrinsic:\n  fx: 1000\n";
+  try {
+    GrabPoseEstimate estimator(two, litterpose::ConsoleSink::none());
+    ADD_FAILURE() << "a configuration of two documents was accepted";
+  } catch (const litterpose::ConfigurationError& e) {
+    EXPECT_NE(std::string(e.what()).find("second YAML document"), std::string::npos) << e.what();
+  }
+  const std::string trailing = run_program::scratchPath("trailing.yaml");
+  std::ofstream(trailing) << text.str() << "---\n# nothing more\n";
+  EXPECT_NO_THROW((GrabPoseEstimate{trailing, litterpose::ConsoleSink::none()}));
 }
 
 TEST(DataDirectories, PathsAreBuiltFromTheNames) {

@@ -2,6 +2,7 @@
 and cloud files read and refused."""
 
 import logging
+import os
 
 import numpy as np
 import pytest
@@ -37,6 +38,7 @@ def test_robust_preparation_is_switched_per_estimator(default_points):
     ("robust_preparation", "leaf", 1, litterpose.ConfigurationError, "no key 'leaf'"),
     (None, "no-such.yaml", None, FileNotFoundError, "cannot load the configuration file"),
     (None, ".", None, IsADirectoryError, "cannot load the configuration file"),
+    (None, "fifo", None, OSError, "it is a FIFO"),
 ])
 def test_unusable_configurations_raise(tmp_path, section, key, value, error, message):
     path = tmp_path / key
@@ -46,6 +48,8 @@ def test_unusable_configurations_raise(tmp_path, section, key, value, error, mes
         if value is None:
             del config[section][key]
         path.write_text(yaml.safe_dump(config))
+    elif key == "fifo":
+        os.mkfifo(path)
     with pytest.raises(error, match=message):
         litterpose.Estimator(path)
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <sstream>
 
+#include <litterpose_configuration.h>
 #include <quorvin_kinematics.h>
 #include <yaml-cpp/yaml.h>
 
@@ -107,7 +108,7 @@ capture_sim::Camera cameraOf(const GrabPoseEstimate& e, int width, int height) {
 }
 
 ConfiguredWindows readWindows(const std::string& config_path) {
-  const YAML::Node root = YAML::LoadFile(config_path);
+  const YAML::Node root = litterpose::loadConfigurationFile(config_path);
   const YAML::Node g = root["grab_pose_estimate"];
   const auto window = [&](const std::string& distance, const std::string& angle) {
     return Window{g[distance + "_min"].as<double>(), g[distance + "_max"].as<double>(),

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <litterpose.h>
+#include <litterpose_configuration.h>
 #include <yaml-cpp/yaml.h>
 
 namespace litterpose_eval {
@@ -82,7 +83,7 @@ private:
 }  // namespace
 
 GripperSize readGripper(const std::string& config_path) {
-  const YAML::Node root = YAML::LoadFile(config_path);
+  const YAML::Node root = litterpose::loadConfigurationFile(config_path);
   const GrabPoseEstimate::Gripper defaults;
   const YAML::Node map = root["gripper"];
   const auto size = [&](const char* key, float fallback) {

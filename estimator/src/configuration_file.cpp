@@ -1,0 +1,90 @@
+// Reading the configuration file: a regular file, opened once, holding one YAML document.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <yaml-cpp/yaml.h>
+
+#include "litterpose_configuration.h"
+
+namespace litterpose {
+namespace {
+
+// What a path names when it is not a regular file, and the errno value that says so best.
+std::pair<const char*, int> kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return {"it is a directory", EISDIR};
+  if (S_ISFIFO(mode)) return {"it is a FIFO (named pipe)", EINVAL};
+  if (S_ISCHR(mode)) return {"it is a character device", EINVAL};
+  if (S_ISBLK(mode)) return {"it is a block device", EINVAL};
+  if (S_ISSOCK(mode)) return {"it is a socket", EINVAL};
+  return {"it is not a regular file", EINVAL};
+}
+
+class Descriptor {
+public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+private:
+  int fd_;
+};
+
+[[noreturn]] void refuse(const std::string& path, const std::string& reason, int number) {
+  throw ConfigurationFileError(path, reason, number);
+}
+
+[[noreturn]] void refuseWithErrno(const std::string& path) {
+  const int number = errno;
+  refuse(path, std::strerror(number), number);
+}
+
+std::string contents(const std::string& path) {
+  // Without O_NONBLOCK, opening a FIFO waits for a writer: the kind is told before any wait.
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) refuseWithErrno(path);
+  struct stat status;
+  if (::fstat(file.get(), &status) != 0) refuseWithErrno(path);
+  if (!S_ISREG(status.st_mode)) {
+    const auto [kind, number] = kindOf(status.st_mode);
+    refuse(path, kind, number);
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) refuseWithErrno(path);
+    if (n == 0) return text;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+ConfigurationFileError::ConfigurationFileError(const std::string& path, std::string why,
+                                               int number)
+    : YAML::BadFile(path + ": " + why), reason(std::move(why)), error_number(number) {}
+
+ConfigurationFileError::~ConfigurationFileError() noexcept = default;
+
+YAML::Node loadConfigurationFile(const std::string& path) {
+  const std::vector<YAML::Node> documents = YAML::LoadAll(contents(path));
+  for (std::size_t i = 1; i < documents.size(); ++i)
+    if (!documents[i].IsNull())
+      throw ConfigurationError(documents[i].Mark(), "",
+                               "the file holds a second YAML document, which would be "
+                               "ignored; a configuration is one document");
+  return documents.empty() ? YAML::Node() : documents.front();
+}
+
+}  // namespace litterpose
