@@ -4,6 +4,7 @@
 #define LITTERPOSE_PYTHON_BINDINGS_H
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,19 +31,61 @@ struct ConsoleChoice {
   // For Kind::lines: hands one line to the Python side, holding the GIL only meanwhile;
   // it may be copied and destroyed on any thread.
   std::function<void(std::string_view)> lines;
+  // The Python object that lines calls, for the garbage collector to see (a console
+  // callback that refers back to its estimator makes a cycle through C++).
+  std::shared_ptr<py::object> target;
 };
 ConsoleChoice consoleChoice(const py::object& console, const char* logger_name);
 
-// Points handed to estimate(): an (N, 3) float32 or float64 array of any strides, anything
-// numpy.asarray makes one of without a copy where the layout allows (an Open3D vector), or
-// an object holding such points in its attribute points (an Open3D PointCloud). The view
-// reads the array's memory where it lies, for as long as array lives. Raises ValueError
-// naming what is wrong.
+// The Python objects a console holds, for tp_traverse; and its release, for tp_clear.
+int visitConsole(const py::object& console, const std::shared_ptr<py::object>& target,
+                 visitproc visit, void* arg);
+
+// A file path as Python names it (str, bytes or os.PathLike): its bytes for the system,
+// printable text for messages, and the name as os.fsdecode gives it. Raises ValueError for
+// a null byte inside, as open() does.
+struct FilePath {
+  std::string bytes;
+  std::string shown;
+  py::object name;
+};
+FilePath filePath(const py::object& path_like);
+
+// Points handed to estimate(): an (N, 3) float32 or float64 array of any strides, read
+// in place for as long as array lives; anything numpy.array makes one of (an Open3D vector,
+// a list), copied; or an object holding such points in its attribute points (an Open3D
+// PointCloud). Raises ValueError naming what is wrong.
 struct PointsArgument {
   py::array array;
   litterpose::PointsView view;
 };
 PointsArgument pointsArgument(const py::handle& points);
+
+// The instance's C++ object, or null before __init__ made it.
+template <typename T>
+T* constructed(PyObject* self) {
+  auto* instance = reinterpret_cast<py::detail::instance*>(self);
+  const py::detail::value_and_holder held = instance->get_value_and_holder(nullptr, false);
+  return held && held.holder_constructed() ? held.value_ptr<T>() : nullptr;
+}
+
+// A py::custom_type_setup for a class whose objects hold Python objects through C++ (a
+// console callback): the garbage collector sees them through T::traverse and breaks a
+// cycle (a callback that refers back to its owner) through T::clear.
+template <typename T>
+void collectable(PyHeapTypeObject* heap_type) {
+  PyTypeObject* type = &heap_type->ht_type;
+  type->tp_flags |= Py_TPFLAGS_HAVE_GC;
+  type->tp_traverse = [](PyObject* self, visitproc visit, void* arg) -> int {
+    Py_VISIT(Py_TYPE(self));
+    const T* object = constructed<T>(self);
+    return object != nullptr ? object->traverse(visit, arg) : 0;
+  };
+  type->tp_clear = [](PyObject* self) -> int {
+    if (T* object = constructed<T>(self)) object->clear();
+    return 0;
+  };
+}
 
 // A float64 array of the given shape, filled by the caller.
 py::array_t<double> doubles(std::initializer_list<py::ssize_t> shape);

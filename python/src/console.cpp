@@ -19,9 +19,11 @@ std::shared_ptr<py::object> holdWithGil(py::object object) {
   });
 }
 
-std::function<void(std::string_view)> linesTo(py::object target) {
+void sendLinesTo(py::object target, ConsoleChoice& choice) {
   auto held = holdWithGil(std::move(target));
-  return [held](std::string_view line) {
+  choice.kind = ConsoleChoice::Kind::lines;
+  choice.target = held;
+  choice.lines = [held](std::string_view line) {
     const std::string text = litterpose::stripColours(line);
     if (text.empty()) return;
     py::gil_scoped_acquire gil;
@@ -49,9 +51,8 @@ ConsoleChoice consoleChoice(const py::object& console, const char* logger_name) 
       return choice;
     }
     if (name == "logging") {
-      choice.kind = ConsoleChoice::Kind::lines;
-      choice.lines =
-          linesTo(py::module_::import("logging").attr("getLogger")(logger_name).attr("debug"));
+      sendLinesTo(py::module_::import("logging").attr("getLogger")(logger_name).attr("debug"),
+                  choice);
       return choice;
     }
     throw py::value_error("console must be None, True, 'stdout', 'logging', a logger or a "
@@ -60,17 +61,22 @@ ConsoleChoice consoleChoice(const py::object& console, const char* logger_name) 
   const auto logging = py::module_::import("logging");
   if (py::isinstance(console, logging.attr("Logger")) ||
       py::isinstance(console, logging.attr("LoggerAdapter"))) {
-    choice.kind = ConsoleChoice::Kind::lines;
-    choice.lines = linesTo(console.attr("debug"));
+    sendLinesTo(console.attr("debug"), choice);
     return choice;
   }
   if (PyCallable_Check(console.ptr())) {
-    choice.kind = ConsoleChoice::Kind::lines;
-    choice.lines = linesTo(console);
+    sendLinesTo(console, choice);
     return choice;
   }
   throw py::value_error("console must be None, True, 'stdout', 'logging', a logger or a "
                         "callable, not " + py::repr(console).cast<std::string>());
+}
+
+int visitConsole(const py::object& console, const std::shared_ptr<py::object>& target,
+                 visitproc visit, void* arg) {
+  Py_VISIT(console.ptr());
+  if (target) Py_VISIT(target->ptr());
+  return 0;
 }
 
 }  // namespace litterpose_python

@@ -3,11 +3,12 @@
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
-#include <ios>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include <boost/system/system_error.hpp>
@@ -123,7 +124,7 @@ const char* entryName(litterpose::Entry entry) {
 
 // Raises OSError(errno, message, filename), which Python turns into FileNotFoundError,
 // PermissionError, ... by the number.
-[[noreturn]] void raiseOSError(int number, const std::string& message, const std::string& path) {
+[[noreturn]] void raiseOSError(int number, const std::string& message, const py::object& path) {
   py::object error = py::module_::import("builtins").attr("OSError")(number, message, path);
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
   throw py::error_already_set();
@@ -140,6 +141,7 @@ class Estimator {
   // is given up while waiting for the estimator.
   template <typename F>
   auto holding(F&& f) {
+    refuseFromItsOwnEstimate();
     std::unique_lock<std::mutex> hold(mutex_, std::try_to_lock);
     if (!hold.owns_lock()) {
       py::gil_scoped_release released;
@@ -149,12 +151,22 @@ class Estimator {
   }
 
 public:
-  Estimator(std::string config_path, py::object console)
-      : config_path_(std::move(config_path)), console_(console) {
+  // While an estimate runs, its console lines may call back into Python on the same thread;
+  // a call on this estimator from there would wait for itself.
+  void refuseFromItsOwnEstimate() const {
+    if (estimating_on_ == std::this_thread::get_id())
+      throw std::runtime_error(
+          "this estimator is busy with an estimate on this thread (a console callback cannot "
+          "use the estimator whose lines it receives)");
+  }
+
+  Estimator(const FilePath& config_path, py::object console)
+      : config_path_(config_path.name), console_(console) {
     const ConsoleChoice choice = consoleChoice(console, "litterpose.estimator");
-    const std::string failure = "cannot load the configuration file '" + config_path_ + "': ";
+    console_target_ = choice.target;
+    const std::string failure = "cannot load the configuration file '" + config_path.shown + "': ";
     try {
-      estimator_ = std::make_unique<GrabPoseEstimate>(config_path_, sink(choice));
+      estimator_ = std::make_unique<GrabPoseEstimate>(config_path.bytes, sink(choice));
     } catch (const litterpose::ConfigurationFileError& error) {
       raiseOSError(error.error_number, failure + error.reason, config_path_);
     } catch (const YAML::Exception& error) {
@@ -175,10 +187,18 @@ public:
                             "'");
     if (frame != "camera" && frame != "base")
       throw py::value_error("frame must be 'camera' or 'base', not '" + frame + "'");
+    refuseFromItsOwnEstimate();
     const PointsArgument input = pointsArgument(points);
 
     py::gil_scoped_release released;
     const std::lock_guard<std::mutex> hold(mutex_);
+    struct Estimating {
+      std::atomic<std::thread::id>& on;
+      explicit Estimating(std::atomic<std::thread::id>& thread) : on(thread) {
+        on = std::this_thread::get_id();
+      }
+      ~Estimating() { on = std::thread::id(); }
+    } estimating(estimating_on_);
     GrabPoseEstimate& e = *estimator_;
     auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
     litterpose::cloudFromPoints(input.view, frame == "camera" ? &e.camera_extrinsic_ : nullptr,
@@ -196,13 +216,27 @@ public:
     return result;
   }
 
-  const std::string& configPath() const { return config_path_; }
+  py::object configPath() const { return config_path_; }
 
   py::object console() const { return console_; }
   void setConsole(py::object console) {
     const ConsoleChoice choice = consoleChoice(console, "litterpose.estimator");
     holding([&](GrabPoseEstimate& e) { e.setConsoleSink(sink(choice)); });
     console_ = std::move(console);
+    console_target_ = choice.target;
+  }
+
+  // For the garbage collector: the Python objects the console holds, and their release
+  // (unless an estimate holds the estimator; then the cycle stays until a later collection).
+  int traverse(visitproc visit, void* arg) const {
+    return visitConsole(console_, console_target_, visit, arg);
+  }
+  void clear() {
+    std::unique_lock<std::mutex> hold(mutex_, std::try_to_lock);
+    if (!hold.owns_lock()) return;
+    if (estimator_) estimator_->setConsoleSink(litterpose::ConsoleSink::none());
+    console_target_.reset();
+    console_ = py::none();
   }
 
   py::array_t<double> cameraExtrinsic() {
@@ -297,9 +331,11 @@ private:
     return litterpose::ConsoleSink::none();
   }
 
-  std::string config_path_;
+  py::object config_path_;  // as os.fsdecode gives it
   py::object console_;
+  std::shared_ptr<py::object> console_target_;
   std::mutex mutex_;
+  std::atomic<std::thread::id> estimating_on_{};
   std::unique_ptr<GrabPoseEstimate> estimator_;
   std::optional<litterpose::ConfiguredState> configured_;
 };
@@ -451,11 +487,9 @@ the entry "main", which does not compute it.)")
         return text + ")";
       });
 
-  py::class_<Estimator>(m, "Estimator", kEstimatorDoc)
+  py::class_<Estimator>(m, "Estimator", kEstimatorDoc, py::custom_type_setup(collectable<Estimator>))
       .def(py::init([](const py::object& path, py::object console) {
-             return std::make_unique<Estimator>(
-                 py::module_::import("os").attr("fsdecode")(path).cast<std::string>(),
-                 std::move(console));
+             return std::make_unique<Estimator>(filePath(path), std::move(console));
            }),
            py::arg("config_path"), py::kw_only(), py::arg("console") = py::none())
       .def("estimate", &Estimator::estimate, kEstimateDoc, py::arg("points"),

@@ -118,18 +118,30 @@ public:
       case ConsoleChoice::Kind::lines: arm_.set_line_hook(choice.lines); break;
     }
     console_ = std::move(console);
+    console_target_ = choice.target;
+  }
+
+  // For the garbage collector (see collectable).
+  int traverse(visitproc visit, void* arg) const {
+    return visitConsole(console_, console_target_, visit, arg);
+  }
+  void clear() {
+    arm_.set_line_hook(nullptr);
+    console_target_.reset();
+    console_ = py::none();
   }
 
 private:
   QuorvinKinematics arm_;
   QuorvinKinematics::LineHook standard_output_;
   py::object console_;
+  std::shared_ptr<py::object> console_target_;
 };
 
 }  // namespace
 
 void bindKinematics(py::module_& m) {
-  py::class_<Kinematics>(m, "Kinematics", R"(The Quorvin arm as the estimator models it.
+  py::class_<Kinematics>(m, "Kinematics", py::custom_type_setup(collectable<Kinematics>), R"(The Quorvin arm as the estimator models it.
 
 Poses are 4 x 4 homogeneous transforms of the flange in the arm base frame, in millimetres
 (the kinematics' unit); joint angles are in degrees. Calls hold the GIL: one thread at a

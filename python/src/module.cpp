@@ -18,9 +18,9 @@ namespace {
 // The reader says what is wrong in its message; the exception's type tells a file that
 // cannot be opened (OSError by its errno: FileNotFoundError, PermissionError,
 // IsADirectoryError) from one whose contents are no cloud (ValueError).
-[[noreturn]] void raiseReadError(const std::string& path, const std::string& message) {
+[[noreturn]] void raiseReadError(const FilePath& path, const std::string& message) {
   int number = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(path.bytes.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     number = errno;
   } else {
@@ -28,19 +28,22 @@ namespace {
     if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) number = EISDIR;
     ::close(fd);
   }
-  if (number == 0) throw py::value_error(message);
-  py::object error = py::module_::import("builtins").attr("OSError")(number, message, path);
+  // The message may quote bytes of the file that are no UTF-8.
+  const std::string text =
+      py::bytes(message).attr("decode")("utf-8", "backslashreplace").cast<std::string>();
+  if (number == 0) throw py::value_error(text);
+  py::object error = py::module_::import("builtins").attr("OSError")(number, text, path.name);
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
   throw py::error_already_set();
 }
 
 py::array_t<float> readCloud(const py::object& path_like) {
-  const std::string path = py::module_::import("os").attr("fsdecode")(path_like).cast<std::string>();
+  const FilePath path = filePath(path_like);
   GrabPoseEstimate::Cloud cloud;
   std::optional<std::string> error;
   {
     py::gil_scoped_release released;
-    error = litterpose_io::readCloud(path, cloud);
+    error = litterpose_io::readCloud(path.bytes, cloud);
   }
   if (error) raiseReadError(path, *error);
   py::array_t<float> points({static_cast<py::ssize_t>(cloud.size()), py::ssize_t{3}});
@@ -63,6 +66,18 @@ std::string describeResult(int code, const py::object& entry) {
 }
 
 }  // namespace
+
+FilePath filePath(const py::object& path_like) {
+  const py::module_ os = py::module_::import("os");
+  FilePath path;
+  path.bytes = os.attr("fsencode")(path_like).cast<std::string>();
+  if (path.bytes.find('\0') != std::string::npos)
+    throw py::value_error("the path holds a null byte: " +
+                          py::repr(path_like).cast<std::string>());
+  path.shown = py::bytes(path.bytes).attr("decode")("utf-8", "backslashreplace").cast<std::string>();
+  path.name = os.attr("fsdecode")(path_like);
+  return path;
+}
 
 void bindCloudFiles(py::module_& m) {
   m.def("read_cloud", &readCloud, py::arg("path"),

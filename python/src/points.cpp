@@ -1,4 +1,5 @@
-// Points from Python: read in place, never copied into an intermediate array.
+// Points from Python: a numpy array is read in place; anything else is copied into one
+// first, while the GIL is held.
 #include <string>
 
 #include "bindings.h"
@@ -17,17 +18,27 @@ std::string shapeText(const py::array& array) {
 
 PointsArgument pointsArgument(const py::handle& points) {
   py::object source = py::reinterpret_borrow<py::object>(points);
-  // A cloud object of another library (Open3D's PointCloud) holds its points in .points.
-  if (!py::isinstance<py::array>(source) && !PyObject_CheckBuffer(source.ptr()) &&
-      py::hasattr(source, "points"))
-    source = source.attr("points");
+  // A cloud object of another library (Open3D's PointCloud) holds its points in .points;
+  // an error other than its absence is the caller's to see.
+  if (!py::isinstance<py::array>(source) && !PyObject_CheckBuffer(source.ptr())) {
+    if (PyObject* held = PyObject_GetAttrString(source.ptr(), "points")) {
+      source = py::reinterpret_steal<py::object>(held);
+    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+      PyErr_Clear();
+    } else {
+      throw py::error_already_set();
+    }
+  }
 
   PointsArgument argument;
   if (py::isinstance<py::array>(source)) {
     argument.array = py::reinterpret_borrow<py::array>(source);
   } else {
+    // Copied: the estimate reads the points without the GIL, while another thread could
+    // free the memory of an object that is no numpy array (assigning an Open3D cloud's
+    // points replaces its buffer).
     try {
-      argument.array = py::module_::import("numpy").attr("asarray")(source);
+      argument.array = py::module_::import("numpy").attr("array")(source);
     } catch (py::error_already_set& error) {
       throw py::value_error("points must be an (N, 3) array of float32 or float64: " +
                             std::string(error.what()));

@@ -1,8 +1,10 @@
 """Configurations read back and refused, the robust preparation's switch, console lines,
 and cloud files read and refused."""
 
+import gc
 import logging
 import os
+import weakref
 
 import numpy as np
 import pytest
@@ -77,6 +79,41 @@ def test_console_lines_go_where_they_are_sent(capfd, caplog, default_points):
     assert "\x1b[1;36m处理后点云数量：2935\x1b[0m\n" in capfd.readouterr().out
     with pytest.raises(ValueError, match="console must be"):
         estimator.console = "stderr"
+
+
+@pytest.mark.parametrize("use", [
+    lambda e: e.windows,
+    lambda e: setattr(e, "console", None),
+    lambda e: e.estimate(np.zeros((10, 3), np.float32)),
+])
+def test_a_console_callback_cannot_use_its_own_estimator(default_points, use):
+    estimator = litterpose.Estimator(CONFIG)
+    estimator.console = lambda line: use(estimator)
+    with pytest.raises(RuntimeError, match="busy with an estimate on this thread"):
+        estimator.estimate(default_points)
+    estimator.console = None
+    assert estimator.estimate(default_points).code == 1
+
+
+@pytest.mark.parametrize("owner", ["Estimator", "Kinematics"])
+def test_an_owner_whose_console_refers_back_to_it_is_collected(owner):
+    class Host:
+        def __init__(self):
+            self.held = getattr(litterpose, owner)(*([CONFIG] if owner == "Estimator" else []),
+                                                   console=self.on_line)
+
+        def on_line(self, line):
+            pass
+
+    host = weakref.ref(Host())
+    gc.collect()
+    assert host() is None
+
+
+@pytest.mark.parametrize("call", [lambda p: litterpose.Estimator(p), litterpose.read_cloud])
+def test_a_path_with_a_null_byte_is_refused(call):
+    with pytest.raises(ValueError, match="null byte"):
+        call(str(CONFIG) + "\0.ply")
 
 
 def test_read_cloud_keeps_floats_and_rounds_doubles(tmp_path, default_points):

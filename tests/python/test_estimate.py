@@ -117,6 +117,16 @@ def test_bad_calls_raise_value_error(estimator, default_points, call, message):
         estimator.estimate(**{"points": default_points, **call})
 
 
+def test_an_error_of_a_clouds_points_reaches_the_caller(estimator):
+    class Camera:
+        @property
+        def points(self):
+            raise ConnectionError("camera disconnected")
+
+    with pytest.raises(ConnectionError, match="camera disconnected"):
+        estimator.estimate(Camera())
+
+
 def test_describe_result():
     assert litterpose.describe_result(1, "common") == "grasp pose found"
     assert litterpose.describe_result(101, "common") == "outside the vertical grab space"
