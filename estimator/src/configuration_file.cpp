@@ -49,6 +49,8 @@ private:
 }
 
 std::string contents(const std::string& path) {
+  // The system would open the path up to the null byte: another file.
+  if (path.find('\0') != std::string::npos) refuse(path, "the path holds a null byte", EINVAL);
   // Without O_NONBLOCK, opening a FIFO waits for a writer: the kind is told before any wait.
   const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.get() < 0) refuseWithErrno(path);

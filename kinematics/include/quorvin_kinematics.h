@@ -24,7 +24,9 @@ public:
   static constexpr int kWristCosineOutOfRange = -1004;
   static constexpr int kJoint6TurnError = -1005;
   static constexpr int kJointOverLimit = -1006;
-  // The pose is not a 4 x 4 matrix or holds a non-finite element.
+  // The pose is not a 4 x 4 matrix, holds a non-finite element, or is no rigid transform
+  // (its rotation not orthonormal with determinant +1, its last row not 0 0 0 1, within
+  // 1e-4).
   static constexpr int kInvalidPose = -1007;
   // The closed form met an exact singular point (0/0) and gave no finite solution.
   static constexpr int kNonFiniteSolution = -1008;

@@ -14,6 +14,21 @@ constexpr double kWristCosineLimit = 1.00001;
 bool is_finite_transform(const Eigen::MatrixXd& pose) {
   return pose.rows() == 4 && pose.cols() == 4 && pose.allFinite();
 }
+
+// A rotation (orthonormal, determinant +1) and a translation, the last row 0 0 0 1, within
+// what poses built from single-precision quaternions hold. The solution reads only some
+// of the rotation's entries: another matrix would be answered as a pose it is not.
+constexpr double kRigidTolerance = 1e-4;
+
+bool is_rigid_transform(const Eigen::MatrixXd& pose) {
+  const Eigen::Matrix3d rotation = pose.topLeftCorner<3, 3>();
+  const Eigen::RowVector4d last_row = pose.row(3);
+  return (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff() <=
+             kRigidTolerance &&
+         rotation.determinant() > 0.0 &&
+         (last_row - Eigen::RowVector4d(0.0, 0.0, 0.0, 1.0)).cwiseAbs().maxCoeff() <=
+             kRigidTolerance;
+}
 }  // namespace
 
 const char* QuorvinKinematics::describe(int code) {
@@ -25,7 +40,7 @@ const char* QuorvinKinematics::describe(int code) {
     case kWristCosineOutOfRange: return "joint 5 cosine out of range";
     case kJoint6TurnError: return "no turn of joint 6 near the reference";
     case kJointOverLimit: return "joint over limit";
-    case kInvalidPose: return "pose is not a finite 4x4 transform";
+    case kInvalidPose: return "pose is not a finite rigid 4x4 transform";
     case kNonFiniteSolution: return "singular point without a finite solution";
     default: return "unknown";
   }
@@ -47,6 +62,10 @@ int QuorvinKinematics::solve(const Eigen::MatrixXd& pose, int shoulder, int elbo
                              const double* ref, double* out) const {
   if (!is_finite_transform(pose)) {
     print_line("pose is not a finite 4x4 transform!!!");
+    return kInvalidPose;
+  }
+  if (!is_rigid_transform(pose)) {
+    print_line("pose is not a rigid transform!!!");
     return kInvalidPose;
   }
   const double* d = dh_d_;

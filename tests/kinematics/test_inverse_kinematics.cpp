@@ -225,12 +225,13 @@ TEST(InverseKinematics, OutOfReachAndElbowThreshold) {
 
 TEST(InverseKinematics, WristCosineBeyondOne) {
   QuorvinKinematics arm = test_arm::make();
-  const double q[6] = {0.5, 0.3, -0.4, 0.2, 0.1, -0.6};
+  // A wrist nearly straight, and an approach axis lengthened within what a pose of
+  // single precision holds (the wrist centre kept where it was): the cosine passes 1.
+  const double q[6] = {0.5, 0.3, -0.4, 0.2, 0.001, -0.6};
   Eigen::MatrixXd pose = arm.forward_kinematics(q);
-  // Lengthen the approach axis but keep the wrist centre where it was.
   const Eigen::Vector3d z = pose.block<3, 1>(0, 2);
-  pose.block<3, 1>(0, 2) = 1.1 * z;
-  pose.block<3, 1>(0, 3) += 144 * 0.1 * z;
+  pose.block<3, 1>(0, 2) = (1.0 + 4e-5) * z;
+  pose.block<3, 1>(0, 3) += 144 * 4e-5 * z;
   double out[6];
   std::fill(out, out + 6, 42.0);
   const Solve r = solve_ref(arm, pose, q, out);
@@ -272,9 +273,27 @@ TEST(InverseKinematics, MalformedPosesAreRefusedWithoutReadingThem) {
     broken(2, 3) = bad;
     EXPECT_EQ(solve_flags(arm, broken, flags, out).code, QuorvinKinematics::kInvalidPose);
   }
+  // Finite, but no rotation and translation: scaled, mirrored, sheared, a projective row.
+  const auto scaled = [&](double s) {
+    Eigen::MatrixXd m = pose;
+    m.topLeftCorner(3, 3) *= s;
+    return m;
+  };
+  Eigen::MatrixXd mirrored = pose, sheared = pose, projective = pose;
+  mirrored.col(0) *= -1.0;
+  sheared(0, 1) += 0.01;
+  projective(3, 0) = 1e-3;
+  for (const Eigen::MatrixXd& m : {scaled(0.0), scaled(2.0), scaled(1.001), mirrored, sheared, projective}) {
+    support::printed().str("");
+    EXPECT_EQ(solve_ref(arm, m, kQ, out).code, QuorvinKinematics::kInvalidPose);
+    EXPECT_EQ(support::printed().str(), "pose is not a rigid transform!!!\n");
+  }
+  // What a single-precision quaternion gives is still a pose.
+  EXPECT_EQ(solve_ref(arm, scaled(1.0 + 1e-6), kQ, out).code, QuorvinKinematics::kSolved);
+  std::fill(out, out + 6, 42.0);
   expect_untouched(out);
   EXPECT_STREQ(QuorvinKinematics::describe(QuorvinKinematics::kInvalidPose),
-               "pose is not a finite 4x4 transform");
+               "pose is not a finite rigid 4x4 transform");
 }
 
 TEST(ReachSphere, StrictAboutTheShoulder) {
