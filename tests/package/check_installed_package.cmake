@@ -24,11 +24,15 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/host -B ${WORK_DIR}/host ${cross_args}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DWITH_ESTIMATOR=${WITH_ESTIMATOR})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/host)
-run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
-    ${EMULATOR} ${WORK_DIR}/host/kinematics_host)
+# Without LD_LIBRARY_PATH: the installed libraries find each other.
+run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${EMULATOR} ${WORK_DIR}/host/kinematics_host)
 if(WITH_ESTIMATOR)
-  run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib64
+  run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
       ${EMULATOR} ${WORK_DIR}/host/estimator_host ${prefix}/share/litterpose/grab_pose_estimate_config.yaml)
+endif()
+# So do the installed programs.
+if(WITH_TOOLS)
+  run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${EMULATOR} ${prefix}/bin/litterpose-estimate --help)
 endif()
 # The Python package (PYTHON: its interpreter) imports from the install and finds the
 # project's libraries by itself.
