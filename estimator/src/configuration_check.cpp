@@ -376,6 +376,18 @@ void checkSettings(const YAML::Node& config) {
     const YAML::Node node = keyOf(debug, debug_name, key);
     if (!node.IsScalar()) refuse(node, debug_name + "." + key, "not a text");
   }
+  // The names make a directory (trash_code) and a file (the three joined) under the data
+  // roots, and must stay there.
+  std::string joined;
+  for (const char* key : kDebugTexts) {
+    const YAML::Node node = debug[key];
+    joined += node.Scalar();
+    const std::string path = "/" + joined + "/";
+    if (joined.find('\0') != std::string::npos || path.find("/../") != std::string::npos)
+      refuse(node, debug_name + "." + key,
+             "the data recording names must make a path under the data directories (no "
+             "'..' part, no null byte)");
+  }
 }
 
 }  // namespace configuration
