@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libeigen3-dev libpcl-dev libopencv-dev libyaml-cpp-dev libboost-filesystem-dev
+  libeigen3-dev libpcl-dev libx11-dev libopencv-dev libyaml-cpp-dev libboost-filesystem-dev
   # lzf, which PCD's binary_compressed data is packed with (the cloud reader)
   liblzf-dev
   libgtest-dev libgmock-dev libbenchmark-dev

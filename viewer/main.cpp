@@ -7,6 +7,7 @@
 #include <pcl/visualization/pcl_visualizer.h>
 
 #include "cloud_file.h"
+#include "display.h"
 #include "scene.h"
 #include "screenshot.h"
 #include "startup.h"
@@ -46,6 +47,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (const std::string problem = litterview::displayProblem(); !problem.empty()) {
+    std::cerr << "litterview: " << problem << std::endl;
+    return 1;
+  }
   pcl::visualization::PCLVisualizer viewer("Point Cloud Viewer");
   viewer.setBackgroundColor(0, 0, 0);
   auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
