@@ -69,9 +69,17 @@ void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPrep
       {"floor_tilt_tolerance", &r.floor_tilt_tolerance, 0.0f, true, 90.0f},
   };
   for (const auto& entry : map) {
-    const std::string key = entry.first.as<std::string>();
+    if (!entry.first.IsScalar())
+      throw litterpose::ConfigurationError(entry.first.Mark(), "robust_preparation",
+                                           "robust_preparation: a key must be a name, not a "
+                                           "sequence or a map");
+    const std::string key = entry.first.Scalar();
+    const std::string written = "robust_preparation." + key + " = " +
+                                (entry.second.IsScalar() ? entry.second.Scalar() : "(not a value)");
     if (key == "enable") {
-      r.enable = entry.second.as<bool>();
+      if (!YAML::convert<bool>::decode(entry.second, r.enable))
+        throw litterpose::ConfigurationError(entry.second.Mark(), "robust_preparation.enable",
+                                             written + ": not true or false");
       continue;
     }
     const auto* limit = std::find_if(std::begin(floats), std::end(floats),
@@ -84,10 +92,11 @@ void read_robust_preparation(const YAML::Node& map, GrabPoseEstimate::RobustPrep
     const bool above = limit->low_included ? value >= limit->low : value > limit->low;
     if (!std::isfinite(value) || !above || !(value < limit->high || limit->high == kNoLimit)) {
       std::ostringstream why;
-      why << "robust_preparation: " << key << " must be a number "
+      why << written << ": " << key << " must be a number "
           << (limit->low_included ? "from " : "above ") << limit->low;
       if (limit->high != kNoLimit) why << " and below " << limit->high;
-      throw YAML::RepresentationException(entry.second.Mark(), why.str());
+      throw litterpose::ConfigurationError(entry.second.Mark(), "robust_preparation." + key,
+                                           why.str());
     }
     *limit->member = value;
   }

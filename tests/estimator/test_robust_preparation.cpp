@@ -107,6 +107,9 @@ TEST(RobustPreparationConfig, MisspeltKeysAndValuesOutOfRangeAreRefused) {
        [](YAML::Node& r) { r["floor_clearance"] = ".nan"; }},
       {"robust_preparation.enable = perhaps: not true or false",
        [](YAML::Node& r) { r["enable"] = "perhaps"; }},
+      {"robust_preparation.std_dev_mul = -5: std_dev_mul must be a number above 0",
+       [](YAML::Node& r) { r["std_dev_mul"] = -5; }},
+      {"robust_preparation: a key must be a name", [](YAML::Node& r) { r[YAML::Load("[a]")] = 1; }},
   };
   for (const auto& [message, edit] : cases) {
     SCOPED_TRACE(message);
