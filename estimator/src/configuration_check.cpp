@@ -164,6 +164,12 @@ YAML::Node keyOf(const YAML::Node& map, const std::string& map_name, const char*
   if (!node)
     throw YAML::RepresentationException(
         map.Mark(), map_name + "." + key + " is missing (" + map_name + " needs it)");
+  // An empty value's place is where the next token starts: the key's line is the one meant.
+  if (node.IsNull())
+    for (const auto& entry : map)
+      if (entry.first.IsScalar() && entry.first.Scalar() == key)
+        throw ConfigurationError(entry.first.Mark(), map_name + "." + key,
+                                 map_name + "." + key + " = (nothing): the key has no value");
   return node;
 }
 

@@ -95,6 +95,7 @@ TEST(ConfigurationCheck, NonsenseIsRefusedNamingKeyValueRuleAndLine) {
       {"robust preparation without neighbours", {{"enable: false", "enable: true"}, {"sor2_meank_value: 50", "sor2_meank_value: 0"}}, "grab_pose_estimate.sor2_meank_value", "0: below 1", "sor2_meank_value"},
       {"not an integer", {{"sor2_meank_value: 50", "sor2_meank_value: 50.5"}}, "grab_pose_estimate.sor2_meank_value", "50.5: not an integer", "sor2_meank_value"},
       {"not a flag", {{"is_on_floor: false", "is_on_floor: perhaps"}}, "debug_choice.is_on_floor", "perhaps: not true or false", "is_on_floor"},
+      {"a key without a value", {{"workspace_r_min: 0.2", "workspace_r_min:"}}, "grab_pose_estimate.workspace_r_min", "(nothing): the key has no value", "workspace_r_min:"},
       {"a recording name that climbs", {{"trash_test_pose: \"test_pose\"", "trash_test_pose: \"/../../etc\""}}, "debug_choice.trash_test_pose", "/../../etc: the data recording names must make a path under the data directories", "trash_test_pose"},
       {"robust preparation, not a number", {{"std_dev_mul: 3.0", "std_dev_mul: many"}}, "robust_preparation.std_dev_mul", "many: not a number", "std_dev_mul: many"},
       {"gripper key misspelt", {{"max_opening: 0.11", "max_openin: 0.11"}}, "gripper.max_openin", "0.11: not a key of the gripper", "max_openin: 0.11"},
