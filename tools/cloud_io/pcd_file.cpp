@@ -3,6 +3,7 @@
 // checked against the bytes the file holds before anything is allocated for it.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -230,7 +231,7 @@ void checkFields(const Header& h) {
 // The header within [begin, end), the bytes loaded; `more` when the file goes on beyond them.
 Header readHeader(const char* begin, const char* end, bool more) {
   Header h;
-  Lines lines(begin, end);
+  Lines lines(begin, wholeLinesEnd(begin, end, more));
   std::string_view line;
   std::vector<std::string_view> w;
   bool seen[std::size(kKeywords)] = {};
@@ -259,7 +260,7 @@ Header readHeader(const char* begin, const char* end, bool more) {
       return h;
     }
   }
-  if (more) throw ReadError("no DATA line in the first " + byteCount(end - begin));
+  if (more) headerTooLong(lines.number());
   throw ReadError("the header has no DATA line (the file ends at line " +
                   std::to_string(lines.number()) + ")");
 }
@@ -300,6 +301,22 @@ Layout layoutOf(const Header& h) {
                   byteCount(available - l.points * l.step) + " more (data after the last point)");
 }
 
+// A point's x, y and z as stored at xyz[axis]; a double beyond a float's range is refused.
+pcl::PointXYZ pointAt(const Header& h, const Layout& l, const char* const xyz[3],
+                      std::uint64_t point) {
+  const pcl::PointXYZ p(loadCoordinate(xyz[0], l.type[0], kBigEndianMachine),
+                        loadCoordinate(xyz[1], l.type[1], kBigEndianMachine),
+                        loadCoordinate(xyz[2], l.type[2], kBigEndianMachine));
+  if (std::isinf(p.x) || std::isinf(p.y) || std::isinf(p.z))
+    for (int axis = 0; axis < 3; ++axis)
+      if (coordinateBeyondFloat(xyz[axis], l.type[axis], kBigEndianMachine))
+        throw ReadError("point " + std::to_string(point) + ", field " +
+                        h.fields[l.field[axis]].name + ": " +
+                        shortest(load<double>(xyz[axis], kBigEndianMachine)) +
+                        " is out of the range of a float");
+  return p;
+}
+
 void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
   const std::uint64_t available = static_cast<std::uint64_t>(file.end() - h.body);
   if (l.points > available / l.step || l.points * l.step != available) sizeMismatch(l, available);
@@ -307,9 +324,8 @@ void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& clou
   cloud.resize(l.points);
   for (std::uint64_t i = 0; i < l.points; ++i) {
     const char* row = h.body + i * l.step;
-    cloud[i] = pcl::PointXYZ(loadCoordinate(row + l.offset[0], l.type[0], kBigEndianMachine),
-                             loadCoordinate(row + l.offset[1], l.type[1], kBigEndianMachine),
-                             loadCoordinate(row + l.offset[2], l.type[2], kBigEndianMachine));
+    const char* const xyz[3] = {row + l.offset[0], row + l.offset[1], row + l.offset[2]};
+    cloud[i] = pointAt(h, l, xyz, i);
   }
 }
 
@@ -328,10 +344,15 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
     throw ReadError(where + "the compressed data unpacks to " + std::to_string(unpacked) +
                     " bytes; " + std::to_string(l.points) + " points of " + std::to_string(l.step) +
                     " bytes need " + std::to_string(l.points * l.step));
-  if (packed != available - 8)
-    throw ReadError(where + "the compressed data is " + byteCount(packed) + ", the file holds " +
-                    byteCount(available - 8) + " after the sizes" +
+  if (packed != available - 8) {
+    const auto [declared, held] = byteCounts(packed, available - 8);
+    throw ReadError(where + "the compressed data is " + declared + ", the file holds " + held +
+                    " after the sizes" +
                     (packed > available - 8 ? " (it is truncated)" : " (trailing data)"));
+  }
+  if (unpacked == 0 && packed > 0)
+    throw ReadError(where + byteCount(packed) + " of compressed data for 0 points (data after " +
+                    "the last point)");
   if (unpacked == 0) return;
   if (packed == 0 || unpacked > packed * kLzfMostExpansion)
     throw ReadError(where + byteCount(packed) + " of lzf data cannot unpack to " +
@@ -350,11 +371,12 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
     column[axis] = fields.get() + before * l.points;
   }
   cloud.resize(l.points);
-  for (std::uint64_t i = 0; i < l.points; ++i)
-    cloud[i] = pcl::PointXYZ(
-        loadCoordinate(column[0] + i * sizeOf(l.type[0]), l.type[0], kBigEndianMachine),
-        loadCoordinate(column[1] + i * sizeOf(l.type[1]), l.type[1], kBigEndianMachine),
-        loadCoordinate(column[2] + i * sizeOf(l.type[2]), l.type[2], kBigEndianMachine));
+  for (std::uint64_t i = 0; i < l.points; ++i) {
+    const char* const xyz[3] = {column[0] + i * sizeOf(l.type[0]),
+                                column[1] + i * sizeOf(l.type[1]),
+                                column[2] + i * sizeOf(l.type[2])};
+    cloud[i] = pointAt(h, l, xyz, i);
+  }
 }
 
 void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
@@ -365,10 +387,11 @@ void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud
   const std::uint64_t room = static_cast<std::uint64_t>(end - h.body) + 1;
   if (l.points > room / (2 * values)) {
     const long double least = static_cast<long double>(l.points) * 2 * values - 1;
+    const auto [need, hold] = byteCounts(
+        least > 1.8e19L ? ~std::uint64_t{0} : static_cast<std::uint64_t>(least), room - 1);
     throw ReadError("line " + std::to_string(h.lines) + ": " + std::to_string(l.points) +
-                    " points of " + counted(values, "value") + " need at least " +
-                    byteCount(least > 1.8e19L ? ~std::uint64_t{0} : static_cast<std::uint64_t>(least)) +
-                    " of text; the file holds " + byteCount(room - 1) +
+                    " points of " + counted(values, "value") + " need at least " + need +
+                    " of text; the file holds " + hold +
                     " after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
   }
   cloud.resize(l.points);
@@ -395,10 +418,11 @@ void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud
     for (const auto& f : h.fields)
       for (std::uint64_t c = 0; c < f.count; ++c, ++k) {
         Number n;
-        if (const char* why = parseWord(w[k], f.scalar(), n))
+        const bool coordinate =
+            f.count == 1 && f.name.size() == 1 && f.name[0] >= 'x' && f.name[0] <= 'z';
+        if (const char* why = (coordinate ? parseCoordinate : parseWord)(w[k], f.scalar(), n))
           throw ReadError(at("field " + f.name + ": " + quoted(w[k]) + " " + why));
-        if (f.count == 1 && f.name.size() == 1 && f.name[0] >= 'x' && f.name[0] <= 'z')
-          xyz[f.name[0] - 'x'] = n.coordinate;
+        if (coordinate) xyz[f.name[0] - 'x'] = n.coordinate;
       }
     cloud[i] = pcl::PointXYZ(xyz[0], xyz[1], xyz[2]);
   }
