@@ -301,20 +301,26 @@ Layout layoutOf(const Header& h) {
                   byteCount(available - l.points * l.step) + " more (data after the last point)");
 }
 
-// A point's x, y and z as stored at xyz[axis]; a double beyond a float's range is refused.
-pcl::PointXYZ pointAt(const Header& h, const Layout& l, const char* const xyz[3],
-                      std::uint64_t point) {
-  const pcl::PointXYZ p(loadCoordinate(xyz[0], l.type[0], kBigEndianMachine),
-                        loadCoordinate(xyz[1], l.type[1], kBigEndianMachine),
-                        loadCoordinate(xyz[2], l.type[2], kBigEndianMachine));
-  if (std::isinf(p.x) || std::isinf(p.y) || std::isinf(p.z))
-    for (int axis = 0; axis < 3; ++axis)
-      if (coordinateBeyondFloat(xyz[axis], l.type[axis], kBigEndianMachine))
-        throw ReadError("point " + std::to_string(point) + ", field " +
-                        h.fields[l.field[axis]].name + ": " +
-                        shortest(load<double>(xyz[axis], kBigEndianMachine)) +
+// The points whose x, y or z is stored as a double beyond a float's range are refused; `at`
+// gives where a point's coordinates are. Apart from the loops that read the points, which
+// stay as fast as a copy: only a double can be beyond a float, and only an infinite point
+// can hold one.
+template <typename Where>
+void checkRange(const Header& h, const Layout& l, const Cloud& cloud, const Where& at) {
+  if (l.type[0] != Scalar::float64 && l.type[1] != Scalar::float64 &&
+      l.type[2] != Scalar::float64)
+    return;
+  for (std::uint64_t i = 0; i < cloud.size(); ++i) {
+    const pcl::PointXYZ& p = cloud[i];
+    if (!std::isinf(p.x) && !std::isinf(p.y) && !std::isinf(p.z)) continue;
+    for (int axis = 0; axis < 3; ++axis) {
+      const char* value = at(i, axis);
+      if (coordinateBeyondFloat(value, l.type[axis], kBigEndianMachine))
+        throw ReadError("point " + std::to_string(i) + ", field " + h.fields[l.field[axis]].name +
+                        ": " + shortest(load<double>(value, kBigEndianMachine)) +
                         " is out of the range of a float");
-  return p;
+    }
+  }
 }
 
 void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
@@ -324,9 +330,12 @@ void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& clou
   cloud.resize(l.points);
   for (std::uint64_t i = 0; i < l.points; ++i) {
     const char* row = h.body + i * l.step;
-    const char* const xyz[3] = {row + l.offset[0], row + l.offset[1], row + l.offset[2]};
-    cloud[i] = pointAt(h, l, xyz, i);
+    cloud[i] = pcl::PointXYZ(loadCoordinate(row + l.offset[0], l.type[0], kBigEndianMachine),
+                             loadCoordinate(row + l.offset[1], l.type[1], kBigEndianMachine),
+                             loadCoordinate(row + l.offset[2], l.type[2], kBigEndianMachine));
   }
+  checkRange(h, l, cloud,
+             [&](std::uint64_t i, int axis) { return h.body + i * l.step + l.offset[axis]; });
 }
 
 // Two little-endian 32-bit sizes, compressed and uncompressed, then the lzf block, which
@@ -371,12 +380,14 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
     column[axis] = fields.get() + before * l.points;
   }
   cloud.resize(l.points);
-  for (std::uint64_t i = 0; i < l.points; ++i) {
-    const char* const xyz[3] = {column[0] + i * sizeOf(l.type[0]),
-                                column[1] + i * sizeOf(l.type[1]),
-                                column[2] + i * sizeOf(l.type[2])};
-    cloud[i] = pointAt(h, l, xyz, i);
-  }
+  for (std::uint64_t i = 0; i < l.points; ++i)
+    cloud[i] = pcl::PointXYZ(
+        loadCoordinate(column[0] + i * sizeOf(l.type[0]), l.type[0], kBigEndianMachine),
+        loadCoordinate(column[1] + i * sizeOf(l.type[1]), l.type[1], kBigEndianMachine),
+        loadCoordinate(column[2] + i * sizeOf(l.type[2]), l.type[2], kBigEndianMachine));
+  checkRange(h, l, cloud, [&](std::uint64_t i, int axis) {
+    return column[axis] + i * sizeOf(l.type[axis]);
+  });
 }
 
 void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {

@@ -2,6 +2,7 @@
 // as binary little or big endian. Every size the header declares is checked against the
 // bytes the file holds before anything is allocated for it.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -377,10 +378,16 @@ private:
         point.x = loadCoordinate(at + offset[0], type[0], swap_);
         point.y = loadCoordinate(at + offset[1], type[1], swap_);
         point.z = loadCoordinate(at + offset[2], type[2], swap_);
-        if (std::isinf(point.x) || std::isinf(point.y) || std::isinf(point.z))
-          for (int axis = 0; axis < 3; ++axis)
-            checkCoordinate(e, row, index[axis], at + offset[axis]);
       }
+      // Apart from the loop above, which stays as fast as a copy: only a double can be
+      // beyond a float, and only an infinite point can hold one.
+      if (type[0] == Scalar::float64 || type[1] == Scalar::float64 || type[2] == Scalar::float64)
+        for (std::uint64_t row = 0; row < e.count; ++row) {
+          const pcl::PointXYZ& point = content.cloud[row];
+          if (std::isinf(point.x) || std::isinf(point.y) || std::isinf(point.z))
+            for (int axis = 0; axis < 3; ++axis)
+              checkCoordinate(e, row, index[axis], at_ + row * row_size + offset[axis]);
+        }
     } else if (roles.camera && e.count > 0) {
       const char* at = at_;
       for (std::size_t k = 0; k < e.properties.size(); ++k) {
@@ -398,8 +405,9 @@ private:
     if (roles.vertex) {
       const auto coordinate = [&](int k) {
         const char* at = values[static_cast<std::size_t>(k)];
-        checkCoordinate(e, row, k, at);
-        return loadCoordinate(at, e.properties[static_cast<std::size_t>(k)].type, swap_);
+        const float c = loadCoordinate(at, e.properties[static_cast<std::size_t>(k)].type, swap_);
+        if (std::isinf(c)) checkCoordinate(e, row, k, at);
+        return c;
       };
       content.cloud[row] =
           pcl::PointXYZ(coordinate(roles.x), coordinate(roles.y), coordinate(roles.z));
