@@ -302,11 +302,13 @@ Layout layoutOf(const Header& h) {
 }
 
 // The points whose x, y or z is stored as a double beyond a float's range are refused; `at`
-// gives where a point's coordinates are. Apart from the loops that read the points, which
+// gives where a point's coordinates are, in the file from `file` (nullptr for unpacked data,
+// which has no place in the file). Apart from the loops that read the points, which
 // stay as fast as a copy: only a double can be beyond a float, and only an infinite point
 // can hold one.
 template <typename Where>
-void checkRange(const Header& h, const Layout& l, const Cloud& cloud, const Where& at) {
+void checkRange(const Header& h, const Layout& l, const Cloud& cloud, const char* file,
+                const Where& at) {
   if (l.type[0] != Scalar::float64 && l.type[1] != Scalar::float64 &&
       l.type[2] != Scalar::float64)
     return;
@@ -316,7 +318,8 @@ void checkRange(const Header& h, const Layout& l, const Cloud& cloud, const Wher
     for (int axis = 0; axis < 3; ++axis) {
       const char* value = at(i, axis);
       if (coordinateBeyondFloat(value, l.type[axis], kBigEndianMachine))
-        throw ReadError("point " + std::to_string(i) + ", field " + h.fields[l.field[axis]].name +
+        throw ReadError((file != nullptr ? "byte " + std::to_string(value - file) + ", " : "") +
+                        "point " + std::to_string(i) + ", field " + h.fields[l.field[axis]].name +
                         ": " + shortest(load<double>(value, kBigEndianMachine)) +
                         " is out of the range of a float");
     }
@@ -334,7 +337,7 @@ void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& clou
                              loadCoordinate(row + l.offset[1], l.type[1], kBigEndianMachine),
                              loadCoordinate(row + l.offset[2], l.type[2], kBigEndianMachine));
   }
-  checkRange(h, l, cloud,
+  checkRange(h, l, cloud, file.begin(),
              [&](std::uint64_t i, int axis) { return h.body + i * l.step + l.offset[axis]; });
 }
 
@@ -385,7 +388,7 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
         loadCoordinate(column[0] + i * sizeOf(l.type[0]), l.type[0], kBigEndianMachine),
         loadCoordinate(column[1] + i * sizeOf(l.type[1]), l.type[1], kBigEndianMachine),
         loadCoordinate(column[2] + i * sizeOf(l.type[2]), l.type[2], kBigEndianMachine));
-  checkRange(h, l, cloud, [&](std::uint64_t i, int axis) {
+  checkRange(h, l, cloud, nullptr, [&](std::uint64_t i, int axis) {
     return column[axis] + i * sizeOf(l.type[axis]);
   });
 }
