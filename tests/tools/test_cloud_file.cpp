@@ -422,7 +422,7 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
       {"hex float", ascii_ply, replace("\n7 ", "\n0x1p3 "), {"vertex 3, property x: '0x1p3' is not a number"}},
       {"a float too large", ascii_ply, replace("\n7 ", "\n1e39 "), {"'1e39' is out of the range of a float"}},
       {"a double too large for a float", plyFile({"ascii", "double"}), replace("\n7 ", "\n1e300 "), {"line 11: vertex 3, property x: '1e300' is out of the range of a float"}},
-      {"a binary double too large for a float", plyFile({"binary_little_endian", "double"}), patchData(8, stored(-1e300, false)), {"vertex 0, property y: -1e+300 is out of the range of a float"}},
+      {"a binary double too large for a float", plyFile({"binary_little_endian", "double"}), patchData(8, stored(-0x1.ffffffp127, false)), {"vertex 0, property y: -3.4028235677973366e+38 is out of the range of a float"}},
       {"a number missing", ascii_ply, replace(" 0.5\n", "\n"), {"line 10: vertex 2, property z: the line ends after 2 values"}},
       {"a number too many", ascii_ply, replace("0.001", "0.001 9"), {"line 11: vertex 3", "'9' is left over"}},
       {"ends before the last row", ascii_ply, replace("7 -0.5 0.001\n", ""), {"the data ends before vertex 3 of 4", "truncated"}},
@@ -488,6 +488,38 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
     EXPECT_TRUE(contains(*error, "'" + path + "'")) << *error;
     for (const auto& word : f.words) EXPECT_TRUE(contains(*error, word)) << *error;
     EXPECT_TRUE(cloud.empty());
+  }
+}
+
+// At the limits of those refusals, what is still read: a header that ends on its megabyte's
+// last byte, a double that rounds to the largest float, infinities the file states (kept as
+// non-finite points), a viewport list of one item.
+TEST(ReadCloud, ValuesAndHeadersAtTheirLimitsAreRead) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::string ascii_doubles = plyFile({"ascii", "double"});
+  const std::string binary_doubles = plyFile({"binary_little_endian", "double"});
+  const struct {
+    const char* what;
+    std::string content;
+    float x;
+    std::uint32_t width;
+  } files[] = {
+      {"PLY header ending on the limit", moveTo("end_header\n", kHeaderLimit - 11)(plyFile({})), 0.1f, 4},
+      {"PCD header ending on the limit", moveTo("DATA binary\n", kHeaderLimit - 12)(pcdFile("binary")), 0.1f, 4},
+      {"binary double rounding to the largest float", patchData(0, stored(0x1.fffffefffffffp127, false))(binary_doubles), std::numeric_limits<float>::max(), 4},
+      {"text double rounding to the largest float", replace("0.10000000000000001", "-3.40282356e38")(ascii_doubles), -std::numeric_limits<float>::max(), 4},
+      {"text double infinity", replace("0.10000000000000001", "inf")(ascii_doubles), inf, 4},
+      {"binary double infinity", patchData(0, stored(-std::numeric_limits<double>::infinity(), false))(binary_doubles), -inf, 4},
+      {"viewport lists of one item", replace("end_header", "element camera 1\nproperty list uchar int viewportx\nproperty list uchar int viewporty\nend_header")(plyFile({"ascii"})) + "1 2 1 2\n", 0.1f, 2},
+  };
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.what);
+    Cloud cloud;
+    const auto error = litterpose_io::readCloud(written(f.content), cloud);
+    ASSERT_FALSE(error) << *error;
+    ASSERT_EQ(cloud.size(), 4u);
+    EXPECT_EQ(cloud[0].x, f.x);
+    EXPECT_EQ(cloud.width, f.width);
   }
 }
 
