@@ -116,8 +116,32 @@ void BM_ReadCloud(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
 }
 
+// A PLY of one point whose header declares `elements` empty elements before the vertices, as
+// many as fit in the header's megabyte: the checks for a second name take a time linear in
+// the header's lines.
+void BM_ReadCloudManyElements(benchmark::State& state) {
+  const auto elements = static_cast<std::size_t>(state.range(0));
+  std::string header = "ply\nformat ascii 1.0\n";
+  for (std::size_t e = 0; e < elements; ++e) header += "element e" + std::to_string(e) + " 0\n";
+  header += "element vertex 1\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
+  const std::string path =
+      "/tmp/litterpose_bench_cloud_io_elements_" + std::to_string(::getpid()) + ".ply";
+  if (std::FILE* file = std::fopen(path.c_str(), "w")) {
+    std::fputs((header + "0.1 0.2 0.3\n").c_str(), file);
+    std::fclose(file);
+  }
+  for (auto _ : state) {
+    Cloud cloud;
+    if (litterpose_io::readCloud(path, cloud) || cloud.size() != 1) state.SkipWithError("not read");
+    benchmark::DoNotOptimize(cloud.points.data());
+  }
+  std::remove(path.c_str());
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * elements));
+}
+
 // Argument: 0 binary PLY, 1 binary PCD, 2 binary_compressed PCD.
 BENCHMARK(BM_PclReaders)->Arg(kPly)->Arg(kPcd)->Arg(kCompressedPcd)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadCloud)->Arg(kPly)->Arg(kPcd)->Arg(kCompressedPcd)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadCloudManyElements)->Arg(6000)->Arg(60000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -18,7 +18,9 @@
 #include <fcntl.h>
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "cloud_file.h"
@@ -380,6 +382,19 @@ Mutation patchData(std::size_t offset, const std::string& bytes) {
 Mutation keepData(std::size_t bytes) {
   return [=](std::string file) { return file.substr(0, dataStart(file) + bytes); };
 }
+Mutation add(const std::string& bytes) {
+  return [=](std::string file) { return file + bytes; };
+}
+// A comment line after the first that moves `text` to begin at byte `offset`.
+Mutation moveTo(const std::string& text, std::size_t offset) {
+  return [=](std::string file) {
+    const std::string mark = file.rfind("ply", 0) == 0 ? "comment " : "# ";
+    const std::size_t pad = offset - file.find(text) - mark.size() - 1;
+    return file.insert(file.find('\n') + 1, mark + std::string(pad, 'c') + "\n");
+  };
+}
+// The most bytes a header may take.
+constexpr std::size_t kHeaderLimit = std::size_t{1} << 20;
 
 TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
   const std::string ascii_ply = plyFile({"ascii"}), binary_ply = plyFile({});
@@ -389,6 +404,7 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
   const std::string compressed_pcd =
       pclFile([&](const std::string& p) { pcl::PCDWriter().writeBinaryCompressed(p, plain); });
   const auto same = [](std::string file) { return file; };
+  const Mutation viewport_list = replace("end_header", "element camera 1\nproperty list uchar int viewportx\nproperty int viewporty\nend_header");
   const struct {
     const char* rule;
     std::string base;
@@ -396,6 +412,8 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
     std::vector<std::string> words;
   } files[] = {
       {"count beyond the file", ascii_ply, replace("vertex 4", "vertex 4294967297"), {"line 3:", "4294967297 rows", "need at least", "truncated"}},
+      {"count beyond int64", ascii_ply, replace("vertex 4", "vertex 18446744073709551615"), {"line 3:", "declares 18446744073709551615 rows"}},
+      {"sizes that round the same", binary_ply, both(replace("vertex 4", "vertex 1000"), add(std::string(11940, '\0'))), {"need at least 12000 B; the file holds 11988 B"}},
       {"negative count", ascii_ply, replace("vertex 4", "vertex -1"), {"line 3:", "'-1'", "not a number of rows"}},
       {"count below the data", ascii_ply, replace("vertex 4", "vertex 3"), {"line 11:", "data after the last element"}},
       {"comma decimal", ascii_ply, replace("0.45", "0,45"), {"line 8: vertex 0, property z: '0,45' is not a number"}},
@@ -403,6 +421,8 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
       {"two points", ascii_ply, replace("0.25", "0.0.25"), {"vertex 2, property y: '0.0.25' is not a number"}},
       {"hex float", ascii_ply, replace("\n7 ", "\n0x1p3 "), {"vertex 3, property x: '0x1p3' is not a number"}},
       {"a float too large", ascii_ply, replace("\n7 ", "\n1e39 "), {"'1e39' is out of the range of a float"}},
+      {"a double too large for a float", plyFile({"ascii", "double"}), replace("\n7 ", "\n1e300 "), {"line 11: vertex 3, property x: '1e300' is out of the range of a float"}},
+      {"a binary double too large for a float", plyFile({"binary_little_endian", "double"}), patchData(8, stored(-0x1.ffffffp127, false)), {"vertex 0, property y: -3.4028235677973366e+38 is out of the range of a float"}},
       {"a number missing", ascii_ply, replace(" 0.5\n", "\n"), {"line 10: vertex 2, property z: the line ends after 2 values"}},
       {"a number too many", ascii_ply, replace("0.001", "0.001 9"), {"line 11: vertex 3", "'9' is left over"}},
       {"ends before the last row", ascii_ply, replace("7 -0.5 0.001\n", ""), {"the data ends before vertex 3 of 4", "truncated"}},
@@ -413,12 +433,16 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
       {"unknown version", ascii_ply, replace("ascii 1.0", "ascii 2.0"), {"line 2: PLY version '2.0' is not 1.0"}},
       {"no end_header", ascii_ply, keep(ascii_ply.find("end_header")), {"no end_header line"}},
       {"property before element", ascii_ply, replace("element vertex 4\nproperty float x", "property float x\nelement vertex 4"), {"line 3: a property before any element"}},
+      {"vertex twice", ascii_ply, replace("end_header", "element vertex 0\nend_header"), {"line 7: a second element vertex"}},
       {"x twice", ascii_ply, replace("property float y", "property float x"), {"line 5: a second property x"}},
       {"x a list", ascii_ply, replace("property float x", "property list uchar float x"), {"'x' is stored as a list"}},
       {"integer coordinates", ascii_ply, replace("property float y", "property int y"), {"'y' is stored as int32"}},
       {"grid that does not hold the points", ascii_ply, replace("ascii 1.0", "ascii 1.0\nobj_info num_cols 3\nobj_info num_rows 2"), {"num_cols", "3 x 2", "holds 4"}},
       {"negative list length", ascii_lists, both(replace("list uchar int ids", "list char int ids"), replace("2 20 21", "-1 20 21")), {"line 13: vertex 2, property ids: a list of length -1"}},
       {"list longer than its line", ascii_lists, replace("2 20 21", "9 20 21"), {"vertex 2, property ids: the list's length is 9, the line holds 5"}},
+      {"empty viewport list", binary_ply, both(viewport_list, add(std::string("\0\2\0\0\0", 5))), {"camera 0, property viewportx: a viewport size is one value, the list holds 0 items"}},
+      {"viewport list of two", ascii_ply, both(viewport_list, add("2 2 2 2\n")), {"camera 0, property viewportx: a viewport size is one value, the list holds 2 items"}},
+      {"end_header's line end beyond the header limit", binary_ply, moveTo("end_header\n", kHeaderLimit - 10), {"line 8: the header does not end within the first 1 MiB"}},
       {"binary cut inside a list", binary_lists, cut(5), {"the data ends inside face 1 of 2", "truncated"}},
       {"binary cut", binary_ply, cut(5), {"line 3:", "truncated"}},
       {"binary trailing data", binary_ply, replace("vertex 4", "vertex 3"), {"12 B of data after the last element"}},
@@ -437,6 +461,9 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
       {"no DATA line", ascii_pcd, keep(ascii_pcd.find("DATA")), {"the header has no DATA line"}},
       {"only its first comment line", ascii_pcd, keep(ascii_pcd.find('\n') + 1), {"the header has no DATA line (the file ends at line 1)"}},
       {"cut inside its first comment", ascii_pcd, keep(4), {"neither a PLY nor a PCD file"}},
+      {"DATA binary_compressed cut at the header limit", compressed_pcd, moveTo("DATA binary_compressed", kHeaderLimit - 11), {"the header does not end within the first 1 MiB"}},
+      {"more than the header limit of comments", ascii_pcd, replace("# .PCD v0.7", [] { std::string c; while (c.size() < kHeaderLimit) c += "# note\n"; return c; }()), {"the header does not end within the first 1 MiB"}},
+      {"a double too large for a float", ascii_pcd, both(replace("SIZE 4 4 4", "SIZE 4 8 4"), replace("-0.37", "-3.7e300")), {"line 12, point 0: field y: '-3.7e300' is out of the range of a float"}},
       {"comma decimal", ascii_pcd, replace("0.45", "0,45"), {"line 12, point 0: field z: '0,45' is not a number"}},
       {"a number missing", ascii_pcd, replace(" 0.5\n", "\n"), {"line 14, point 2: the line holds 2 values, a point has 3"}},
       {"a point too many", ascii_pcd, replace("0.001\n", "0.001\n5 5 5\n"), {"line 16: data after the last of the 4 points"}},
@@ -445,6 +472,7 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
       {"compressed size too large", compressed_pcd, patchData(4, "\xff\xff\xff\xff"), {"unpacks to 4294967295 bytes", "4 points of 12 bytes need 48"}},
       {"compressed size 0", compressed_pcd, both(patchData(0, std::string(4, '\0')), keepData(8)), {"0 B of lzf data cannot unpack to 48 B"}},
       {"corrupt lzf data", compressed_pcd, patchData(8, "\xe0"), {"the lzf data is corrupt"}},
+      {"compressed data for 0 points", compressed_pcd, both(both(replace("WIDTH 4", "WIDTH 0"), replace("POINTS 4", "POINTS 0")), patchData(4, std::string(4, '\0'))), {"for 0 points (data after the last point)"}},
       {"compressed data cut", compressed_pcd, cut(3), {"the file holds", "truncated"}},
       {"empty", std::string(), same, {"neither a PLY nor a PCD file: it is empty"}},
       {"gzip", std::string("\x1f\x8b\x08\x00rest", 8), same, {"it is gzip-compressed"}},
@@ -460,6 +488,38 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
     EXPECT_TRUE(contains(*error, "'" + path + "'")) << *error;
     for (const auto& word : f.words) EXPECT_TRUE(contains(*error, word)) << *error;
     EXPECT_TRUE(cloud.empty());
+  }
+}
+
+// At the limits of those refusals, what is still read: a header that ends on its megabyte's
+// last byte, a double that rounds to the largest float, infinities the file states (kept as
+// non-finite points), a viewport list of one item.
+TEST(ReadCloud, ValuesAndHeadersAtTheirLimitsAreRead) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::string ascii_doubles = plyFile({"ascii", "double"});
+  const std::string binary_doubles = plyFile({"binary_little_endian", "double"});
+  const struct {
+    const char* what;
+    std::string content;
+    float x;
+    std::uint32_t width;
+  } files[] = {
+      {"PLY header ending on the limit", moveTo("end_header\n", kHeaderLimit - 11)(plyFile({})), 0.1f, 4},
+      {"PCD header ending on the limit", moveTo("DATA binary\n", kHeaderLimit - 12)(pcdFile("binary")), 0.1f, 4},
+      {"binary double rounding to the largest float", patchData(0, stored(0x1.fffffefffffffp127, false))(binary_doubles), std::numeric_limits<float>::max(), 4},
+      {"text double rounding to the largest float", replace("0.10000000000000001", "-3.40282356e38")(ascii_doubles), -std::numeric_limits<float>::max(), 4},
+      {"text double infinity", replace("0.10000000000000001", "inf")(ascii_doubles), inf, 4},
+      {"binary double infinity", patchData(0, stored(-std::numeric_limits<double>::infinity(), false))(binary_doubles), -inf, 4},
+      {"viewport lists of one item", replace("end_header", "element camera 1\nproperty list uchar int viewportx\nproperty list uchar int viewporty\nend_header")(plyFile({"ascii"})) + "1 2 1 2\n", 0.1f, 2},
+  };
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.what);
+    Cloud cloud;
+    const auto error = litterpose_io::readCloud(written(f.content), cloud);
+    ASSERT_FALSE(error) << *error;
+    ASSERT_EQ(cloud.size(), 4u);
+    EXPECT_EQ(cloud[0].x, f.x);
+    EXPECT_EQ(cloud.width, f.width);
   }
 }
 
@@ -504,11 +564,18 @@ TEST(ReadCloud, FilesFarLongerThanTheirHeaderAllowsAreRefusedUnread) {
 TEST(ReadCloud, WhatIsNotARegularFileIsRefusedAtOnce) {
   const std::string fifo = run_program::scratchPath("cloud.ply");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = run_program::scratchPath("cloud.sock");
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const struct {
     std::string path;
     std::string kind;
   } cases[] = {{fifo, "it is a FIFO (named pipe)"}, {testing::TempDir(), "it is a directory"},
-               {"/dev/zero", "it is a character device"}};
+               {"/dev/zero", "it is a character device"}, {socket_path, "it is a socket"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     auto reading = std::async(std::launch::async, [&] {
@@ -525,6 +592,8 @@ TEST(ReadCloud, WhatIsNotARegularFileIsRefusedAtOnce) {
     EXPECT_TRUE(contains(*error, c.kind)) << *error;
   }
   ::unlink(fifo.c_str());
+  ::close(listener);
+  ::unlink(socket_path.c_str());
 }
 
 }  // namespace

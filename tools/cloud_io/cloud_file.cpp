@@ -34,8 +34,8 @@ constexpr Signature kNotClouds[] = {
 };
 
 // PLY files open with the line "ply"; PCD files with "# .PCD" or, after comment lines, a
-// PCD keyword.
-Format formatOf(const char* begin, const char* end) {
+// PCD keyword. [begin, end) are the first bytes, of a file that goes on when `more`.
+Format formatOf(const char* begin, const char* end, bool more) {
   const std::string_view head(begin, static_cast<std::size_t>(end - begin));
   const auto neither = [](const std::string& why) {
     return ReadError("neither a PLY nor a PCD file: " + why);
@@ -44,15 +44,19 @@ Format formatOf(const char* begin, const char* end) {
   if (head.rfind("ply", 0) == 0 && (head.size() == 3 || head[3] == '\n' || head[3] == '\r'))
     return Format::ply;
   if (head.rfind("# .PCD", 0) == 0) return Format::pcd;
-  detail::Lines lines(begin, end);
+  detail::Lines lines(begin, detail::wholeLinesEnd(begin, end, more));
   std::string_view line;
   std::vector<std::string_view> words;
-  while (lines.next(line)) {
+  bool only_comments = true, comments = false;
+  while (only_comments && lines.next(line)) {
     detail::splitWords(line, words);
+    comments = comments || (!words.empty() && words[0][0] == '#');
     if (words.empty() || words[0][0] == '#') continue;
     if (detail::isPcdKeyword(words[0])) return Format::pcd;
-    break;
+    only_comments = false;
   }
+  // Comment lines up to the limit may still lead to a PCD header, but not to one within it.
+  if (only_comments && comments && more) detail::headerTooLong(lines.number());
   for (const auto& s : kNotClouds)
     if (head.rfind(s.magic, 0) == 0) throw neither(std::string("it is ") + s.what);
   const std::string_view first_line = head.substr(0, std::min(head.find('\n'), std::size_t{24}));
@@ -68,7 +72,8 @@ std::optional<std::string> readCloud(const std::string& path,
   try {
     detail::RegularFile file(path);
     file.load(detail::kMostHeaderBytes);
-    if (formatOf(file.begin(), file.begin() + file.loaded()) == Format::ply)
+    if (formatOf(file.begin(), file.begin() + file.loaded(), file.loaded() < file.size()) ==
+        Format::ply)
       detail::readPly(file, cloud);
     else
       detail::readPcd(file, cloud);

@@ -15,9 +15,6 @@ namespace litterpose_io::detail {
 
 using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 
-// A header must end within the file's first megabyte: the readers look at that much
-// before they decide whether to read the rest.
-constexpr std::size_t kMostHeaderBytes = std::size_t{1} << 20;
 // The most text one value of an ASCII row can take, spaces around it included (a double
 // written to the last digit of its exact decimal value takes some 770); lines longer than
 // their values can take are refused before they are read to their end.

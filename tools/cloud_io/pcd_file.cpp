@@ -3,6 +3,7 @@
 // checked against the bytes the file holds before anything is allocated for it.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -230,7 +231,7 @@ void checkFields(const Header& h) {
 // The header within [begin, end), the bytes loaded; `more` when the file goes on beyond them.
 Header readHeader(const char* begin, const char* end, bool more) {
   Header h;
-  Lines lines(begin, end);
+  Lines lines(begin, wholeLinesEnd(begin, end, more));
   std::string_view line;
   std::vector<std::string_view> w;
   bool seen[std::size(kKeywords)] = {};
@@ -259,7 +260,7 @@ Header readHeader(const char* begin, const char* end, bool more) {
       return h;
     }
   }
-  if (more) throw ReadError("no DATA line in the first " + byteCount(end - begin));
+  if (more) headerTooLong(lines.number());
   throw ReadError("the header has no DATA line (the file ends at line " +
                   std::to_string(lines.number()) + ")");
 }
@@ -300,6 +301,31 @@ Layout layoutOf(const Header& h) {
                   byteCount(available - l.points * l.step) + " more (data after the last point)");
 }
 
+// The points whose x, y or z is stored as a double beyond a float's range are refused; `at`
+// gives where a point's coordinates are, in the file from `file` (nullptr for unpacked data,
+// which has no place in the file). Apart from the loops that read the points, which
+// stay as fast as a copy: only a double can be beyond a float, and only an infinite point
+// can hold one.
+template <typename Where>
+void checkRange(const Header& h, const Layout& l, const Cloud& cloud, const char* file,
+                const Where& at) {
+  if (l.type[0] != Scalar::float64 && l.type[1] != Scalar::float64 &&
+      l.type[2] != Scalar::float64)
+    return;
+  for (std::uint64_t i = 0; i < cloud.size(); ++i) {
+    const pcl::PointXYZ& p = cloud[i];
+    if (!std::isinf(p.x) && !std::isinf(p.y) && !std::isinf(p.z)) continue;
+    for (int axis = 0; axis < 3; ++axis) {
+      const char* value = at(i, axis);
+      if (coordinateBeyondFloat(value, l.type[axis], kBigEndianMachine))
+        throw ReadError((file != nullptr ? "byte " + std::to_string(value - file) + ", " : "") +
+                        "point " + std::to_string(i) + ", field " + h.fields[l.field[axis]].name +
+                        ": " + shortest(load<double>(value, kBigEndianMachine)) +
+                        " is out of the range of a float");
+    }
+  }
+}
+
 void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
   const std::uint64_t available = static_cast<std::uint64_t>(file.end() - h.body);
   if (l.points > available / l.step || l.points * l.step != available) sizeMismatch(l, available);
@@ -311,6 +337,8 @@ void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& clou
                              loadCoordinate(row + l.offset[1], l.type[1], kBigEndianMachine),
                              loadCoordinate(row + l.offset[2], l.type[2], kBigEndianMachine));
   }
+  checkRange(h, l, cloud, file.begin(),
+             [&](std::uint64_t i, int axis) { return h.body + i * l.step + l.offset[axis]; });
 }
 
 // Two little-endian 32-bit sizes, compressed and uncompressed, then the lzf block, which
@@ -328,10 +356,15 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
     throw ReadError(where + "the compressed data unpacks to " + std::to_string(unpacked) +
                     " bytes; " + std::to_string(l.points) + " points of " + std::to_string(l.step) +
                     " bytes need " + std::to_string(l.points * l.step));
-  if (packed != available - 8)
-    throw ReadError(where + "the compressed data is " + byteCount(packed) + ", the file holds " +
-                    byteCount(available - 8) + " after the sizes" +
+  if (packed != available - 8) {
+    const auto [declared, held] = byteCounts(packed, available - 8);
+    throw ReadError(where + "the compressed data is " + declared + ", the file holds " + held +
+                    " after the sizes" +
                     (packed > available - 8 ? " (it is truncated)" : " (trailing data)"));
+  }
+  if (unpacked == 0 && packed > 0)
+    throw ReadError(where + byteCount(packed) + " of compressed data for 0 points (data after " +
+                    "the last point)");
   if (unpacked == 0) return;
   if (packed == 0 || unpacked > packed * kLzfMostExpansion)
     throw ReadError(where + byteCount(packed) + " of lzf data cannot unpack to " +
@@ -355,6 +388,9 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
         loadCoordinate(column[0] + i * sizeOf(l.type[0]), l.type[0], kBigEndianMachine),
         loadCoordinate(column[1] + i * sizeOf(l.type[1]), l.type[1], kBigEndianMachine),
         loadCoordinate(column[2] + i * sizeOf(l.type[2]), l.type[2], kBigEndianMachine));
+  checkRange(h, l, cloud, nullptr, [&](std::uint64_t i, int axis) {
+    return column[axis] + i * sizeOf(l.type[axis]);
+  });
 }
 
 void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
@@ -365,10 +401,11 @@ void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud
   const std::uint64_t room = static_cast<std::uint64_t>(end - h.body) + 1;
   if (l.points > room / (2 * values)) {
     const long double least = static_cast<long double>(l.points) * 2 * values - 1;
+    const auto [need, hold] = byteCounts(
+        least > 1.8e19L ? ~std::uint64_t{0} : static_cast<std::uint64_t>(least), room - 1);
     throw ReadError("line " + std::to_string(h.lines) + ": " + std::to_string(l.points) +
-                    " points of " + counted(values, "value") + " need at least " +
-                    byteCount(least > 1.8e19L ? ~std::uint64_t{0} : static_cast<std::uint64_t>(least)) +
-                    " of text; the file holds " + byteCount(room - 1) +
+                    " points of " + counted(values, "value") + " need at least " + need +
+                    " of text; the file holds " + hold +
                     " after its header (it is truncated, or WIDTH and HEIGHT are wrong)");
   }
   cloud.resize(l.points);
@@ -395,10 +432,11 @@ void readAscii(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud
     for (const auto& f : h.fields)
       for (std::uint64_t c = 0; c < f.count; ++c, ++k) {
         Number n;
-        if (const char* why = parseWord(w[k], f.scalar(), n))
+        const bool coordinate =
+            f.count == 1 && f.name.size() == 1 && f.name[0] >= 'x' && f.name[0] <= 'z';
+        if (const char* why = (coordinate ? parseCoordinate : parseWord)(w[k], f.scalar(), n))
           throw ReadError(at("field " + f.name + ": " + quoted(w[k]) + " " + why));
-        if (f.count == 1 && f.name.size() == 1 && f.name[0] >= 'x' && f.name[0] <= 'z')
-          xyz[f.name[0] - 'x'] = n.coordinate;
+        if (coordinate) xyz[f.name[0] - 'x'] = n.coordinate;
       }
     cloud[i] = pcl::PointXYZ(xyz[0], xyz[1], xyz[2]);
   }

@@ -2,11 +2,13 @@
 // as binary little or big endian. Every size the header declares is checked against the
 // bytes the file holds before anything is allocated for it.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "formats.h"
@@ -95,13 +97,15 @@ void readObjInfo(const std::vector<std::string_view>& words, std::size_t line, H
 
 // The header within [begin, end), the bytes loaded; `more` when the file goes on beyond them.
 Header readHeader(const char* begin, const char* end, bool more) {
-  Lines lines(begin, end);
+  Lines lines(begin, wholeLinesEnd(begin, end, more));
   std::string_view line;
   lines.next(line);
   if (line != "ply") refuse(1, "the first line must be 'ply', not " + quoted(line));
   Header h;
   bool format = false;
   std::vector<std::string_view> w;
+  // Names point into the file's bytes; sets keep the checks for a second name linear.
+  std::unordered_set<std::string_view> element_names, property_names;
   while (lines.next(line)) {
     const std::size_t n = lines.number();
     if (hasControlCharacter(line)) refuse(n, "a control character in the header, " + quoted(line));
@@ -134,9 +138,9 @@ Header readHeader(const char* begin, const char* end, bool more) {
       if (parseWord(w[2], Scalar::uint64, count) != nullptr)
         refuse(n, "the count " + quoted(w[2]) + " of element " + e.name +
                       " is not a number of rows (an integer from 0)");
-      e.count = static_cast<std::uint64_t>(count.integer);
-      for (const auto& other : h.elements)
-        if (other.name == e.name) refuse(n, "a second element " + e.name);
+      e.count = count.count;
+      if (!element_names.insert(w[1]).second) refuse(n, "a second element " + e.name);
+      property_names.clear();
       h.elements.push_back(std::move(e));
     } else if (keyword == "property") {
       if (h.elements.empty()) refuse(n, "a property before any element");
@@ -151,13 +155,13 @@ Header readHeader(const char* begin, const char* end, bool more) {
           refuse(n, "the length of list " + std::string(w[4]) + " cannot be a " +
                         nameOf(p.length_type));
         p.type = propertyType(w[3], n);
-        p.name = std::string(w[4]);
       } else {
         if (w.size() != 3) refuse(n, "a property needs a type and a name");
         p.type = propertyType(w[1], n);
-        p.name = std::string(w[2]);
       }
-      if (e.find(p.name) >= 0) refuse(n, "a second property " + p.name + " in element " + e.name);
+      p.name = std::string(w.back());
+      if (!property_names.insert(w.back()).second)
+        refuse(n, "a second property " + p.name + " in element " + e.name);
       e.properties.push_back(std::move(p));
     } else if (keyword == "end_header") {
       if (w.size() != 1) refuse(n, "end_header stands alone on its line");
@@ -169,7 +173,7 @@ Header readHeader(const char* begin, const char* end, bool more) {
       refuse(n, quoted(keyword) + " is not a PLY header keyword");
     }
   }
-  if (more) throw ReadError("no end_header line in the first " + byteCount(end - begin));
+  if (more) headerTooLong(lines.number());
   throw ReadError("the header has no end_header line (the file ends at line " +
                   std::to_string(lines.number()) + ")");
 }
@@ -193,9 +197,9 @@ void checkCounts(const Header& h, const char* end) {
       const long double total = static_cast<long double>(e.count) * row + needed;
       const std::uint64_t shown = total > 1.8e19L ? std::numeric_limits<std::uint64_t>::max()
                                                   : static_cast<std::uint64_t>(total);
+      const auto [need, hold] = byteCounts(shown, available);
       refuse(e.line, "element " + e.name + " declares " + std::to_string(e.count) +
-                         " rows, which need at least " + byteCount(shown) + "; the file holds " +
-                         byteCount(available) +
+                         " rows, which need at least " + need + "; the file holds " + hold +
                          " after its header (the PLY file is truncated, or the count is wrong)");
     }
     needed += e.count * row;
@@ -288,6 +292,12 @@ const Element& vertexElement(const Header& h) {
   return *vertex;
 }
 
+// A viewport size is one value: a list of another length gives none, or more than one.
+std::string viewportList(std::int64_t length) {
+  return "a viewport size is one value, the list holds " +
+         counted(static_cast<std::uint64_t>(length), "item");
+}
+
 // A viewport size or grid index as a count: an integer from 0, of whatever type it is stored.
 std::optional<std::int64_t> countOf(Scalar type, const Number& value) {
   if (!isReal(type))
@@ -345,12 +355,13 @@ private:
   // Rows of one size: checked at once, and the points copied without a walk per value.
   void readFixedRows(const Element& e, const Roles& roles, Content& content) {
     const std::uint64_t row_size = e.minimumRow(Encoding::binary_little_endian);
-    if (e.count > static_cast<std::uint64_t>(end_ - at_) / row_size)
+    if (e.count > static_cast<std::uint64_t>(end_ - at_) / row_size) {
+      const auto [need, left] =
+          byteCounts(e.count * row_size, static_cast<std::uint64_t>(end_ - at_));
       throw ReadError("byte " + std::to_string(at_ - begin_) + ": element " + e.name + " needs " +
-                      std::to_string(e.count) + " rows of " + byteCount(row_size) + ", " +
-                      byteCount(e.count * row_size) + ", and only " +
-                      byteCount(static_cast<std::uint64_t>(end_ - at_)) +
-                      " are left (the PLY file is truncated)");
+                      std::to_string(e.count) + " rows of " + byteCount(row_size) + ", " + need +
+                      ", and only " + left + " are left (the PLY file is truncated)");
+    }
     std::vector<const char*> values(e.properties.size());
     const std::vector<std::int64_t> no_lengths(e.properties.size());
     if (roles.vertex) {
@@ -368,6 +379,15 @@ private:
         point.y = loadCoordinate(at + offset[1], type[1], swap_);
         point.z = loadCoordinate(at + offset[2], type[2], swap_);
       }
+      // Apart from the loop above, which stays as fast as a copy: only a double can be
+      // beyond a float, and only an infinite point can hold one.
+      if (type[0] == Scalar::float64 || type[1] == Scalar::float64 || type[2] == Scalar::float64)
+        for (std::uint64_t row = 0; row < e.count; ++row) {
+          const pcl::PointXYZ& point = content.cloud[row];
+          if (std::isinf(point.x) || std::isinf(point.y) || std::isinf(point.z))
+            for (int axis = 0; axis < 3; ++axis)
+              checkCoordinate(e, row, index[axis], at_ + row * row_size + offset[axis]);
+        }
     } else if (roles.camera && e.count > 0) {
       const char* at = at_;
       for (std::size_t k = 0; k < e.properties.size(); ++k) {
@@ -384,14 +404,18 @@ private:
             Content& content) const {
     if (roles.vertex) {
       const auto coordinate = [&](int k) {
-        return loadCoordinate(values[static_cast<std::size_t>(k)],
-                              e.properties[static_cast<std::size_t>(k)].type, swap_);
+        const char* at = values[static_cast<std::size_t>(k)];
+        const float c = loadCoordinate(at, e.properties[static_cast<std::size_t>(k)].type, swap_);
+        if (std::isinf(c)) checkCoordinate(e, row, k, at);
+        return c;
       };
       content.cloud[row] =
           pcl::PointXYZ(coordinate(roles.x), coordinate(roles.y), coordinate(roles.z));
     } else if (roles.camera && row == 0) {
       for (const int k : {roles.viewport_width, roles.viewport_height}) {
         const Property& p = e.properties[static_cast<std::size_t>(k)];
+        if (p.list && lengths[static_cast<std::size_t>(k)] != 1)
+          refuseAt(e, row, p, viewportList(lengths[static_cast<std::size_t>(k)]));
         const auto value = countOf(p.type, number(values[static_cast<std::size_t>(k)], p.type));
         if (!value) refuseAt(e, row, p, "the viewport size is not a count");
         (k == roles.viewport_width ? content.viewport_width : content.viewport_height) = value;
@@ -407,6 +431,15 @@ private:
       if (!index) refuseAt(e, row, p, "the vertex index is not a count");
       content.grid[row] = *index;
     }
+  }
+
+  // x, y or z (the property k) of a row, at `at`: a double beyond a float's range is refused.
+  void checkCoordinate(const Element& e, std::uint64_t row, int k, const char* at) const {
+    const Property& p = e.properties[static_cast<std::size_t>(k)];
+    if (coordinateBeyondFloat(at, p.type, swap_))
+      throw ReadError("byte " + std::to_string(at - begin_) + ", " + e.name + " " +
+                      std::to_string(row) + ", property " + p.name + ": " +
+                      shortest(load<double>(at, swap_)) + " is out of the range of a float");
   }
 
   Number number(const char* at, Scalar type) const {
@@ -488,6 +521,7 @@ private:
     float xyz[3] = {0.0f, 0.0f, 0.0f};
     for (std::size_t k = 0; k < e.properties.size(); ++k) {
       const Property& p = e.properties[k];
+      const int index = static_cast<int>(k);
       std::int64_t length = 1;
       if (p.list) {
         const Number n = value(e, row, p, w++, p.length_type);
@@ -499,10 +533,14 @@ private:
                        std::to_string(words_.size() - w) + " more values");
         if (roles.grid && length > 1) refuseAt(e, row, p, "a grid cell holds more than one vertex");
         if (roles.grid && length == 0) content.grid[row] = -1;
+        if (roles.camera && row == 0 && length != 1 &&
+            (index == roles.viewport_width || index == roles.viewport_height))
+          refuseAt(e, row, p, viewportList(length));
       }
       for (std::int64_t item = 0; item < length; ++item) {
-        const Number n = value(e, row, p, w++, p.type);
-        const int index = static_cast<int>(k);
+        const bool coordinate =
+            roles.vertex && (index == roles.x || index == roles.y || index == roles.z);
+        const Number n = value(e, row, p, w++, p.type, coordinate);
         if (roles.vertex) {
           if (index == roles.x) xyz[0] = n.coordinate;
           if (index == roles.y) xyz[1] = n.coordinate;
@@ -530,13 +568,14 @@ private:
     if (roles.vertex) content.cloud[row] = pcl::PointXYZ(xyz[0], xyz[1], xyz[2]);
   }
 
-  Number value(const Element& e, std::uint64_t row, const Property& p, std::size_t w, Scalar type) {
+  Number value(const Element& e, std::uint64_t row, const Property& p, std::size_t w, Scalar type,
+               bool coordinate = false) {
     if (w >= words_.size())
       refuseAt(
           e, row, p,
           "the line ends after " + counted(words_.size(), "value") + ", before this property's");
     Number n;
-    if (const char* why = parseWord(words_[w], type, n))
+    if (const char* why = (coordinate ? parseCoordinate : parseWord)(words_[w], type, n))
       refuseAt(e, row, p, quoted(words_[w]) + " " + why);
     return n;
   }

@@ -1,5 +1,6 @@
 #include "read_error.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace litterpose_io::detail {
@@ -18,6 +19,21 @@ std::string byteCount(std::uint64_t bytes) {
   else
     std::snprintf(text, sizeof text, "%.3g %s", value, kUnits[unit]);
   return text;
+}
+
+std::pair<std::string, std::string> byteCounts(std::uint64_t first, std::uint64_t second) {
+  std::string a = byteCount(first), b = byteCount(second);
+  if (a == b && first != second) {
+    a = std::to_string(first) + " B";
+    b = std::to_string(second) + " B";
+  }
+  return {a, b};
+}
+
+std::string shortest(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
 }
 
 }  // namespace litterpose_io::detail

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace litterpose_io::detail {
 
@@ -23,6 +24,13 @@ inline std::string counted(std::uint64_t n, const std::string& noun) {
 // A size for a message, in decimal units with three significant digits: "120 B",
 // "8.19 KB", "51.5 GB".
 std::string byteCount(std::uint64_t bytes);
+
+// Two sizes that a message compares, as byteCount has them, or exact ("65172 B") when
+// they would read the same.
+std::pair<std::string, std::string> byteCounts(std::uint64_t first, std::uint64_t second);
+
+// A binary value for a message, in the fewest digits that give it back: "1e+300".
+std::string shortest(double value);
 
 }  // namespace litterpose_io::detail
 

@@ -23,17 +23,24 @@ const char* kindOf(mode_t mode) {
   return "not a regular file";
 }
 
+void refuseIrregular(mode_t mode) {
+  if (!S_ISREG(mode)) throw ReadError(std::string("it is ") + kindOf(mode) + ", not a regular file");
+}
+
 }  // namespace
 
 RegularFile::RegularFile(const std::string& path) {
+  // The kind is told before the open, which a socket fails with an unhelpful "No such device
+  // or address". A path replaced between the two is caught by the check of what was opened.
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) systemError();
+  refuseIrregular(status.st_mode);
   // Without O_NONBLOCK, opening a FIFO waits for a writer: the kind is told before any wait.
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) systemError();
   try {
-    struct stat status;
     if (::fstat(fd_, &status) != 0) systemError();
-    if (!S_ISREG(status.st_mode))
-      throw ReadError(std::string("it is ") + kindOf(status.st_mode) + ", not a regular file");
+    refuseIrregular(status.st_mode);
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) systemError();
     size_ = static_cast<std::size_t>(status.st_size);

@@ -3,9 +3,11 @@
 #ifndef LITTERPOSE_TOOLS_CLOUD_IO_SCALAR_H
 #define LITTERPOSE_TOOLS_CLOUD_IO_SCALAR_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 namespace litterpose_io::detail {
@@ -54,11 +56,33 @@ T load(const char* at, bool swap) {
   return value;
 }
 
+// Whether a finite double rounds to a float's infinity: at or beyond the midpoint between
+// the largest float and the next power of two.
+inline bool beyondFloat(double value) {
+  constexpr double kRoundsToInfinity = 0x1.ffffffp127;
+  return std::isfinite(value) && std::fabs(value) >= kRoundsToInfinity;
+}
+
+// The float nearest a double; an infinity of its sign beyond a float's range (where the
+// conversion itself is undefined).
+inline float nearestFloat(double value) {
+  if (beyondFloat(value))
+    return value > 0 ? std::numeric_limits<float>::infinity()
+                     : -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
+
 // One coordinate (float32 or float64): a float is copied bit for bit, a double rounded to
 // the nearest float.
 inline float loadCoordinate(const char* at, Scalar type, bool swap) {
   if (type == Scalar::float32) return load<float>(at, swap);
-  return static_cast<float>(load<double>(at, swap));
+  return nearestFloat(load<double>(at, swap));
+}
+
+// Whether a stored coordinate is a finite double that a float cannot hold: the readers
+// refuse it as they refuse such a number in text, rather than keep an infinity.
+inline bool coordinateBeyondFloat(const char* at, Scalar type, bool swap) {
+  return type == Scalar::float64 && beyondFloat(load<double>(at, swap));
 }
 
 // An integer value (a list's length, a viewport size) as a signed 64-bit number; an

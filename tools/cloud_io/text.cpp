@@ -65,7 +65,8 @@ const char* parseReal(std::string_view word, Real& value) {
   return nullptr;
 }
 
-const char* parseInteger(std::string_view word, Scalar type, std::int64_t& value) {
+const char* parseInteger(std::string_view word, Scalar type, std::int64_t& value,
+                         std::uint64_t& count) {
   if (word.size() > 1 && word[0] == '+' && word[1] != '-' && word[1] != '+') word.remove_prefix(1);
   const char* end = word.data() + word.size();
   if (type == Scalar::uint64) {
@@ -73,6 +74,7 @@ const char* parseInteger(std::string_view word, Scalar type, std::int64_t& value
     const auto [stop, error] = std::from_chars(word.data(), end, u);
     if (stop != end || error == std::errc::invalid_argument) return "is not an integer";
     if (error == std::errc::result_out_of_range) return "is out of the range of uint64";
+    count = u;
     value = u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
                 ? std::numeric_limits<std::int64_t>::max()
                 : static_cast<std::int64_t>(u);
@@ -96,6 +98,18 @@ const char* parseInteger(std::string_view word, Scalar type, std::int64_t& value
     case Scalar::uint32: return "is out of the range of uint32";
     default: return "is out of the range of int64";
   }
+}
+
+const char* parseValue(std::string_view word, Scalar type, Number& value, bool coordinate) {
+  if (type == Scalar::float32) return parseReal(word, value.coordinate);
+  if (type == Scalar::float64) {
+    double real = 0.0;
+    const char* why = parseReal(word, real);
+    if (why == nullptr && coordinate && beyondFloat(real)) return "is out of the range of a float";
+    value.coordinate = nearestFloat(real);
+    return why;
+  }
+  return parseInteger(word, type, value.integer, value.count);
 }
 
 }  // namespace
@@ -142,14 +156,23 @@ void splitWords(std::string_view line, std::vector<std::string_view>& words) {
 }
 
 const char* parseWord(std::string_view word, Scalar type, Number& value) {
-  if (type == Scalar::float32) return parseReal(word, value.coordinate);
-  if (type == Scalar::float64) {
-    double real = 0.0;
-    const char* why = parseReal(word, real);
-    value.coordinate = static_cast<float>(real);
-    return why;
-  }
-  return parseInteger(word, type, value.integer);
+  return parseValue(word, type, value, false);
+}
+
+const char* parseCoordinate(std::string_view word, Scalar type, Number& value) {
+  return parseValue(word, type, value, true);
+}
+
+const char* wholeLinesEnd(const char* begin, const char* end, bool more) {
+  if (!more) return end;
+  const std::string_view bytes(begin, static_cast<std::size_t>(end - begin));
+  const std::size_t last = bytes.rfind('\n');
+  return last == std::string_view::npos ? begin : begin + last + 1;
+}
+
+void headerTooLong(std::size_t lines) {
+  throw ReadError("line " + std::to_string(lines + 1) + ": the header does not end within the first " +
+                  std::to_string(kMostHeaderBytes >> 20) + " MiB (this line reaches beyond it)");
 }
 
 std::string quoted(std::string_view word) {

@@ -13,6 +13,10 @@
 
 namespace litterpose_io::detail {
 
+// A header must end within the file's first megabyte: the readers look at that much
+// before they decide whether to read the rest.
+constexpr std::size_t kMostHeaderBytes = std::size_t{1} << 20;
+
 // The lines of a byte range, numbered from 1; a line ends at "\n" or "\r\n", and the last
 // may end at the end of the bytes.
 class Lines {
@@ -54,10 +58,22 @@ void splitWords(std::string_view line, std::vector<std::string_view>& words);
 struct Number {
   float coordinate = 0.0f;   // a real, rounded to float as a binary file's would be
   std::int64_t integer = 0;  // an integer; unsigned 64-bit values above its range saturate
+  std::uint64_t count = 0;   // a uint64 as written
 };
 // Why the word is not a value of the type ("is not a number", "is out of the range of
 // uint8"), or nullptr when it is one.
 const char* parseWord(std::string_view word, Scalar type, Number& value);
+// The same for an x, y or z, which is kept as a float: a double beyond a float's range is
+// refused as a float would be ("inf" is still taken).
+const char* parseCoordinate(std::string_view word, Scalar type, Number& value);
+
+// The end of the last whole line in [begin, end), the first bytes of a file that goes on
+// beyond them when `more`: a header line cut there is not taken for a shorter one.
+const char* wholeLinesEnd(const char* begin, const char* end, bool more);
+
+// The refusal of a header that does not end within the first kMostHeaderBytes: `lines`
+// lines end within them, and the next goes on beyond.
+[[noreturn]] void headerTooLong(std::size_t lines);
 
 // A word as a message shows it: quoted, at most 40 bytes, bytes that are not printable
 // ASCII as \xHH.
