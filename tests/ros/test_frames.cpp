@@ -7,6 +7,7 @@
 #include <tf2_ros/buffer.h>
 
 #include "litterpose_ros/frames.h"
+#include "litterpose_ros/untrusted_text.h"
 
 namespace {
 
@@ -56,12 +57,31 @@ TEST(CloudFrames, EachFrameIdGetsItsTransformOrItsRefusalInEachMode) {
       EXPECT_EQ(placed.refusal, *c.refusal) << what;
       EXPECT_EQ(placed.error.find('\x1b'), std::string::npos) << what;
       EXPECT_LT(placed.error.size(), 500u) << what;
+      // The frame id is cut as any text from a message, inside tf2's message as well.
+      EXPECT_EQ(placed.error.find(std::string(litterpose_ros::kMostCharactersQuoted + 1, 'f')),
+                std::string::npos)
+          << what;
     } else {
       ASSERT_TRUE(placed.camera_to_base) << what;
       EXPECT_TRUE(placed.camera_to_base->isApprox(c.mode == CameraTf::lookup ? from_tf : configured))
           << what << "\n" << *placed.camera_to_base;
     }
   }
+  // A frame far from the base (UTM coordinates): tf2's transform is kept in double too,
+  // where float has half a metre's resolution.
+  geometry_msgs::TransformStamped far = mount;
+  far.child_frame_id = "far";
+  far.transform.translation.y = 5400000.25;
+  ASSERT_TRUE(tf.setTransform(far, "test", true));
+  std_msgs::Header in_far;
+  in_far.frame_id = "far";
+  const auto placed = litterpose_ros::CloudFrames({CameraTf::lookup, "base_link", "camera", 0.02},
+                                                  configured, &tf)
+                          .place(in_far);
+  ASSERT_TRUE(placed.looked_up) << placed.error;
+  EXPECT_EQ((*placed.looked_up)(1, 3), 5400000.25);
+  EXPECT_TRUE(placed.looked_up->cast<float>().isApprox(*placed.camera_to_base));
+
   geometry_msgs::Transform none;  // no rotation, and a number that is none
   none.translation.x = std::nan("");
   EXPECT_FALSE(litterpose_ros::toMatrix(none));

@@ -128,7 +128,9 @@ TEST(MessageLengths, RefusesEachLengthBeyondTheBytesThatFollowIt) {
     }
     ASSERT_EQ(check.header.has_value(), c.header_read) << c.what;
     const ros::Time stamp = c.kind == Kind::object ? object.header.stamp : cloud.header.stamp;
-    if (c.header_read) EXPECT_EQ(check.header->stamp, stamp) << c.what;
+    if (c.header_read) {
+      EXPECT_EQ(check.header->stamp, stamp) << c.what;
+    }
     EXPECT_EQ(check.trash_type.has_value(), c.kind == Kind::object && c.header_read) << c.what;
   }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <Eigen/Geometry>
 #include <sensor_msgs/PointField.h>
 
 #include "litterpose_ros/point_cloud.h"
@@ -116,6 +117,8 @@ TEST(PointCloudConversion, RefusesMessagesThatCannotBeReadSafely) {
        {"4294967296 points", "more than"}},
       {"big-endian data", with(good, [](PointCloud2& m) { m.is_bigendian = true; }),
        {"big-endian"}},
+      {"y of count 0", with(good, [](PointCloud2& m) { m.fields[1].count = 0; }),
+       {"field y has a count of 0"}},
   };
 
   for (const Case& c : cases) {
@@ -124,6 +127,31 @@ TEST(PointCloudConversion, RefusesMessagesThatCannotBeReadSafely) {
     for (const std::string& text : c.said)
       EXPECT_NE(converted.error.find(text), std::string::npos)
           << c.what << ": '" << converted.error << "' does not say '" << text << "'";
+  }
+}
+
+// Brought into the base frame from a frame millions of metres away (UTM coordinates), a
+// float64 cloud keeps its millimetres: each point lands where the same point, given in
+// the camera frame, lands. Float coordinates have half a metre's resolution out there.
+TEST(PointCloudConversion, TransformsFloat64CoordinatesOfAFarFrameInDouble) {
+  const Eigen::Vector3d in_camera[] = {{0.1, -0.2, 0.45}, {-0.03, 0.07, 0.52}};
+  const Eigen::Affine3d camera_to_base =
+      Eigen::Translation3d(0.15, 0.0, 0.45) * Eigen::AngleAxisd(2.0, Eigen::Vector3d(1, 1, 0).normalized());
+  const Eigen::Vector3d shifts[] = {{0, 0, 0}, {4.5e4, 5.4e4, 30}, {4.5e5, 5.4e6, 30}, {3e6, 9e6, -30}};
+  for (const Eigen::Vector3d& shift : shifts) {
+    // The far frame is the camera's moved by -shift: a point p of the camera is p + shift there.
+    const Eigen::Affine3d far_to_base = camera_to_base * Eigen::Translation3d(-shift);
+    PointCloud2 m = layout({{"x", 0, PointField::FLOAT64}, {"y", 8, PointField::FLOAT64},
+                            {"z", 16, PointField::FLOAT64}}, 24, 2, 1);
+    for (std::uint32_t i = 0; i < 2; ++i)
+      for (std::uint32_t k = 0; k < 3; ++k) put(m, 0, i, 8 * k, in_camera[i][k] + shift[k]);
+    const auto converted = toPclCloud(m, far_to_base.matrix());
+    ASSERT_TRUE(converted.cloud) << converted.error;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+      const Eigen::Vector3d expected = camera_to_base * in_camera[i];
+      EXPECT_LT(((*converted.cloud)[i].getVector3fMap().cast<double>() - expected).norm(), 1e-6)
+          << "shift " << shift.transpose() << ", point " << i;
+    }
   }
 }
 
