@@ -67,21 +67,6 @@ TEST(CloudFrames, EachFrameIdGetsItsTransformOrItsRefusalInEachMode) {
           << what << "\n" << *placed.camera_to_base;
     }
   }
-  // A frame far from the base (UTM coordinates): tf2's transform is kept in double too,
-  // where float has half a metre's resolution.
-  geometry_msgs::TransformStamped far = mount;
-  far.child_frame_id = "far";
-  far.transform.translation.y = 5400000.25;
-  ASSERT_TRUE(tf.setTransform(far, "test", true));
-  std_msgs::Header in_far;
-  in_far.frame_id = "far";
-  const auto placed = litterpose_ros::CloudFrames({CameraTf::lookup, "base_link", "camera", 0.02},
-                                                  configured, &tf)
-                          .place(in_far);
-  ASSERT_TRUE(placed.looked_up) << placed.error;
-  EXPECT_EQ((*placed.looked_up)(1, 3), 5400000.25);
-  EXPECT_TRUE(placed.looked_up->cast<float>().isApprox(*placed.camera_to_base));
-
   geometry_msgs::Transform none;  // no rotation, and a number that is none
   none.translation.x = std::nan("");
   EXPECT_FALSE(litterpose_ros::toMatrix(none));
