@@ -425,8 +425,8 @@ TEST_F(LitterposeNode, RefusesMalformedCloudsAndKeepsServing) {
 
 // A message of some kilobytes that declares 10^8 point fields is refused before it is read,
 // on each interface: the service and the object topic answer with the stamp and what it
-// declares, the old topic with 11. Read, it would take gigabytes; the node's peak resident
-// memory (VmHWM) stays below one.
+// declares, the old topic with 11. Read, it would take 4 GB or more; the node's peak
+// resident memory (VmHWM) stays below 2 GiB, room for the sanitizer build.
 TEST_F(LitterposeNode, RefusesMessagesDeclaringMoreThanTheyHold) {
   namespace ser = ros::serialization;
   const sensor_msgs::PointCloud2 cloud = cloudMessage(support::bundledCloudPaths().front());
@@ -457,7 +457,8 @@ TEST_F(LitterposeNode, RefusesMessagesDeclaringMoreThanTheyHold) {
   const auto answer = grasps_.next();
   ASSERT_TRUE(answer) << "no answer on grasp";
   EXPECT_EQ(answer->header.stamp, object.header.stamp);
-  EXPECT_EQ(answer->reason.find("the message declares 100000000 point fields"), 0u) << answer->reason;
+  EXPECT_EQ(answer->reason.find("the message declares 100000000 point fields"), 0u)
+      << answer->reason;
 
   auto raw_cloud = raw_ros_message::serialized(cloud);
   raw_cloud.patch(fields_at, 100000000);
@@ -470,7 +471,7 @@ TEST_F(LitterposeNode, RefusesMessagesDeclaringMoreThanTheyHold) {
   }
   std::uint64_t peak_kb = 0;
   EXPECT_TRUE(status >> peak_kb);
-  EXPECT_LT(peak_kb, 1u << 20);
+  EXPECT_LT(peak_kb, 2u << 20);
 }
 
 // Fields a publisher outside the project fills as it likes: trash types at the ends of
