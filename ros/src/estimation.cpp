@@ -40,16 +40,31 @@ EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cl
 EstimateOutcome Estimation::estimate(const GrabPoseEstimate::CloudPtr& camera_cloud,
                                      int trash_type, Entry entry,
                                      const Eigen::Matrix4f& camera_to_base) {
+  return run(camera_cloud, false, trash_type, entry, camera_to_base);
+}
+
+EstimateOutcome Estimation::estimateInBaseFrame(const GrabPoseEstimate::CloudPtr& base_cloud,
+                                                int trash_type, Entry entry,
+                                                const Eigen::Matrix4f& camera_to_base) {
+  return run(base_cloud, true, trash_type, entry, camera_to_base);
+}
+
+EstimateOutcome Estimation::run(const GrabPoseEstimate::CloudPtr& cloud, bool in_base_frame,
+                                int trash_type, Entry entry,
+                                const Eigen::Matrix4f& camera_to_base) {
   EstimateOutcome outcome;
   try {
     GrabPoseEstimate& e = *estimator_;
     configured_.restore(e);
     e.camera_extrinsic_ = camera_to_base;
     e.trash_type_ = trash_type;
-    GrabPoseEstimate::CloudPtr input = camera_cloud;
-    auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-    e.PclTransform(input, cloud, e.camera_extrinsic_);
-    outcome.result = litterpose::runEntry(e, entry, cloud);
+    GrabPoseEstimate::CloudPtr base_cloud = cloud;
+    if (!in_base_frame) {
+      GrabPoseEstimate::CloudPtr input = cloud;
+      base_cloud = std::make_shared<GrabPoseEstimate::Cloud>();
+      e.PclTransform(input, base_cloud, e.camera_extrinsic_);
+    }
+    outcome.result = litterpose::runEntry(e, entry, base_cloud);
   } catch (const std::exception& error) {
     outcome = {litterpose::kTooFewPoints, true, error.what()};
   } catch (...) {

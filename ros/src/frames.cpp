@@ -29,6 +29,16 @@ std::string inQuotes(std::string_view frame) { return "'" + printableExcerpt(fra
 // Errors carry what a publisher sent; this much of them is enough to tell why.
 constexpr std::size_t kMostErrorCharacters = 300;
 
+// tf2's message quotes the frame id as it was sent, which is cut there as anywhere else.
+std::string withFrameIdCut(std::string message, const std::string& frame) {
+  if (frame.size() <= kMostCharactersQuoted) return message;
+  const std::string excerpt = printableExcerpt(frame);
+  for (std::size_t at = message.find(frame); at != std::string::npos;
+       at = message.find(frame, at + excerpt.size()))
+    message.replace(at, frame.size(), excerpt);
+  return message;
+}
+
 Placement refused(Refusal refusal, std::string error) {
   Placement p;
   p.refusal = refusal;
@@ -60,7 +70,7 @@ std::string normalisedFrameId(std::string_view frame_id) {
   return std::string(id);
 }
 
-std::optional<Eigen::Matrix4f> toMatrix(const geometry_msgs::Transform& transform) {
+std::optional<Eigen::Matrix4d> toMatrixDouble(const geometry_msgs::Transform& transform) {
   const auto& r = transform.rotation;
   const auto& t = transform.translation;
   const Eigen::Quaterniond q(r.w, r.x, r.y, r.z);
@@ -70,7 +80,13 @@ std::optional<Eigen::Matrix4f> toMatrix(const geometry_msgs::Transform& transfor
   Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
   m.block<3, 3>(0, 0) = q.normalized().toRotationMatrix();
   m.block<3, 1>(0, 3) = translation;
-  const Eigen::Matrix4f single = m.cast<float>();
+  return m;
+}
+
+std::optional<Eigen::Matrix4f> toMatrix(const geometry_msgs::Transform& transform) {
+  const auto precise = toMatrixDouble(transform);
+  if (!precise) return std::nullopt;
+  const Eigen::Matrix4f single = precise->cast<float>();
   if (!single.allFinite()) return std::nullopt;
   return single;
 }
@@ -104,7 +120,10 @@ Placement CloudFrames::place(const std_msgs::Header& header) const {
         settings_.base_frame, frame, header.stamp, ros::Duration(settings_.lookup_timeout));
     Placement p;
     p.camera_to_base = toMatrix(found.transform);
-    if (p.camera_to_base) return p;
+    if (p.camera_to_base) {
+      p.looked_up = toMatrixDouble(found.transform);
+      return p;
+    }
     return refused(Refusal::kNoTransform, "tf2's transform from " + inQuotes(frame) + " to " +
                                               inQuotes(settings_.base_frame) +
                                               " holds a number that is not finite");
@@ -118,7 +137,8 @@ Placement CloudFrames::place(const std_msgs::Header& header) const {
                 header.stamp.nsec, settings_.lookup_timeout);
   return refused(Refusal::kNoTransform, "no transform from " + inQuotes(frame) + " to " +
                                             inQuotes(settings_.base_frame) + when +
-                                            printableExcerpt(failure, kMostErrorCharacters));
+                                            printableExcerpt(withFrameIdCut(failure, frame),
+                                                             kMostErrorCharacters));
 }
 
 }  // namespace litterpose_ros

@@ -38,15 +38,22 @@ GraspResult GraspServer::answer(const sensor_msgs::PointCloud2& cloud,
   }
   answer.entry = litterpose::entryShortName(entry);
 
-  const ConvertedCloud converted = toPclCloud(cloud);
+  ConvertedCloud converted = toPclCloud(cloud);
   if (!converted.cloud)
     return finish(refuse(answer, Refusal::kUnreadableCloud, converted.error), start);
   const Placement placement = frames_.place(header);
   if (!placement.camera_to_base)
     return finish(refuse(answer, placement.refusal, placement.error), start);
 
+  // Float64 coordinates in a frame of tf2's are placed in double; float32 ones and the
+  // configured extrinsic take the estimator's own transform, as litterpose-estimate does.
+  const bool precise = placement.looked_up && hasFloat64Coordinates(cloud);
+  if (precise) converted = toPclCloud(cloud, *placement.looked_up);
   const EstimateOutcome outcome =
-      estimation_->estimate(converted.cloud, trash_type, entry, *placement.camera_to_base);
+      precise ? estimation_->estimateInBaseFrame(converted.cloud, trash_type, entry,
+                                                 *placement.camera_to_base)
+              : estimation_->estimate(converted.cloud, trash_type, entry,
+                                      *placement.camera_to_base);
   if (outcome.raised)
     return finish(refuse(answer, Refusal::kEstimatorError,
                          "the estimate of a cloud of " + std::to_string(converted.cloud->size()) +
@@ -67,6 +74,16 @@ GraspResult GraspServer::answer(const sensor_msgs::PointCloud2& cloud,
             converted.cloud->size(), converted.non_finite_points, trash_type,
             answer.entry.c_str(), answer.code, answer.meaning.c_str(), answer.reason.c_str());
   return finish(answer, start);
+}
+
+GraspResult GraspServer::unreadable(const std_msgs::Header& header, std::int32_t trash_type,
+                                    std::string why) {
+  const auto start = Clock::now();
+  GraspResult answer;
+  answer.header.stamp = header.stamp;
+  answer.header.frame_id = frames_.settings().base_frame;
+  answer.trash_type = trash_type;
+  return finish(refuse(answer, Refusal::kUnreadableCloud, std::move(why)), start);
 }
 
 GraspResult& GraspServer::refuse(GraspResult& answer, Refusal refusal, std::string why) {

@@ -8,6 +8,7 @@
 // (visualization_msgs/MarkerArray); /diagnostics tells rates, latencies and refusals.
 // Parameters: ~config (required), ~entry, ~trash_type, ~base_frame, ~camera_frame,
 // ~camera_tf, ~tf_timeout, ~quiet.
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -24,16 +25,21 @@
 #include <tf2_ros/static_transform_broadcaster.h>
 #include <tf2_ros/transform_listener.h>
 
+#include "litterpose_ros/checked_callbacks.h"
 #include "litterpose_ros/estimation.h"
 #include "litterpose_ros/frames.h"
 #include "litterpose_ros/grasp_messages.h"
 #include "litterpose_ros/grasp_server.h"
+#include "litterpose_ros/message_lengths.h"
+#include "litterpose_ros/refusals.h"
 #include "litterpose_ros/untrusted_text.h"
 
 namespace {
 
 using litterpose_ros::CameraTf;
 using litterpose_ros::Entry;
+using litterpose_ros::LengthCheck;
+using Clock = std::chrono::steady_clock;
 
 // The longest wait for a transform that ~tf_timeout accepts, in seconds: a lookup holds up
 // every request behind it.
@@ -45,6 +51,9 @@ constexpr int kObjectQueue = 5;
 constexpr int kTrashTypeQueue = 100;
 // How often the diagnostic updater is asked whether its period is over.
 constexpr double kDiagnosticsPoll = 0.25;
+// A change of trash type is logged at most once in this period: a publisher may change it
+// with every message.
+constexpr std::chrono::seconds kTrashTypeLogPeriod{1};
 
 struct Settings {
   std::string config;
@@ -143,17 +152,36 @@ public:
     pose_pub_ = nh.advertise<geometry_msgs::PoseStamped>("grasp_pose", 10);
     markers_pub_ = nh.advertise<visualization_msgs::MarkerArray>("grasp_markers", 10);
 
-    service_ = private_nh.advertiseService("estimate", &GraspNode::onEstimate, this);
-    object_sub_ = nh.subscribe("object", kObjectQueue, &GraspNode::onObject, this,
-                               ros::TransportHints().tcpNoDelay());
+    // Each message is checked against its size before roscpp reads it (message_lengths.h).
+    using litterpose_msgs::EstimateGrasp;
+    ros::AdvertiseServiceOptions estimate = litterpose_ros::checkedService<EstimateGrasp>(
+        "estimate",
+        [this](EstimateGrasp::Request& request, EstimateGrasp::Response& response) {
+          return onEstimate(request, response);
+        },
+        litterpose_ros::checkEstimateGraspRequest,
+        [this](const LengthCheck& check) { return onUnreadableRequest(check); });
+    service_ = private_nh.advertiseService(estimate);
+    ros::SubscribeOptions objects =
+        litterpose_ros::checkedSubscription<litterpose_msgs::ObjectCloud>(
+        "object", kObjectQueue,
+        [this](const litterpose_msgs::ObjectCloud::ConstPtr& object) { onObject(object); },
+        litterpose_ros::checkObjectCloud,
+        [this](const LengthCheck& check) { onUnreadableObject(check); });
+    objects.transport_hints = ros::TransportHints().tcpNoDelay();
+    object_sub_ = nh.subscribe(objects);
     ros::SubscribeOptions trash_types = ros::SubscribeOptions::create<std_msgs::Int32>(
         "trash_type", kTrashTypeQueue,
         [this](const std_msgs::Int32::ConstPtr& m) { onTrashType(m); }, ros::VoidPtr(),
         &trash_type_queue_);
     trash_type_sub_ = nh.subscribe(trash_types);
     // Only the newest cloud waits while an estimate runs: the arm wants the latest view.
-    cloud_sub_ = nh.subscribe("cloud", 1, &GraspNode::onCloud, this,
-                              ros::TransportHints().tcpNoDelay());
+    ros::SubscribeOptions clouds = litterpose_ros::checkedSubscription<sensor_msgs::PointCloud2>(
+        "cloud", 1, [this](const sensor_msgs::PointCloud2::ConstPtr& cloud) { onCloud(cloud); },
+        litterpose_ros::checkPointCloud2,
+        [this](const LengthCheck& check) { onUnreadableCloud(check); });
+    clouds.transport_hints = ros::TransportHints().tcpNoDelay();
+    cloud_sub_ = nh.subscribe(clouds);
   }
 
 private:
@@ -165,24 +193,59 @@ private:
     return true;
   }
 
+  litterpose_msgs::EstimateGrasp::Response onUnreadableRequest(const LengthCheck& check) {
+    litterpose_msgs::EstimateGrasp::Response response;
+    response.result = server_->unreadable(check.header.value_or(std_msgs::Header()), 0,
+                                          *check.refusal);
+    markers_pub_.publish(server_->markers(response.result));
+    return response;
+  }
+
   void onObject(const litterpose_msgs::ObjectCloud::ConstPtr& object) {
-    const litterpose_msgs::GraspResult answer =
-        server_->answer(object->cloud, object->header, object->trash_type);
+    publishObjectAnswer(server_->answer(object->cloud, object->header, object->trash_type));
+  }
+
+  // Without a header there is no stamp to pair an answer with: the refusal is only counted
+  // and logged.
+  void onUnreadableObject(const LengthCheck& check) {
+    const litterpose_msgs::GraspResult answer = server_->unreadable(
+        check.header.value_or(std_msgs::Header()), check.trash_type.value_or(0), *check.refusal);
+    if (check.header) publishObjectAnswer(answer);
+  }
+
+  void publishObjectAnswer(const litterpose_msgs::GraspResult& answer) {
     markers_pub_.publish(server_->markers(answer));
     grasp_pub_.publish(answer);
   }
 
   void onTrashType(const std_msgs::Int32::ConstPtr& message) {
-    if (message->data != trash_type_) ROS_INFO("trash type %d", message->data);
+    if (message->data != trash_type_) logTrashType(message->data);
     trash_type_ = message->data;
+  }
+
+  void logTrashType(int trash_type) {
+    const auto left_out = trash_type_log_.admit("trash type", Clock::now());
+    if (!left_out) return;
+    const std::string more = *left_out == 0 ? std::string()
+                                            : " (" + std::to_string(*left_out) +
+                                                  " more changes since the last such line)";
+    ROS_INFO("trash type %d%s", trash_type, more.c_str());
   }
 
   void onCloud(const sensor_msgs::PointCloud2::ConstPtr& cloud) {
     // Every trash type received before this cloud is processed applies to it, whichever
     // connection the poll thread happened to read first.
     trash_type_queue_.callAvailable();
-    const litterpose_msgs::GraspResult answer =
-        server_->answer(*cloud, cloud->header, trash_type_);
+    publishOldAnswer(server_->answer(*cloud, cloud->header, trash_type_));
+  }
+
+  void onUnreadableCloud(const LengthCheck& check) {
+    trash_type_queue_.callAvailable();
+    publishOldAnswer(server_->unreadable(check.header.value_or(std_msgs::Header()), trash_type_,
+                                         *check.refusal));
+  }
+
+  void publishOldAnswer(const litterpose_msgs::GraspResult& answer) {
     markers_pub_.publish(server_->markers(answer));
     if (answer.status == litterpose_msgs::GraspResult::OK && answer.code == litterpose::kGrabFound)
       pose_pub_.publish(litterpose_ros::toPoseStamped(answer));
@@ -192,6 +255,7 @@ private:
   }
 
   int trash_type_;
+  litterpose_ros::RefusalThrottle trash_type_log_{kTrashTypeLogPeriod};
   tf2_ros::Buffer tf_buffer_;
   std::unique_ptr<tf2_ros::TransformListener> tf_listener_;
   std::unique_ptr<tf2_ros::StaticTransformBroadcaster> tf_static_;

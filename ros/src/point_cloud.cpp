@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+#include <Eigen/Core>
+
 #include <sensor_msgs/PointField.h>
 
 #include "litterpose_ros/untrusted_text.h"
@@ -75,12 +77,19 @@ float narrow(double value) {
 }
 
 // Fields may sit at any offset, so they are copied out rather than dereferenced.
-float read(const std::uint8_t* point, const Coordinate& c) {
+double readDouble(const std::uint8_t* point, const Coordinate& c) {
   if (c.datatype == PointField::FLOAT64) {
     double value;
     std::memcpy(&value, point + c.offset, sizeof value);
-    return narrow(value);
+    return value;
   }
+  float value;
+  std::memcpy(&value, point + c.offset, sizeof value);
+  return value;
+}
+
+float read(const std::uint8_t* point, const Coordinate& c) {
+  if (c.datatype == PointField::FLOAT64) return narrow(readDouble(point, c));
   float value;
   std::memcpy(&value, point + c.offset, sizeof value);
   return value;
@@ -99,6 +108,8 @@ std::optional<std::string> checkLayout(const sensor_msgs::PointCloud2& m,
       ++missing_count;
       continue;
     }
+    if (field->count == 0)
+      return std::string("field ") + names[i] + " has a count of 0: it holds no value";
     if (field->datatype != PointField::FLOAT32 && field->datatype != PointField::FLOAT64)
       return std::string("field ") + names[i] + " is " + typeName(field->datatype) +
              "; x, y and z must be float32 or float64";
@@ -127,9 +138,8 @@ std::optional<std::string> checkLayout(const sensor_msgs::PointCloud2& m,
   return std::nullopt;
 }
 
-}  // namespace
-
-ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message) {
+// The cloud as it is, or by the transform.
+ConvertedCloud convert(const sensor_msgs::PointCloud2& message, const Eigen::Matrix4d* transform) {
   ConvertedCloud converted;
   std::array<Coordinate, 3> xyz{};
   if (auto error = checkLayout(message, xyz)) {
@@ -146,9 +156,20 @@ ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message) {
     const std::uint8_t* point = message.data.data() + std::size_t{row} * message.row_step;
     for (std::uint32_t column = 0; column < message.width; ++column, point += message.point_step) {
       pcl::PointXYZ& p = cloud->points[i++];
-      p.x = read(point, xyz[0]);
-      p.y = read(point, xyz[1]);
-      p.z = read(point, xyz[2]);
+      if (transform == nullptr) {
+        p.x = read(point, xyz[0]);
+        p.y = read(point, xyz[1]);
+        p.z = read(point, xyz[2]);
+      } else {
+        const Eigen::Vector3d moved =
+            transform->topLeftCorner<3, 3>() *
+                Eigen::Vector3d(readDouble(point, xyz[0]), readDouble(point, xyz[1]),
+                                readDouble(point, xyz[2])) +
+            transform->topRightCorner<3, 1>();
+        p.x = narrow(moved.x());
+        p.y = narrow(moved.y());
+        p.z = narrow(moved.z());
+      }
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
         ++converted.non_finite_points;
     }
@@ -156,6 +177,25 @@ ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message) {
   cloud->is_dense = converted.non_finite_points == 0;
   converted.cloud = std::move(cloud);
   return converted;
+}
+
+}  // namespace
+
+ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message) {
+  return convert(message, nullptr);
+}
+
+ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message,
+                          const Eigen::Matrix4d& transform) {
+  return convert(message, &transform);
+}
+
+bool hasFloat64Coordinates(const sensor_msgs::PointCloud2& message) {
+  for (const char* name : {"x", "y", "z"}) {
+    const PointField* field = findField(message, name);
+    if (field != nullptr && field->datatype == PointField::FLOAT64) return true;
+  }
+  return false;
 }
 
 }  // namespace litterpose_ros

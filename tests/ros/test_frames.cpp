@@ -7,6 +7,7 @@
 #include <tf2_ros/buffer.h>
 
 #include "litterpose_ros/frames.h"
+#include "litterpose_ros/untrusted_text.h"
 
 namespace {
 
@@ -56,6 +57,10 @@ TEST(CloudFrames, EachFrameIdGetsItsTransformOrItsRefusalInEachMode) {
       EXPECT_EQ(placed.refusal, *c.refusal) << what;
       EXPECT_EQ(placed.error.find('\x1b'), std::string::npos) << what;
       EXPECT_LT(placed.error.size(), 500u) << what;
+      // The frame id is cut as any text from a message, inside tf2's message as well.
+      EXPECT_EQ(placed.error.find(std::string(litterpose_ros::kMostCharactersQuoted + 1, 'f')),
+                std::string::npos)
+          << what;
     } else {
       ASSERT_TRUE(placed.camera_to_base) << what;
       EXPECT_TRUE(placed.camera_to_base->isApprox(c.mode == CameraTf::lookup ? from_tf : configured))

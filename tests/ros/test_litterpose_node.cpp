@@ -46,6 +46,7 @@
 #include "support/bundled_clouds.h"
 #include "support/clouds.h"
 #include "support/processes.h"
+#include "support/raw_ros_message.h"
 #include "support/run_program.h"
 
 namespace {
@@ -420,6 +421,57 @@ TEST_F(LitterposeNode, RefusesMalformedCloudsAndKeepsServing) {
       << err("picker");
   EXPECT_EQ(err("picker").find(std::string(100, 'y')), std::string::npos);
   expectAnswer(expected, good, "the good cloud after the refusals");
+}
+
+// A message of some kilobytes that declares 10^8 point fields is refused before it is read,
+// on each interface: the service and the object topic answer with the stamp and what it
+// declares, the old topic with 11. Read, it would take 4 GB or more; the node's peak
+// resident memory (VmHWM) stays below 2 GiB, room for the sanitizer build.
+TEST_F(LitterposeNode, RefusesMessagesDeclaringMoreThanTheyHold) {
+  namespace ser = ros::serialization;
+  const sensor_msgs::PointCloud2 cloud = cloudMessage(support::bundledCloudPaths().front());
+  const std::size_t fields_at = ser::serializationLength(cloud.header) + 8;
+  litterpose_msgs::EstimateGrasp::Request request;
+  request.cloud = cloud;
+  request.cloud.header.stamp = newStamp();
+  auto raw_request = raw_ros_message::serialized(request);
+  raw_request.patch(fields_at, 100000000);
+  ros::SerializedMessage response_bytes;
+  ASSERT_TRUE(nh_->serviceClient<litterpose_msgs::EstimateGrasp>(service("picker"))
+                  .call(ser::serializeMessage(raw_request), response_bytes,
+                        ros::service_traits::md5sum<litterpose_msgs::EstimateGrasp>()));
+  litterpose_msgs::EstimateGrasp::Response response;
+  ser::deserializeMessage(response_bytes, response);
+  EXPECT_EQ(response.result.status, GraspResult::CLOUD_UNREADABLE);
+  EXPECT_EQ(response.result.reason_name, "unreadable_cloud");
+  EXPECT_EQ(response.result.reason, "the request declares 100000000 point fields in " +
+                                        std::to_string(raw_request.bytes.size()) + " bytes");
+  EXPECT_EQ(response.result.header.stamp, request.cloud.header.stamp);
+
+  litterpose_msgs::ObjectCloud object;
+  object.cloud = cloud;
+  object.header.stamp = newStamp();
+  auto raw_object = raw_ros_message::serialized(object);
+  raw_object.patch(ser::serializationLength(object.header) + 4 + fields_at, 100000000);
+  nh_->advertise<decltype(raw_object)>("/picker/object", 1).publish(raw_object);
+  const auto answer = grasps_.next();
+  ASSERT_TRUE(answer) << "no answer on grasp";
+  EXPECT_EQ(answer->header.stamp, object.header.stamp);
+  EXPECT_EQ(answer->reason.find("the message declares 100000000 point fields"), 0u)
+      << answer->reason;
+
+  auto raw_cloud = raw_ros_message::serialized(cloud);
+  raw_cloud.patch(fields_at, 100000000);
+  nh_->advertise<decltype(raw_cloud)>("/picker/cloud", 1).publish(raw_cloud);
+  EXPECT_EQ(results_.next().value_or(std_msgs::Int32()).data, kTooFewPoints);
+
+  std::ifstream status("/proc/" + std::to_string(node_->pid()) + "/status");
+  std::string key;
+  while (status >> key && key != "VmHWM:") {
+  }
+  std::uint64_t peak_kb = 0;
+  EXPECT_TRUE(status >> peak_kb);
+  EXPECT_LT(peak_kb, 2u << 20);
 }
 
 // Fields a publisher outside the project fills as it likes: trash types at the ends of

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <Eigen/Geometry>
 #include <sensor_msgs/PointField.h>
 
 #include "litterpose_ros/point_cloud.h"
@@ -116,6 +117,8 @@ TEST(PointCloudConversion, RefusesMessagesThatCannotBeReadSafely) {
        {"4294967296 points", "more than"}},
       {"big-endian data", with(good, [](PointCloud2& m) { m.is_bigendian = true; }),
        {"big-endian"}},
+      {"y of count 0", with(good, [](PointCloud2& m) { m.fields[1].count = 0; }),
+       {"field y has a count of 0"}},
   };
 
   for (const Case& c : cases) {
@@ -124,6 +127,24 @@ TEST(PointCloudConversion, RefusesMessagesThatCannotBeReadSafely) {
     for (const std::string& text : c.said)
       EXPECT_NE(converted.error.find(text), std::string::npos)
           << c.what << ": '" << converted.error << "' does not say '" << text << "'";
+  }
+}
+
+// Brought into the base frame from a frame millions of metres away (UTM coordinates), a
+// float64 point keeps its millimetres (float has half a metre's resolution out there): it
+// lands where the same point given in the camera frame lands.
+TEST(PointCloudConversion, TransformsFloat64CoordinatesOfAFarFrameInDouble) {
+  const Eigen::Vector3d in_camera(0.1, -0.2, 0.45);
+  const Eigen::Affine3d camera_to_base(Eigen::AngleAxisd(2.0, Eigen::Vector3d(0.6, 0.8, 0.0)));
+  for (const Eigen::Vector3d shift : {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(4.5e5, 5.4e6, 30),
+                                      Eigen::Vector3d(3e6, 9e6, -30)}) {
+    PointCloud2 m = layout({{"x", 0, PointField::FLOAT64}, {"y", 8, PointField::FLOAT64},
+                            {"z", 16, PointField::FLOAT64}}, 24, 1, 1);
+    for (std::uint32_t k = 0; k < 3; ++k) put(m, 0, 0, 8 * k, in_camera[k] + shift[k]);
+    const auto converted = toPclCloud(m, (camera_to_base * Eigen::Translation3d(-shift)).matrix());
+    ASSERT_TRUE(converted.cloud) << converted.error;
+    EXPECT_LT(((*converted.cloud)[0].getVector3fMap().cast<double>() - camera_to_base * in_camera)
+                  .norm(), 1e-6) << shift.transpose();
   }
 }
 

@@ -53,6 +53,12 @@ public:
   EstimateOutcome estimate(const GrabPoseEstimate::CloudPtr& camera_cloud, int trash_type,
                            Entry entry, const Eigen::Matrix4f& camera_to_base);
 
+  // The same for a cloud the caller has brought into the base frame already; the transform
+  // gives the camera's pose only.
+  EstimateOutcome estimateInBaseFrame(const GrabPoseEstimate::CloudPtr& base_cloud,
+                                      int trash_type, Entry entry,
+                                      const Eigen::Matrix4f& camera_to_base);
+
   Entry entry() const { return entry_; }
   const Eigen::Matrix4f& configuredExtrinsic() const { return configured_extrinsic_; }
 
@@ -60,6 +66,9 @@ public:
   const GrabPoseEstimate& estimator() const { return *estimator_; }
 
 private:
+  EstimateOutcome run(const GrabPoseEstimate::CloudPtr& cloud, bool in_base_frame,
+                      int trash_type, Entry entry, const Eigen::Matrix4f& camera_to_base);
+
   Entry entry_;
   std::unique_ptr<GrabPoseEstimate> estimator_;
   // The values an estimate may leave behind for the next one, as construction set them;

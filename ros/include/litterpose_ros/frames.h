@@ -33,12 +33,17 @@ const char* cameraTfName(CameraTf mode);
 std::string normalisedFrameId(std::string_view frame_id);
 
 // The rigid transform as a homogeneous matrix; its rotation is normalised first. Nothing
-// when it holds a number that is not finite, a zero rotation, or a translation beyond float.
+// when it holds a number that is not finite, a zero rotation, or (in float) a translation
+// beyond float.
+std::optional<Eigen::Matrix4d> toMatrixDouble(const geometry_msgs::Transform& transform);
 std::optional<Eigen::Matrix4f> toMatrix(const geometry_msgs::Transform& transform);
 
 // The transform that brings a cloud into the base frame, or why there is none.
 struct Placement {
   std::optional<Eigen::Matrix4f> camera_to_base;
+  // The same in double, when tf2 gave it: float64 coordinates are brought into the base
+  // frame with it (see toPclCloud).
+  std::optional<Eigen::Matrix4d> looked_up;
   Refusal refusal = Refusal::kUnknownFrame;  // when there is none
   std::string error;
 };

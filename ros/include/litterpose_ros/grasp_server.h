@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <geometry_msgs/PoseStamped.h>
@@ -36,6 +37,11 @@ public:
   litterpose_msgs::GraspResult answer(const sensor_msgs::PointCloud2& cloud,
                                       const std_msgs::Header& header, std::int32_t trash_type,
                                       std::string_view entry = {});
+
+  // The answer to a message that could not be read at all (its reason says why), with the
+  // header's stamp: refused as unreadable_cloud, counted and logged as any refusal.
+  litterpose_msgs::GraspResult unreadable(const std_msgs::Header& header,
+                                          std::int32_t trash_type, std::string why);
 
   // The markers that show the last answer: its estimate's on a grasp, a DELETEALL otherwise.
   visualization_msgs::MarkerArray markers(const litterpose_msgs::GraspResult& answer) const;

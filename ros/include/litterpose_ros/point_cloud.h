@@ -2,7 +2,8 @@
 // become float coordinates, every other field is ignored, organised clouds keep their
 // width and height, and points with non-number or infinite coordinates are kept as they
 // are (the estimator leaves them out). A message whose layout does not hold together is
-// refused with a reason instead of being read.
+// refused with a reason instead of being read. A field's count beyond 1 is allowed: its
+// first value is read.
 #ifndef LITTERPOSE_ROS_POINT_CLOUD_H
 #define LITTERPOSE_ROS_POINT_CLOUD_H
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include <Eigen/Core>
 #include <litterpose.h>
 #include <sensor_msgs/PointCloud2.h>
 
@@ -26,6 +28,15 @@ struct ConvertedCloud {
 };
 
 ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message);
+
+// The cloud brought into another frame by the transform, each point read and transformed
+// in double and narrowed to float after: a float64 cloud in a frame far from the base (UTM
+// coordinates, millions of metres) keeps its millimetres, which float coordinates lose.
+ConvertedCloud toPclCloud(const sensor_msgs::PointCloud2& message,
+                          const Eigen::Matrix4d& transform);
+
+// Whether x, y or z is a float64 field.
+bool hasFloat64Coordinates(const sensor_msgs::PointCloud2& message);
 
 }  // namespace litterpose_ros
 
