@@ -136,7 +136,7 @@ TEST(PointCloudConversion, RefusesMessagesThatCannotBeReadSafely) {
 TEST(PointCloudConversion, TransformsFloat64CoordinatesOfAFarFrameInDouble) {
   const Eigen::Vector3d in_camera(0.1, -0.2, 0.45);
   const Eigen::Affine3d camera_to_base(Eigen::AngleAxisd(2.0, Eigen::Vector3d(0.6, 0.8, 0.0)));
-  for (const Eigen::Vector3d shift : {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(4.5e5, 5.4e6, 30),
+  for (const Eigen::Vector3d& shift : {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(4.5e5, 5.4e6, 30),
                                       Eigen::Vector3d(3e6, 9e6, -30)}) {
     PointCloud2 m = layout({{"x", 0, PointField::FLOAT64}, {"y", 8, PointField::FLOAT64},
                             {"z", 16, PointField::FLOAT64}}, 24, 1, 1);
