@@ -453,7 +453,9 @@ TEST_F(LitterposeNode, RefusesMessagesDeclaringMoreThanTheyHold) {
   object.header.stamp = newStamp();
   auto raw_object = raw_ros_message::serialized(object);
   raw_object.patch(ser::serializationLength(object.header) + 4 + fields_at, 100000000);
-  nh_->advertise<decltype(raw_object)>("/picker/object", 1).publish(raw_object);
+  // Latched and kept until answered: the node connects to a new publisher a little later.
+  ros::Publisher object_pub = nh_->advertise<decltype(raw_object)>("/picker/object", 1, true);
+  object_pub.publish(raw_object);
   const auto answer = grasps_.next();
   ASSERT_TRUE(answer) << "no answer on grasp";
   EXPECT_EQ(answer->header.stamp, object.header.stamp);
@@ -462,7 +464,8 @@ TEST_F(LitterposeNode, RefusesMessagesDeclaringMoreThanTheyHold) {
 
   auto raw_cloud = raw_ros_message::serialized(cloud);
   raw_cloud.patch(fields_at, 100000000);
-  nh_->advertise<decltype(raw_cloud)>("/picker/cloud", 1).publish(raw_cloud);
+  ros::Publisher cloud_pub = nh_->advertise<decltype(raw_cloud)>("/picker/cloud", 1, true);
+  cloud_pub.publish(raw_cloud);
   EXPECT_EQ(results_.next().value_or(std_msgs::Int32()).data, kTooFewPoints);
 
   std::ifstream status("/proc/" + std::to_string(node_->pid()) + "/status");
