@@ -21,10 +21,7 @@ GraspResult GraspServer::answer(const sensor_msgs::PointCloud2& cloud,
                                 const std_msgs::Header& header, std::int32_t trash_type,
                                 std::string_view entry_name) {
   const auto start = Clock::now();
-  GraspResult answer;
-  answer.header.stamp = header.stamp;
-  answer.header.frame_id = frames_.settings().base_frame;
-  answer.trash_type = trash_type;
+  GraspResult answer = addressed(header, trash_type);
 
   litterpose::Entry entry = estimation_->entry();
   if (!entry_name.empty()) {
@@ -79,11 +76,16 @@ GraspResult GraspServer::answer(const sensor_msgs::PointCloud2& cloud,
 GraspResult GraspServer::unreadable(const std_msgs::Header& header, std::int32_t trash_type,
                                     std::string why) {
   const auto start = Clock::now();
+  GraspResult answer = addressed(header, trash_type);
+  return finish(refuse(answer, Refusal::kUnreadableCloud, std::move(why)), start);
+}
+
+GraspResult GraspServer::addressed(const std_msgs::Header& header, std::int32_t trash_type) const {
   GraspResult answer;
   answer.header.stamp = header.stamp;
   answer.header.frame_id = frames_.settings().base_frame;
   answer.trash_type = trash_type;
-  return finish(refuse(answer, Refusal::kUnreadableCloud, std::move(why)), start);
+  return answer;
 }
 
 GraspResult& GraspServer::refuse(GraspResult& answer, Refusal refusal, std::string why) {

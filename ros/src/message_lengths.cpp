@@ -91,46 +91,44 @@ void pointCloudAfterHeader(Walk& walk) {
   walk.fixed<std::uint8_t>("is_dense flag");
 }
 
-}  // namespace
-
-LengthCheck checkPointCloud2(std::uint8_t* bytes, std::uint32_t size) {
+// The check of a message whose parts `parts` walks, noting what it reads.
+template <typename Parts>
+LengthCheck walked(std::uint8_t* bytes, std::uint32_t size, const char* noun, Parts parts) {
   LengthCheck check;
   try {
-    Walk walk(bytes, size, "message");
-    check.header = header(walk);
-    pointCloudAfterHeader(walk);
+    Walk walk(bytes, size, noun);
+    parts(walk, check);
   } catch (Unreadable& fault) {
     check.refusal = std::move(fault.why);
   }
   return check;
 }
 
+}  // namespace
+
+LengthCheck checkPointCloud2(std::uint8_t* bytes, std::uint32_t size) {
+  return walked(bytes, size, "message", [](Walk& walk, LengthCheck& check) {
+    check.header = header(walk);
+    pointCloudAfterHeader(walk);
+  });
+}
+
 LengthCheck checkObjectCloud(std::uint8_t* bytes, std::uint32_t size) {
-  LengthCheck check;
-  try {
-    Walk walk(bytes, size, "message");
+  return walked(bytes, size, "message", [](Walk& walk, LengthCheck& check) {
     check.header = header(walk);
     check.trash_type = walk.fixed<std::int32_t>("trash type");
     header(walk);
     pointCloudAfterHeader(walk);
-  } catch (Unreadable& fault) {
-    check.refusal = std::move(fault.why);
-  }
-  return check;
+  });
 }
 
 LengthCheck checkEstimateGraspRequest(std::uint8_t* bytes, std::uint32_t size) {
-  LengthCheck check;
-  try {
-    Walk walk(bytes, size, "request");
+  return walked(bytes, size, "request", [](Walk& walk, LengthCheck& check) {
     check.header = header(walk);
     pointCloudAfterHeader(walk);
     walk.fixed<std::int32_t>("trash type");
     walk.skipText("entry name");
-  } catch (Unreadable& fault) {
-    check.refusal = std::move(fault.why);
-  }
-  return check;
+  });
 }
 
 }  // namespace litterpose_ros

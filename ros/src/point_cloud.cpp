@@ -88,12 +88,8 @@ double readDouble(const std::uint8_t* point, const Coordinate& c) {
   return value;
 }
 
-float read(const std::uint8_t* point, const Coordinate& c) {
-  if (c.datatype == PointField::FLOAT64) return narrow(readDouble(point, c));
-  float value;
-  std::memcpy(&value, point + c.offset, sizeof value);
-  return value;
-}
+// A float is read as it is: widened and narrowed again it keeps its value.
+float read(const std::uint8_t* point, const Coordinate& c) { return narrow(readDouble(point, c)); }
 
 // The x, y and z fields, or the reason the message's layout cannot be read.
 std::optional<std::string> checkLayout(const sensor_msgs::PointCloud2& m,

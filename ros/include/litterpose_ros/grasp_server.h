@@ -54,6 +54,9 @@ public:
 
 private:
   using Clock = std::chrono::steady_clock;
+  // An answer with the request's stamp and trash type, in the base frame.
+  litterpose_msgs::GraspResult addressed(const std_msgs::Header& header,
+                                         std::int32_t trash_type) const;
   litterpose_msgs::GraspResult& refuse(litterpose_msgs::GraspResult& answer, Refusal refusal,
                                        std::string why);
   litterpose_msgs::GraspResult& finish(litterpose_msgs::GraspResult& answer,
