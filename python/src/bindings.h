@@ -87,6 +87,49 @@ void collectable(PyHeapTypeObject* heap_type) {
   };
 }
 
+// Every attribute refused, with a TypeError, while the instance has no C++ object: made by
+// T.__new__ alone, its __init__ never ran, and a method would run on unmade memory.
+// Special names stay (the interpreter's own, and __init__).
+template <typename T>
+void refuseUnmade(PyHeapTypeObject* heap_type) {
+  PyTypeObject* type = &heap_type->ht_type;
+  static const auto unmade = [](PyObject* self, PyObject* name) {
+    if (constructed<T>(self) != nullptr) return false;
+    Py_ssize_t length = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(name, &length);
+    if (text == nullptr) {
+      PyErr_Clear();
+      return true;
+    }
+    if (length > 4 && text[0] == '_' && text[1] == '_' && text[length - 1] == '_' &&
+        text[length - 2] == '_')
+      return false;
+    PyErr_Format(PyExc_TypeError, "%s.__init__() was not called", Py_TYPE(self)->tp_name);
+    return true;
+  };
+  type->tp_getattro = [](PyObject* self, PyObject* name) -> PyObject* {
+    return unmade(self, name) ? nullptr : PyObject_GenericGetAttr(self, name);
+  };
+  type->tp_setattro = [](PyObject* self, PyObject* name, PyObject* value) -> int {
+    return unmade(self, name) ? -1 : PyObject_GenericSetAttr(self, name, value);
+  };
+}
+
+// What a class made by its __init__ needs: collected, and refused before __init__.
+template <typename T>
+void madeByInit(PyHeapTypeObject* heap_type) {
+  collectable<T>(heap_type);
+  refuseUnmade<T>(heap_type);
+}
+
+// A class whose objects only C++ makes (an estimate's answer): T.__new__ refused.
+inline void madeInCpp(PyHeapTypeObject* heap_type) {
+  heap_type->ht_type.tp_new = [](PyTypeObject* type, PyObject*, PyObject*) -> PyObject* {
+    PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", type->tp_name);
+    return nullptr;
+  };
+}
+
 // A float64 array of the given shape, filled by the caller.
 py::array_t<double> doubles(std::initializer_list<py::ssize_t> shape);
 

@@ -387,7 +387,7 @@ Raises:
 void bindEstimator(py::module_& m) {
   py::register_exception<ConfigurationError>(m, "ConfigurationError", PyExc_ValueError);
 
-  py::class_<Estimate>(m, "Estimate", R"(What one estimate answered.
+  py::class_<Estimate>(m, "Estimate", py::custom_type_setup(madeInCpp), R"(What one estimate answered.
 
 Positions are in metres in the arm base frame. The pose (position, quaternion, rotation) is
 None unless code is 1; main_axis_type is None when the estimate ended before classifying the
@@ -487,7 +487,7 @@ the entry "main", which does not compute it.)")
         return text + ")";
       });
 
-  py::class_<Estimator>(m, "Estimator", kEstimatorDoc, py::custom_type_setup(collectable<Estimator>))
+  py::class_<Estimator>(m, "Estimator", kEstimatorDoc, py::custom_type_setup(madeByInit<Estimator>))
       .def(py::init([](const py::object& path, py::object console) {
              return std::make_unique<Estimator>(filePath(path), std::move(console));
            }),

@@ -141,7 +141,7 @@ private:
 }  // namespace
 
 void bindKinematics(py::module_& m) {
-  py::class_<Kinematics>(m, "Kinematics", py::custom_type_setup(collectable<Kinematics>), R"(The Quorvin arm as the estimator models it.
+  py::class_<Kinematics>(m, "Kinematics", py::custom_type_setup(madeByInit<Kinematics>), R"(The Quorvin arm as the estimator models it.
 
 Poses are 4 x 4 homogeneous transforms of the flange in the arm base frame, in millimetres
 (the kinematics' unit); joint angles are in degrees. Calls hold the GIL: one thread at a

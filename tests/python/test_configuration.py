@@ -110,6 +110,23 @@ def test_an_owner_whose_console_refers_back_to_it_is_collected(owner):
     assert host() is None
 
 
+@pytest.mark.parametrize("owner, use", [
+    ("Estimator", lambda o: o.estimate(np.zeros((200, 3), np.float32))),
+    ("Estimator", lambda o: setattr(o, "robust_preparation_enabled", True)),
+    ("Estimator", lambda o: o.windows),
+    ("Kinematics", lambda o: o.forward(np.zeros(6))),
+])
+def test_an_object_whose_init_never_ran_is_refused(owner, use):
+    unmade = getattr(litterpose, owner).__new__(getattr(litterpose, owner))
+    with pytest.raises(TypeError, match=r"__init__\(\) was not called"):
+        use(unmade)
+
+
+def test_estimates_are_made_by_estimators_only():
+    with pytest.raises(TypeError, match="cannot create"):
+        litterpose.Estimate.__new__(litterpose.Estimate)
+
+
 @pytest.mark.parametrize("call", [lambda p: litterpose.Estimator(p), litterpose.read_cloud])
 def test_a_path_with_a_null_byte_is_refused(call):
     with pytest.raises(ValueError, match="null byte"):
