@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pcl/conversions.h>
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 #include <sys/socket.h>
@@ -286,6 +287,12 @@ void expectSamePoints(const Cloud& read, const Cloud& expected) {
     }
 }
 
+pcl::PCLPointCloud2 blob(const Cloud& cloud) {
+  pcl::PCLPointCloud2 b;
+  pcl::toPCLPointCloud2(cloud, b);
+  return b;
+}
+
 std::string pclFile(const std::function<void(const std::string&)>& write) {
   const std::string path = run_program::scratchPath("pcl");
   write(path);
@@ -316,6 +323,9 @@ TEST(ReadCloud, ValidOdditiesReadAsThePlainFloatFile) {
       {"PCD binary_compressed written by PCL",
        pclFile([&](const std::string& p) { pcl::PCDWriter().writeBinaryCompressed(p, plain); })},
       {"PLY written by PCL", pclFile([&](const std::string& p) { pcl::PLYWriter().write(p, plain, true); })},
+      // Its writer of PCLPointCloud2 clouds (ROS recordings) leaves its last page's rest zero.
+      {"PCD binary of a PCLPointCloud2, page padding", pclFile([&](const std::string& p) { pcl::PCDWriter().writeBinary(p, blob(plain)); })},
+      {"PCD binary_compressed of a PCLPointCloud2, page padding", pclFile([&](const std::string& p) { pcl::PCDWriter().writeBinaryCompressed(p, blob(plain)); })},
   };
   for (const auto& f : files) {
     SCOPED_TRACE(f.what);
@@ -403,6 +413,26 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
   const Cloud plain = pointCloud();
   const std::string compressed_pcd =
       pclFile([&](const std::string& p) { pcl::PCDWriter().writeBinaryCompressed(p, plain); });
+  // Two points of doubles, the second's y beyond a float.
+  const std::string compressed_doubles = pclFile([&](const std::string& p) {
+    pcl::PCLPointCloud2 blob;
+    for (const char* name : {"x", "y", "z"}) {
+      pcl::PCLPointField field;
+      field.name = name;
+      field.offset = static_cast<std::uint32_t>(8 * blob.fields.size());
+      field.datatype = pcl::PCLPointField::FLOAT64;
+      field.count = 1;
+      blob.fields.push_back(field);
+    }
+    const double values[6] = {0.1, 0.2, 0.3, 0.4, -3.7e300, 0.6};
+    blob.width = 2;
+    blob.height = 1;
+    blob.point_step = 24;
+    blob.row_step = 48;
+    blob.data.resize(sizeof values);
+    std::memcpy(blob.data.data(), values, sizeof values);
+    pcl::PCDWriter().writeBinaryCompressed(p, blob);
+  });
   const auto same = [](std::string file) { return file; };
   const Mutation viewport_list = replace("end_header", "element camera 1\nproperty list uchar int viewportx\nproperty int viewporty\nend_header");
   const struct {
@@ -474,6 +504,9 @@ TEST(ReadCloud, MalformedFilesAreRefusedSayingWhereAndWhy) {
       {"corrupt lzf data", compressed_pcd, patchData(8, "\xe0"), {"the lzf data is corrupt"}},
       {"compressed data for 0 points", compressed_pcd, both(both(replace("WIDTH 4", "WIDTH 0"), replace("POINTS 4", "POINTS 0")), patchData(4, std::string(4, '\0'))), {"for 0 points (data after the last point)"}},
       {"compressed data cut", compressed_pcd, cut(3), {"the file holds", "truncated"}},
+      {"compressed trailing data", compressed_pcd, add(std::string(8, '\0') + "x"), {"the file holds", "(trailing data)"}},
+      {"binary zeros beyond a page's padding", binary_pcd, add(std::string(65536, '\0')), {"data after the last point"}},
+      {"a compressed double too large for a float", compressed_doubles, same, {"point 1", "field y", "out of the range of a float"}},
       {"empty", std::string(), same, {"neither a PLY nor a PCD file: it is empty"}},
       {"gzip", std::string("\x1f\x8b\x08\x00rest", 8), same, {"it is gzip-compressed"}},
       {"byte order mark", "\xef\xbb\xbf" + ascii_ply, same, {"UTF-8 byte order mark"}},

@@ -326,9 +326,23 @@ void checkRange(const Header& h, const Layout& l, const Cloud& cloud, const char
   }
 }
 
+// PCL's writer of PCLPointCloud2 clouds (what ROS recordings are saved with) maps the file in
+// whole memory pages and leaves the rest of the last one zero: fewer than kMaxPagePadding
+// zero bytes after the data are that padding, not data.
+constexpr std::uint64_t kMaxPagePadding = 65536;  // the largest page of 64-bit ARM kernels
+
+bool pagePadding(RegularFile& file, const char* from) {
+  const auto bytes = static_cast<std::uint64_t>(file.end() - from);
+  if (bytes == 0 || bytes >= kMaxPagePadding) return false;
+  file.loadAll();
+  return std::all_of(from, file.end(), [](char c) { return c == '\0'; });
+}
+
 void readBinary(const Header& h, const Layout& l, RegularFile& file, Cloud& cloud) {
   const std::uint64_t available = static_cast<std::uint64_t>(file.end() - h.body);
-  if (l.points > available / l.step || l.points * l.step != available) sizeMismatch(l, available);
+  if (l.points > available / l.step ||
+      (l.points * l.step != available && !pagePadding(file, h.body + l.points * l.step)))
+    sizeMismatch(l, available);
   file.loadAll();
   cloud.resize(l.points);
   for (std::uint64_t i = 0; i < l.points; ++i) {
@@ -356,7 +370,7 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
     throw ReadError(where + "the compressed data unpacks to " + std::to_string(unpacked) +
                     " bytes; " + std::to_string(l.points) + " points of " + std::to_string(l.step) +
                     " bytes need " + std::to_string(l.points * l.step));
-  if (packed != available - 8) {
+  if (packed != available - 8 && !(packed < available - 8 && pagePadding(file, h.body + 8 + packed))) {
     const auto [declared, held] = byteCounts(packed, available - 8);
     throw ReadError(where + "the compressed data is " + declared + ", the file holds " + held +
                     " after the sizes" +
