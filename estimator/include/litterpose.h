@@ -117,6 +117,7 @@ public:
   double dh_a_[6] = {0, 256, 0, 0, 0, 0};
   double dh_alpha_[6] = {M_PI / 2, 0, M_PI / 2, -M_PI / 2, M_PI / 2, 0};
   double dh_offset_[6] = {0, M_PI / 2, M_PI / 2, 0, 0, 0};
+  // The arm model isIKSolved asks; emptied by a host, isIKSolved throws std::logic_error.
   std::unique_ptr<QuorvinKinematics> kinematics_;
 
   // --- Object height and grasp-point extension ---
@@ -294,7 +295,8 @@ int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPt
 // The gripper model's check of a grasp pose (base frame) against the floor under the last
 // estimate's object and the cloud it kept in gripper_cloud_ (none: the cloud is not
 // checked), whatever gripper_.enable says; isCollided, with the model on, refuses the poses
-// it does not find free.
+// it does not find free. Throws std::invalid_argument when a size set in code is not finite,
+// a side not above 0, or the clearance or finger2tcp_ negative.
 GripperCheck checkGripper(const GrabPoseEstimate& estimator, const GrabPoseEstimate::Pose6D& pose);
 
 // The members an estimate may leave behind for the next one to read, as they are when taken

@@ -34,6 +34,13 @@ constexpr double kMostAngle = 360.0;
 // How far an extrinsic's rotation may be from orthonormal: the rounding of a matrix written
 // with a few decimals, not a scale or a shear, which would move every grasp.
 constexpr double kRotationTolerance = 1e-4;
+// A length on an arm that reaches under a metre, and a correction of its grasp point: a
+// value beyond them is one written in millimetres, not metres (`extend_length_max_: 12`
+// would move a grasp 12 m).
+constexpr float kMostLength = 10.0f;
+constexpr float kMostCorrection = 1.0f;
+// The share of an object's thickness a grasp point is pushed by.
+constexpr float kMostRatio = 10.0f;
 
 const char* const kMaps[] = {"camera_extrinsic", "camera_intrinsic", "grab_pose_estimate",
                              "debug_choice"};
@@ -48,6 +55,9 @@ enum class Rule {
   positive,      // focal lengths and principal point
   angle,         // an Euler angle of a calibration
   size,          // a side of a solid
+  length,        // a length of the arm's set-up (metres)
+  correction,    // a push of the grasp point (metres)
+  ratio,         // a share of an object's extent
 };
 
 struct NumberKey {
@@ -59,9 +69,9 @@ struct NumberKey {
 // (isInGrabSpace), so they may be negative; every window's minimum is checked against its
 // maximum below.
 const NumberKey kGrabPoseEstimate[] = {
-    {"base_height", Rule::non_negative},
-    {"finger2tcp", Rule::non_negative},
-    {"extra_length_ratio", Rule::non_negative},
+    {"base_height", Rule::length},
+    {"finger2tcp", Rule::correction},
+    {"extra_length_ratio", Rule::ratio},
     {"workspace_r_min", Rule::non_negative},
     {"workspace_r_max", Rule::non_negative},
     {"workspace_angle_min", Rule::finite},
@@ -75,11 +85,11 @@ const NumberKey kGrabPoseEstimate[] = {
     {"grab_parallel_angle_min", Rule::finite},
     {"grab_parallel_angle_max", Rule::finite},
     {"pass_ajust_value", Rule::non_negative},
-    {"tcp_ajust_value", Rule::non_negative},
+    {"tcp_ajust_value", Rule::correction},
     {"tcp_ajust_threshold", Rule::non_negative},
     {"extend_height_threshold", Rule::non_negative},
     {"extend_lenth_threshold", Rule::non_negative},
-    {"extend_length_max_", Rule::non_negative},
+    {"extend_length_max_", Rule::correction},
     {"remove_cloud_angle", Rule::angle},
     {"remove_bottom_height_threshold_1", Rule::non_negative},
     {"remove_bottom_height_threshold_2", Rule::non_negative},
@@ -187,6 +197,23 @@ float number(const YAML::Node& node, const std::string& key, Rule rule) {
     case Rule::size:
       if (!(value > 0.0f)) refuse(node, key, "not above 0 (a side of a solid is)");
       break;
+    case Rule::length:
+    case Rule::correction:
+    case Rule::ratio: {
+      const float most = rule == Rule::length ? kMostLength
+                         : rule == Rule::correction ? kMostCorrection
+                                                    : kMostRatio;
+      if (value < 0.0f)
+        refuse(node, key, "negative (a length, height, margin or ratio is 0 or more)");
+      if (value > most) {
+        std::ostringstream limit;
+        limit << most;
+        refuse(node, key,
+               rule == Rule::ratio ? "above " + limit.str() + " (a share of the object's extent)"
+                                   : "above " + limit.str() + " m (metres are meant, not millimetres)");
+      }
+      break;
+    }
     case Rule::angle:
       if (std::abs(value) > kMostAngle)
         refuse(node, key, "outside -360 to 360 degrees (an angle lies within a turn either way)");

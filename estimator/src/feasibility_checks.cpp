@@ -1,6 +1,7 @@
 // Feasibility of a grasp point or pose: workspace sector, grab-space window, reachability
 // through the arm's inverse kinematics, and the collision hook (the gripper model).
 #include <cmath>
+#include <stdexcept>
 
 #include "internal/console.h"
 #include "internal/grasp_checks.h"
@@ -108,6 +109,8 @@ bool GrabPoseEstimate::isIKSolved(Pose6D pose) {
   const Eigen::MatrixXd flange = tcp * tcp_to_flange;
 
   double joints[6];
+  if (!kinematics_)
+    throw std::logic_error("GrabPoseEstimate::kinematics_ is empty: no arm model to ask");
   ik_code_ = kinematics_->inverse_kinematics(flange, ik_ref_joints_, joints);
   if (ik_code_ != QuorvinKinematics::kSolved) {
     console::line(*this, YELLOW_BOLD,

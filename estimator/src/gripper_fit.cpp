@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "internal/grasp_checks.h"
 #include "internal/gripper_fit.h"
@@ -24,6 +27,27 @@ constexpr float kFloorContact = 0.002f;
 // The grasped band orders its coordinates on at most this many bins (half the bridged gap
 // wide, unless the points spread farther than that many of them).
 constexpr std::size_t kMostBins = 4096;
+
+// The sizes a host may have set in code, past the configuration's check: a box of no or
+// negative size, or of a non-number, fits anything.
+void requireUsableSizes(const GrabPoseEstimate& e) {
+  const GrabPoseEstimate::Gripper& g = e.gripper_;
+  const std::pair<const char*, float> sides[] = {
+      {"max_opening", g.max_opening},   {"finger_length", g.finger_length},
+      {"finger_width", g.finger_width}, {"finger_thickness", g.finger_thickness},
+      {"palm_width", g.palm_width},     {"palm_depth", g.palm_depth},
+      {"palm_height", g.palm_height}};
+  for (const auto& [name, value] : sides)
+    if (!(std::isfinite(value) && value > 0.0f))
+      throw std::invalid_argument(std::string("gripper_.") + name + " = " +
+                                  std::to_string(value) + ": not a size above 0");
+  if (!(std::isfinite(g.clearance) && g.clearance >= 0.0f))
+    throw std::invalid_argument("gripper_.clearance = " + std::to_string(g.clearance) +
+                                ": not a length of 0 or more");
+  if (!(std::isfinite(e.finger2tcp_) && e.finger2tcp_ >= 0.0f))
+    throw std::invalid_argument("finger2tcp_ = " + std::to_string(e.finger2tcp_) +
+                                ": not a length of 0 or more");
+}
 
 }  // namespace
 
@@ -123,6 +147,7 @@ namespace litterpose {
 GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pose6D& pose) {
   using namespace litterpose::gripper;
   const GrabPoseEstimate::Gripper& g = e.gripper_;
+  requireUsableSizes(e);
   GripperCheck check;
   check.tolerated_points = g.stray_points;
   check.max_opening = g.max_opening;

@@ -46,8 +46,9 @@ void fill(const PointsView& view, const Eigen::Matrix4f* transform,
     pcl::PointXYZ p(coordinate<Scalar>(row), coordinate<Scalar>(row + step),
                     coordinate<Scalar>(row + 2 * step));
     const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-    dense = dense && finite;
     if (transform && finite) transformer.se3(p.data, p.data);
+    // Finite after the transform too (a transform holding a non-number makes none).
+    dense = dense && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
     points.push_back(p);
   }
   cloud.is_dense = dense;

@@ -171,7 +171,7 @@ TEST(ConfigurationValues, EveryKeyFillsItsMember) {
       {"remove_bottom_height_threshold_3", &E::remove_bottom_height_threshold_3_},
   };
   auto e = support::make_estimator([&](YAML::Node& c) {
-    for (std::size_t k = 0; k < keys.size(); ++k) c["grab_pose_estimate"][keys[k].first] = 100.5 + k;
+    for (std::size_t k = 0; k < keys.size(); ++k) c["grab_pose_estimate"][keys[k].first] = 0.5 + k / 64.0;
     c["grab_pose_estimate"]["sor2_meank_value"] = 7;
     c["debug_choice"]["is_grab_slanted"] = true;
     c["debug_choice"]["enable_process_cloud"] = false;
@@ -185,7 +185,7 @@ TEST(ConfigurationValues, EveryKeyFillsItsMember) {
     c["camera_intrinsic"]["cy"] = 4.5;
   });
   for (std::size_t k = 0; k < keys.size(); ++k)
-    EXPECT_EQ((*e).*keys[k].second, 100.5f + k) << keys[k].first;
+    EXPECT_EQ((*e).*keys[k].second, static_cast<float>(0.5 + k / 64.0)) << keys[k].first;
   EXPECT_EQ(e->sor2_meank_value_, 7);
   EXPECT_TRUE(e->is_grab_slanted_);
   EXPECT_FALSE(e->enable_process_cloud_);

@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
+#include "quorvin_kinematics.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
 #include "support/gripper.h"
@@ -154,6 +156,44 @@ TEST(GripperModel, AnObjectThatFitsIsGraspedAsWithoutIt) {
   EXPECT_TRUE(on->grab_pose_.position.isApprox(off->grab_pose_.position));
   EXPECT_EQ(on->gripper_check_.verdict, GripperVerdict::kFree);
   EXPECT_EQ(on->gripper_cloud_, same);  // kept, not copied
+}
+
+// Sizes a host sets in code pass no configuration check: the entries refuse to run on them
+// rather than find every pose free. So do they without an arm model.
+TEST(GripperModel, UnusableSizesSetInCodeAndAMissingArmModelAreErrors) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const struct {
+    const char* member;
+    void (*spoil)(GrabPoseEstimate&, float);
+    float value;
+  } cases[] = {
+      {"gripper_.max_opening", [](GrabPoseEstimate& e, float v) { e.gripper_.max_opening = v; }, nan},
+      {"gripper_.finger_width", [](GrabPoseEstimate& e, float v) { e.gripper_.finger_width = v; }, -1.0f},
+      {"gripper_.palm_height", [](GrabPoseEstimate& e, float v) { e.gripper_.palm_height = v; }, 0.0f},
+      {"gripper_.clearance", [](GrabPoseEstimate& e, float v) { e.gripper_.clearance = v; }, -0.001f},
+      {"finger2tcp_", [](GrabPoseEstimate& e, float v) { e.finger2tcp_ = v; }, -std::numeric_limits<float>::infinity()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.member);
+    auto e = support::make_estimator(support::gripper_on());
+    e->trash_type_ = 3;
+    c.spoil(*e, c.value);
+    GrabPoseEstimate::CloudPtr cloud =
+        clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.22f, 0.035f, 2000);
+    try {
+      litterpose::runEntry(*e, litterpose::Entry::CommonGrabPoseFunc, cloud);
+      ADD_FAILURE() << "no error";
+    } catch (const std::invalid_argument& error) {
+      EXPECT_NE(std::string(error.what()).find(c.member), std::string::npos) << error.what();
+    }
+  }
+  auto e = support::make_estimator();
+  e->trash_type_ = 3;
+  e->kinematics_.reset();
+  GrabPoseEstimate::CloudPtr cloud =
+      clouds::lying_rod(clouds::at_bearing(0.35f, 10.0f), 30.0f, 0.22f, 0.035f, 2000);
+  EXPECT_THROW(litterpose::runEntry(*e, litterpose::Entry::CommonGrabPoseFunc, cloud),
+               std::logic_error);
 }
 
 }  // namespace

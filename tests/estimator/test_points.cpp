@@ -121,6 +121,12 @@ TEST(CloudFromPoints, DensityStorageReuseAndDoublesBeyondFloat) {
   view.count = 1;
   litterpose::cloudFromPoints(view, nullptr, cloud);
   EXPECT_TRUE(cloud.is_dense);
+  // Finite points that a transform holding a non-number makes non-finite.
+  Eigen::Matrix4f broken = Eigen::Matrix4f::Identity();
+  broken(0, 3) = std::numeric_limits<float>::quiet_NaN();
+  litterpose::cloudFromPoints(view, &broken, cloud);
+  EXPECT_TRUE(std::isnan(cloud[0].x));
+  EXPECT_FALSE(cloud.is_dense);
   view.count = 0;
   litterpose::cloudFromPoints(view, nullptr, cloud);
   EXPECT_TRUE(cloud.empty());
