@@ -2,7 +2,7 @@
 
 import logging
 import os
-from typing import Callable, Literal, Optional, Protocol, Tuple, Union
+from typing import Callable, Literal, Mapping, Optional, Protocol, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -27,7 +27,21 @@ class _HasPoints(Protocol):
     @property
     def points(self) -> npt.ArrayLike: ...
 
-Points = Union[npt.NDArray[np.float32], npt.NDArray[np.float64], npt.ArrayLike, _HasPoints]
+class _HasPointMap(Protocol):
+    @property
+    def point(self) -> Mapping[str, object]: ...
+
+class _HasNumpy(Protocol):
+    def numpy(self) -> npt.ArrayLike: ...
+
+Points = Union[
+    npt.NDArray[np.float32],
+    npt.NDArray[np.float64],
+    npt.ArrayLike,
+    _HasPoints,
+    _HasPointMap,
+    _HasNumpy,
+]
 
 class ConfigurationError(ValueError): ...
 

@@ -368,7 +368,8 @@ const char* kEstimateDoc = R"(Estimates the grasp pose of one object's cloud.
 Args:
     points: an (N, 3) float32 or float64 array in metres, of any strides (read in place,
         never copied), rows of non-numbers allowed; or an object holding such points in its
-        attribute ``points``, such as an Open3D PointCloud.
+        attribute ``points``, such as an Open3D PointCloud, or in ``point["positions"]``,
+        such as Open3D's tensor PointCloud, or a tensor with ``numpy()`` (copied).
     trash_type: the detector's trash type (1, 2 or 3).
     entry: "common" (CommonGrabPoseFunc), "main" (GrabPoseEstimateFunc) or "initial"
         (GetInitialGrabPose).

@@ -1,5 +1,6 @@
 // Points from Python: a numpy array is read in place; anything else is copied into one
 // first, while the GIL is held.
+#include <optional>
 #include <string>
 
 #include "bindings.h"
@@ -14,29 +15,47 @@ std::string shapeText(const py::array& array) {
   return text + (array.ndim() == 1 ? ",)" : ")");
 }
 
+// The attribute, or nothing when there is none; any other error is the caller's to see.
+std::optional<py::object> attribute(const py::object& o, const char* name) {
+  if (PyObject* held = PyObject_GetAttrString(o.ptr(), name))
+    return py::reinterpret_steal<py::object>(held);
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+  PyErr_Clear();
+  return std::nullopt;
+}
+
 }  // namespace
 
 PointsArgument pointsArgument(const py::handle& points) {
   py::object source = py::reinterpret_borrow<py::object>(points);
-  // A cloud object of another library (Open3D's PointCloud) holds its points in .points;
-  // an error other than its absence is the caller's to see.
-  if (!py::isinstance<py::array>(source) && !PyObject_CheckBuffer(source.ptr())) {
-    if (PyObject* held = PyObject_GetAttrString(source.ptr(), "points")) {
-      source = py::reinterpret_steal<py::object>(held);
-    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-      PyErr_Clear();
-    } else {
-      throw py::error_already_set();
+  const auto readable = [](const py::object& o) {
+    return py::isinstance<py::array>(o) || PyObject_CheckBuffer(o.ptr());
+  };
+  // A cloud object of another library holds its points in .points (Open3D's PointCloud) or
+  // in .point["positions"] (its tensor PointCloud); a tensor hands them over by .numpy().
+  if (!readable(source)) {
+    if (auto held = attribute(source, "points")) {
+      source = *held;
+    } else if (auto map = attribute(source, "point")) {
+      try {
+        source = (*map)["positions"];
+      } catch (py::error_already_set& error) {
+        throw py::value_error("points: the cloud's .point holds no \"positions\": " +
+                              std::string(error.what()));
+      }
     }
   }
+  const bool numpy_array = py::isinstance<py::array>(source);
+  if (!readable(source))
+    if (auto to_numpy = attribute(source, "numpy")) source = (*to_numpy)();
 
   PointsArgument argument;
-  if (py::isinstance<py::array>(source)) {
+  if (numpy_array) {
     argument.array = py::reinterpret_borrow<py::array>(source);
   } else {
     // Copied: the estimate reads the points without the GIL, while another thread could
     // free the memory of an object that is no numpy array (assigning an Open3D cloud's
-    // points replaces its buffer).
+    // points replaces its buffer), or of the tensor a view from .numpy() shares.
     try {
       argument.array = py::module_::import("numpy").attr("array")(source);
     } catch (py::error_already_set& error) {

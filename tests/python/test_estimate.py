@@ -31,7 +31,13 @@ def test_an_open3d_cloud_gives_the_same_answer(estimator, default_points):
     o3d = pytest.importorskip("open3d")
     cloud = o3d.io.read_point_cloud(str(DEFAULT_CLOUD))
     assert len(cloud.points) == len(default_points)
-    same_answer(estimator.estimate(cloud), estimator.estimate(default_points))
+    reference = estimator.estimate(default_points)
+    same_answer(estimator.estimate(cloud), reference)
+    tensor_cloud = o3d.t.geometry.PointCloud(o3d.core.Tensor(default_points))
+    same_answer(estimator.estimate(tensor_cloud), reference)
+    same_answer(estimator.estimate(tensor_cloud.point["positions"]), reference)
+    with pytest.raises(ValueError, match="positions"):
+        estimator.estimate(o3d.t.geometry.PointCloud())
 
 
 LAYOUTS = {
