@@ -164,6 +164,8 @@ TEST(LitterposeEval, RefusesWhatItCannotDo) {
                                   quote(testing::TempDir() + "no_dir/chart.png"));
   EXPECT_EQ(chart.status, 1);
   EXPECT_TRUE(contains(chart.err, "cannot draw the chart")) << chart.err;
+  EXPECT_TRUE(contains(chart.err, "it cannot be written: No such file or directory")) << chart.err;
+  EXPECT_FALSE(contains(chart.err, "Traceback")) << chart.err;
 }
 
 class Judging : public testing::Test {

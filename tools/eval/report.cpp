@@ -1,7 +1,10 @@
 #include "report.h"
 
 #include <cmath>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 
 #include "eval_chart_script.h"
@@ -209,6 +212,9 @@ std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& result
 
 std::string drawChart(const std::string& python, const std::string& json_path,
                       const std::string& png_path) {
+  // The file first: a chart that cannot be written is no matter of matplotlib.
+  if (std::FILE* file = std::fopen(png_path.c_str(), "wb")) std::fclose(file);
+  else return std::string("it cannot be written: ") + std::strerror(errno);
   const std::string command =
       quote(python) + " - " + quote(json_path) + " " + quote(png_path) + " 1>&2";
   // A Python that ends before reading the script must not end this program.
