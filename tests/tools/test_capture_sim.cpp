@@ -18,6 +18,7 @@
 #include "depth_camera.h"
 #include "litter.h"
 #include "support/estimator.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -536,6 +537,31 @@ TEST_F(CaptureSim, BundledCloudsMatchTheCatalogueAndTheirNames) {
     EXPECT_LT(centre.norm(), c.at.distance + 0.01);
     EXPECT_GT(centre.norm(), c.at.distance - 0.05);
     EXPECT_NEAR(std::atan2(centre.y(), -centre.x()) * 180.0 / M_PI, c.at.bearing_deg, 3.0);
+  }
+}
+
+// The program refuses what it cannot render, naming the argument, before it writes anything.
+TEST(CaptureSimProgram, RefusesArgumentsItCannotUse) {
+  const struct {
+    const char* args;
+    const char* words;
+  } refused[] = {
+      {"--seed x", "--seed needs a number from 0 to 4294967295, not 'x'"},
+      {"--seed -1", "not '-1'"},
+      {"--seed 4294967296", "not '4294967296'"},
+      {"--band-width -1", "--band-width needs a number from 0 to 1, not '-1'"},
+      {"--depth-noise nan", "not 'nan'"},
+      {"--loud", "unexpected argument '--loud'"},
+  };
+  const std::string out = run_program::scratchPath("captures");
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.args);
+    const auto o = run_program::run(run_program::program(LITTERPOSE_CAPTURE_SIM_PROGRAM) +
+                                    " --config " + run_program::quote(support::default_config_path()) +
+                                    " --out " + run_program::quote(out) + " " + r.args);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(r.words), std::string::npos) << o.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
   }
 }
 

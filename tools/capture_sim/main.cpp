@@ -1,5 +1,6 @@
 // Writes the bundled sample clouds: each piece of litter as the configured fixed camera
 // captures it, in the camera frame, as binary PLY.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,7 +81,18 @@ int main(int argc, char** argv) {
       const char* value = argv[++i];
       if (arg == "--config") config = value;
       else if (arg == "--out") out = value;
-      else seed = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+      else {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(value, &end, 10);
+        if (*value < '0' || *value > '9' || *end != '\0' || errno == ERANGE || n > 0xffffffffULL) {
+          std::fprintf(stderr,
+                       "litterpose-capture-sim: --seed needs a number from 0 to 4294967295, "
+                       "not '%s'\n", value);
+          return 2;
+        }
+        seed = static_cast<unsigned>(n);
+      }
       continue;
     }
     std::fprintf(stderr, "litterpose-capture-sim: unexpected argument '%s'\n", arg.c_str());
