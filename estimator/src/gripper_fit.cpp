@@ -27,6 +27,11 @@ constexpr float kFloorContact = 0.002f;
 // The grasped band orders its coordinates on at most this many bins (half the bridged gap
 // wide, unless the points spread farther than that many of them).
 constexpr std::size_t kMostBins = 4096;
+// The height of a band is this quantile of its points' heights above the floor (the highest
+// are the noisiest).
+constexpr double kHeightQuantile = 0.95;
+// An approach within 45 degrees of straight down comes from above.
+constexpr float kCosFromAbove = 0.70710678f;
 
 // The sizes a host may have set in code, past the configuration's check: a box of no or
 // negative size, or of a non-number, fits anything.
@@ -132,6 +137,22 @@ Interval graspedBand(const std::vector<float>& along, float bridge) {
   return band;
 }
 
+float bandHeight(std::vector<std::pair<float, float>>& points, const Interval& band) {
+  std::vector<float> heights;
+  for (const auto& [y, height] : points)
+    if (!band.empty && y >= band.low && y <= band.high) heights.push_back(height);
+  if (heights.empty()) return std::nanf("");
+  const auto at = heights.begin() + static_cast<std::ptrdiff_t>(kHeightQuantile * (heights.size() - 1));
+  std::nth_element(heights.begin(), at, heights.end());
+  return *at;
+}
+
+Interval withHiddenSide(const Interval& band, float height) {
+  if (band.empty || !(height > band.width())) return band;
+  const float middle = (band.low + band.high) / 2;
+  return {std::min(band.low, middle - height / 2), std::max(band.high, middle + height / 2), false};
+}
+
 Eigen::Vector4f floorPlane(const GrabPoseEstimate& e) {
   return e.floor_fitted_ ? e.floor_plane_ : Eigen::Vector4f(0.0f, 0.0f, 1.0f, e.base_height_);
 }
@@ -163,15 +184,18 @@ GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pos
   // One pass over the cloud: the points between (and beyond) the fingers measure the band;
   // those above the floor's own layer may also stand in a finger's way, or in the palm's.
   std::vector<float> between, between_above_floor;
+  std::vector<std::pair<float, float>> slab_heights;  // closing-axis coordinate, height
   int palm_points = 0;
   if (e.gripper_cloud_) {
     for (const pcl::PointXYZ& p : e.gripper_cloud_->points) {
       const Eigen::Vector3f q = tool.toTool(p.getVector3fMap());
       const bool in_slab = shape.inFingerSlab(q);
       if (!in_slab && !shape.palm.contains(q)) continue;
-      const bool above_floor = floor.head<3>().dot(q) + floor[3] >= kFloorLayer;
+      const float height = floor.head<3>().dot(q) + floor[3];
+      const bool above_floor = height >= kFloorLayer;
       if (in_slab) {
         between.push_back(q.y());
+        slab_heights.emplace_back(q.y(), height);
         if (above_floor) between_above_floor.push_back(q.y());
       } else if (above_floor) {
         ++palm_points;
@@ -179,7 +203,12 @@ GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pos
     }
   }
 
-  const Interval band = graspedBand(between, g.finger_thickness + 2 * g.clearance);
+  // A lying object taken from above is as wide as it is tall, whatever its visible side.
+  const bool from_above = tool.rotation(2, 2) <= -kCosFromAbove;
+  const Interval seen = graspedBand(between, g.finger_thickness + 2 * g.clearance);
+  const Interval band = from_above && e.main_axis_type_ == HORIZONTAL
+                            ? withHiddenSide(seen, bandHeight(slab_heights, seen))
+                            : seen;
   check.object_width = band.width();
   const bool too_wide = check.object_width + 2 * g.clearance > g.max_opening;
   check.opening = too_wide ? g.max_opening

@@ -88,11 +88,48 @@ TEST(GripperCheck, BoundariesWorkedOutByHand) {
     SCOPED_TRACE(c.what);
     auto e = support::make_estimator(support::gripper_on(c.keys));
     e->gripper_cloud_ = c.cloud;
+    e->main_axis_type_ = VERTICAL;  // the band as the cloud shows it (see the test below)
     const litterpose::GripperCheck check = litterpose::checkGripper(*e, c.pose);
     EXPECT_EQ(check.verdict, c.verdict);
     const std::string text = litterpose::describeGripperCheck(check);
     EXPECT_EQ(text.rfind(c.text, 0), 0u) << text;
     EXPECT_EQ(e->isCollided(c.pose), c.verdict != GripperVerdict::kFree);
+  }
+}
+
+// The camera sees a lying bottle's near side only: taken from above, an object lying on the
+// floor is as wide as it is tall where the fingers hold it, whatever of it the cloud shows.
+TEST(GripperCheck, ALyingObjectIsAsWideAsItIsTall) {
+  // Points across y = low..high at x = -0.4, from 30 mm below the top to the top.
+  const auto side = [](float low, float high, float top) {
+    clouds::CloudPtr cloud = clouds::empty();
+    for (float y = low; y <= high + 1e-6f; y += 0.005f)
+      for (float below = 0.0f; below <= 0.03f; below += 0.005f)
+        clouds::add(*cloud, {-0.4f, y, clouds::kFloorZ + top - below});
+    return cloud;
+  };
+  const Eigen::Vector3f tcp(-0.4f, 0.0f, clouds::kFloorZ + 0.05f);
+  const struct {
+    const char* what;
+    clouds::CloudPtr cloud;
+    MainAxisType axis;
+    GrabPoseEstimate::Pose6D pose;
+    GripperVerdict verdict;
+    float width;
+  } cases[] = {
+      {"30 mm seen of a 90 mm round object", side(-0.03f, 0.0f, 0.09f), HORIZONTAL, support::from_above(tcp), GripperVerdict::kFree, 0.09f},
+      {"30 mm seen of a 105 mm round object", side(-0.03f, 0.0f, 0.105f), HORIZONTAL, support::from_above(tcp), GripperVerdict::kTooWide, 0.105f},
+      {"standing, not lying", side(-0.03f, 0.0f, 0.105f), VERTICAL, support::from_above(tcp), GripperVerdict::kFree, 0.03f},
+      {"flat: wider than tall", side(-0.03f, 0.03f, 0.06f), HORIZONTAL, support::from_above(tcp), GripperVerdict::kFree, 0.06f},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto e = support::make_estimator(support::gripper_on());
+    e->gripper_cloud_ = c.cloud;
+    e->main_axis_type_ = c.axis;
+    const litterpose::GripperCheck check = litterpose::checkGripper(*e, c.pose);
+    EXPECT_EQ(check.verdict, c.verdict) << litterpose::describeGripperCheck(check);
+    EXPECT_NEAR(check.object_width, c.width, 0.0011f);
   }
 }
 

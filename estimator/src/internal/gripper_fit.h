@@ -5,6 +5,7 @@
 #define LITTERPOSE_INTERNAL_GRIPPER_FIT_H
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -77,6 +78,17 @@ struct Interval {
 // as `bridge` (a finger with its clearance fits only into a wider one); the coordinates
 // beyond such a gap belong to another part. The order of the coordinates does not matter.
 Interval graspedBand(const std::vector<float>& along_closing_axis, float bridge);
+
+// The band widened, about its own middle, to at least `height`: what a lying object is
+// across a grasp from above, though the camera sees only its near side. An object lies on a
+// face at least as wide as it is tall, or is round (the far side of a bottle, a can or a cup
+// on its side is hidden below its top). An empty band, or a height that is not a number,
+// leaves it as it is.
+Interval withHiddenSide(const Interval& band, float height);
+
+// The height above the floor of the points (closing-axis coordinate, height) within the
+// band: a high quantile of theirs, not a number when none lies within it.
+float bandHeight(std::vector<std::pair<float, float>>& points, const Interval& band);
 
 // The floor under the last estimate's object: the plane its preparation fitted, or the
 // configured floor z = -base_height_.
