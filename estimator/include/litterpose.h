@@ -296,8 +296,9 @@ int runEntry(GrabPoseEstimate& estimator, Entry entry, GrabPoseEstimate::CloudPt
 // estimate's object and the cloud it kept in gripper_cloud_ (none: the cloud is not
 // checked), whatever gripper_.enable says; isCollided, with the model on, refuses the poses
 // it does not find free. An object the last estimate found lying (main_axis_type_
-// HORIZONTAL) and taken from above is as wide as it is tall where the fingers hold it. Throws std::invalid_argument when a size set in code is not finite,
-// a side not above 0, or the clearance or finger2tcp_ negative.
+// HORIZONTAL) and taken from above is as wide as it is tall where the fingers hold it.
+// Throws std::invalid_argument when a size set in code is not finite, a side not above 0,
+// or the clearance or finger2tcp_ negative.
 GripperCheck checkGripper(const GrabPoseEstimate& estimator, const GrabPoseEstimate::Pose6D& pose);
 
 // The members an estimate may leave behind for the next one to read, as they are when taken

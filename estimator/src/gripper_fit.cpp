@@ -137,20 +137,24 @@ Interval graspedBand(const std::vector<float>& along, float bridge) {
   return band;
 }
 
-float bandHeight(std::vector<std::pair<float, float>>& points, const Interval& band) {
-  std::vector<float> heights;
-  for (const auto& [y, height] : points)
-    if (!band.empty && y >= band.low && y <= band.high) heights.push_back(height);
-  if (heights.empty()) return std::nanf("");
-  const auto at = heights.begin() + static_cast<std::ptrdiff_t>(kHeightQuantile * (heights.size() - 1));
-  std::nth_element(heights.begin(), at, heights.end());
+float bandHeight(const std::vector<float>& along, const std::vector<float>& heights,
+                 const Interval& band) {
+  std::vector<float> within;
+  if (!band.empty)
+    for (std::size_t i = 0; i < along.size(); ++i)
+      if (along[i] >= band.low && along[i] <= band.high) within.push_back(heights[i]);
+  if (within.empty()) return std::nanf("");
+  const auto at =
+      within.begin() + static_cast<std::ptrdiff_t>(kHeightQuantile * (within.size() - 1));
+  std::nth_element(within.begin(), at, within.end());
   return *at;
 }
 
 Interval withHiddenSide(const Interval& band, float height) {
   if (band.empty || !(height > band.width())) return band;
   const float middle = (band.low + band.high) / 2;
-  return {std::min(band.low, middle - height / 2), std::max(band.high, middle + height / 2), false};
+  return {std::min(band.low, middle - height / 2), std::max(band.high, middle + height / 2),
+          false};
 }
 
 Eigen::Vector4f floorPlane(const GrabPoseEstimate& e) {
@@ -183,8 +187,11 @@ GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pos
 
   // One pass over the cloud: the points between (and beyond) the fingers measure the band;
   // those above the floor's own layer may also stand in a finger's way, or in the palm's.
-  std::vector<float> between, between_above_floor;
-  std::vector<std::pair<float, float>> slab_heights;  // closing-axis coordinate, height
+  // A lying object taken from above is as wide as it is tall, whatever its visible side:
+  // the heights of the points between the fingers measure it.
+  const bool lying_from_above =
+      tool.rotation(2, 2) <= -kCosFromAbove && e.main_axis_type_ == HORIZONTAL;
+  std::vector<float> between, between_heights, between_above_floor;
   int palm_points = 0;
   if (e.gripper_cloud_) {
     for (const pcl::PointXYZ& p : e.gripper_cloud_->points) {
@@ -195,7 +202,7 @@ GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pos
       const bool above_floor = height >= kFloorLayer;
       if (in_slab) {
         between.push_back(q.y());
-        slab_heights.emplace_back(q.y(), height);
+        if (lying_from_above) between_heights.push_back(height);
         if (above_floor) between_above_floor.push_back(q.y());
       } else if (above_floor) {
         ++palm_points;
@@ -203,11 +210,9 @@ GripperCheck checkGripper(const GrabPoseEstimate& e, const GrabPoseEstimate::Pos
     }
   }
 
-  // A lying object taken from above is as wide as it is tall, whatever its visible side.
-  const bool from_above = tool.rotation(2, 2) <= -kCosFromAbove;
   const Interval seen = graspedBand(between, g.finger_thickness + 2 * g.clearance);
-  const Interval band = from_above && e.main_axis_type_ == HORIZONTAL
-                            ? withHiddenSide(seen, bandHeight(slab_heights, seen))
+  const Interval band = lying_from_above
+                            ? withHiddenSide(seen, bandHeight(between, between_heights, seen))
                             : seen;
   check.object_width = band.width();
   const bool too_wide = check.object_width + 2 * g.clearance > g.max_opening;

@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         errno = 0;
         const unsigned long long n = std::strtoull(value, &end, 10);
-        if (*value < '0' || *value > '9' || *end != '\0' || errno == ERANGE || n > 0xffffffffULL) {
+        if (*value < '0' || *value > '9' || *end != '\0' || errno == ERANGE ||
+            n > 0xffffffffULL) {
           std::fprintf(stderr,
                        "litterpose-capture-sim: --seed needs a number from 0 to 4294967295, "
                        "not '%s'\n", value);

@@ -370,7 +370,8 @@ void readCompressed(const Header& h, const Layout& l, RegularFile& file, Cloud& 
     throw ReadError(where + "the compressed data unpacks to " + std::to_string(unpacked) +
                     " bytes; " + std::to_string(l.points) + " points of " + std::to_string(l.step) +
                     " bytes need " + std::to_string(l.points * l.step));
-  if (packed != available - 8 && !(packed < available - 8 && pagePadding(file, h.body + 8 + packed))) {
+  if (packed != available - 8 &&
+      !(packed < available - 8 && pagePadding(file, h.body + 8 + packed))) {
     const auto [declared, held] = byteCounts(packed, available - 8);
     throw ReadError(where + "the compressed data is " + declared + ", the file holds " + held +
                     " after the sizes" +

@@ -1,7 +1,7 @@
 #include "report.h"
 
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>

@@ -5,7 +5,6 @@
 #define LITTERPOSE_INTERNAL_GRIPPER_FIT_H
 
 #include <cmath>
-#include <utility>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -86,9 +85,11 @@ Interval graspedBand(const std::vector<float>& along_closing_axis, float bridge)
 // leaves it as it is.
 Interval withHiddenSide(const Interval& band, float height);
 
-// The height above the floor of the points (closing-axis coordinate, height) within the
-// band: a high quantile of theirs, not a number when none lies within it.
-float bandHeight(std::vector<std::pair<float, float>>& points, const Interval& band);
+// The height above the floor of the points within the band (their coordinates along the
+// closing axis and their heights, pair by pair): a high quantile of theirs, not a number
+// when none lies within it.
+float bandHeight(const std::vector<float>& along, const std::vector<float>& heights,
+                 const Interval& band);
 
 // The floor under the last estimate's object: the plane its preparation fitted, or the
 // configured floor z = -base_height_.
