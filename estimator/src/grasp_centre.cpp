@@ -14,6 +14,13 @@ namespace {
 // most kMaxCells along either side.
 constexpr double kHeightMapPixels = 4.0;
 constexpr int kMaxCells = 4096;
+// Across the footprint's long side the grasp is at the rectangle's centre: the camera sees a
+// round object's near side only, and the volume under those points leans towards it. Unless
+// the volume's centre lies well to one side of the rectangle's (a bottle's neck folded beside
+// its body): from kAcrossFrom of the footprint's width off the middle it draws the grasp
+// towards it, and from kAcrossFull the grasp is at it.
+constexpr double kAcrossFrom = 0.08;
+constexpr double kAcrossFull = 0.16;
 
 }  // namespace
 
@@ -53,15 +60,19 @@ Eigen::Vector2f graspCentre(const GrabPoseEstimate& e, const GrabPoseEstimate::C
     float& h = top[static_cast<std::size_t>(r) * columns + c];
     h = std::max(h, static_cast<float>(floor.height(p)));
   }
-  double weighted = 0.0, volume = 0.0;
+  double weighted = 0.0, across = 0.0, volume = 0.0;
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < columns; ++c) {
       const double h = top[static_cast<std::size_t>(r) * columns + c];
       weighted += (low.x() + (c + 0.5) * cell) * h;
+      across += (low.y() + (r + 0.5) * cell) * h;
       volume += h;
     }
   if (!(volume > 0.0)) return rect;
-  return (origin + (weighted / volume) * u).cast<float>();
+  const double offset = across / volume;
+  const double share = std::fabs(offset) / std::max(extent.y(), cell);
+  const double weight = std::clamp((share - kAcrossFrom) / (kAcrossFull - kAcrossFrom), 0.0, 1.0);
+  return (origin + (weighted / volume) * u + weight * offset * v).cast<float>();
 }
 
 }  // namespace litterpose::robust

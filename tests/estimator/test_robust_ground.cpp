@@ -216,6 +216,35 @@ TEST(RobustMainEntry, TurnsTheGraspToTheFootprintsLongSide) {
   EXPECT_LT(std::asin(std::min(1.0f, across)) * 180.0f / static_cast<float>(M_PI), 2.0f) << printed;
 }
 
+// A bottle's neck folded back beside its body, with a gap between them: the footprint's
+// rectangle spans both, its middle over the gap; the grasp moves from there towards the
+// middle of the volume under the object, the body.
+TEST(RobustGraspCentre, APartBesideTheBodyDrawsTheGraspTowardsTheVolume) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 5.0f);
+  const float yaw_deg = 20.0f;
+  const Eigen::Rotation2Df turn(yaw_deg * static_cast<float>(M_PI) / 180.0f);
+  const Eigen::Vector3f body(0.16f, 0.05f, 0.05f), neck(0.08f, 0.03f, 0.03f);
+  const Eigen::Vector2f neck_at(0.04f, body.y() / 2 + 0.03f + neck.y() / 2);  // 3 cm gap
+  CloudPtr cloud = visible_box(xy, body, yaw_deg, 9000, kFloor);
+  *cloud += *visible_box(xy + turn * neck_at, neck, yaw_deg, 2500, kFloor);
+  clouds::add_floor_band(*cloud, xy + turn * Eigen::Vector2f(0.0f, 0.03f), {0.09f, 0.07f}, 0.02f,
+                         0.002f, kFloor);
+  const float body_volume = body.prod(), neck_volume = neck.prod();
+  const Eigen::Vector2f volume_centre =
+      xy + turn * (neck_at * neck_volume / (body_volume + neck_volume));
+  const Eigen::Vector2f rectangle_centre =
+      xy + turn * Eigen::Vector2f(0.0f, (neck_at.y() + neck.y() / 2 - body.y() / 2) / 2);
+
+  const auto e = robust_estimator();
+  e->trash_type_ = 3;
+  int code = 0;
+  const std::string printed = support::printed_by([&] { code = e->CommonGrabPoseFunc(cloud); });
+  ASSERT_EQ(code, litterpose::kGrabFound) << printed;
+  const Eigen::Vector2f grasp = e->grab_pose_.position.head<2>().cast<float>();
+  EXPECT_LT((grasp - volume_centre).norm(), (grasp - rectangle_centre).norm()) << printed;
+  EXPECT_GT((grasp - rectangle_centre).norm(), 0.01f) << printed;
+}
+
 // The flying pixels above a sheet of paper's edge are no object standing out of the floor: the
 // main entry grasps the sheet's middle, not theirs, and does not push it from the camera.
 TEST(RobustFlatSheet, StrayPointsAboveItAreNoObject) {
