@@ -59,6 +59,8 @@ constexpr double kMinLeaf = 0.001;
 constexpr double kDefaultPixelAtOneMetre = 0.0026;
 // A prepared cloud narrower than this across its main axis has no shape to grasp.
 constexpr float kMinSpanAcross = 0.003f;
+// A footprint whose second principal length is this share of the first or more is round.
+constexpr float kRoundFootprint = 0.9f;
 
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -566,6 +568,16 @@ void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
   if (!prepared.standing || e.main_axis_type_ == VERTICAL) return;
   e.main_axis_type_ = VERTICAL;
   line(e, PURPLE_BOLD, "robust preparation: the object stands on the floor, main_axis_type_:",
+       e.main_axis_type_);
+}
+
+void layRoundFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
+  if (!prepared.lying || (e.main_axis_type_ != TILTED_LOW && e.main_axis_type_ != TILTED_HIGH))
+    return;
+  if (!(e.pca_lengths_[1] >= kRoundFootprint * e.pca_lengths_[0])) return;
+  e.main_axis_type_ = HORIZONTAL;
+  line(e, PURPLE_BOLD,
+       "robust preparation: the object lies on the floor, round seen from above, main_axis_type_:",
        e.main_axis_type_);
 }
 

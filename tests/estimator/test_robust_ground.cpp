@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "internal/floor_fit.h"
+#include "internal/preparation.h"
+#include "internal/robust_preparation.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
 
@@ -243,6 +245,28 @@ TEST(RobustGraspCentre, APartBesideTheBodyDrawsTheGraspTowardsTheVolume) {
   const Eigen::Vector2f grasp = e->grab_pose_.position.head<2>().cast<float>();
   EXPECT_LT((grasp - volume_centre).norm(), (grasp - rectangle_centre).norm()) << printed;
   EXPECT_GT((grasp - rectangle_centre).norm(), 0.01f) << printed;
+}
+
+// A lying object that is round seen from above has no long axis to lean: a principal axis
+// leant by its visible wall is taken as level. Objects with a long axis, standing ones and
+// level or upright axes keep their class.
+TEST(RobustMainAxis, ARoundLyingObjectIsLevelWhateverItsAxisSays) {
+  struct Case { bool lying; float second; MainAxisType in, out; };
+  const Case cases[] = {
+      {true, 0.95f, TILTED_LOW, HORIZONTAL}, {true, 0.9f, TILTED_HIGH, HORIZONTAL},
+      {true, 0.85f, TILTED_LOW, TILTED_LOW}, {false, 0.95f, TILTED_LOW, TILTED_LOW},
+      {true, 0.95f, VERTICAL, VERTICAL},     {true, 1.0f, HORIZONTAL, HORIZONTAL},
+  };
+  const auto e = robust_estimator();
+  for (const Case& c : cases) {
+    litterpose::preparation::Prepared prepared;
+    prepared.robust = true;
+    prepared.lying = c.lying;
+    e->pca_lengths_ = Eigen::Vector3f(0.09f, c.second * 0.09f, 0.03f);
+    e->main_axis_type_ = c.in;
+    support::printed_by([&] { litterpose::robust::layRoundFlat(*e, prepared); });
+    EXPECT_EQ(e->main_axis_type_, c.out) << c.lying << " " << c.second << " " << c.in;
+  }
 }
 
 // The flying pixels above a sheet of paper's edge are no object standing out of the floor: the

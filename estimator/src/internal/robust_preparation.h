@@ -47,6 +47,11 @@ bool refuseDegenerateShape(GrabPoseEstimate& e);
 // VERTICAL, and the log says so.
 void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 
+// A lying object whose footprint is about as wide as it is long (a tuna can, a bottle cap on
+// its face) has no long axis to lean: the visible side wall leans its principal axis, which
+// then says nothing of the object. Its main-axis class becomes HORIZONTAL, and the log says so.
+void layRoundFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
+
 // Where a lying object's grasp point stands, seen from above: across its footprint, the
 // centre of its footprint rectangle (rect_points_, of the prepared points); along it, the
 // centre of the volume under the points (a bottle's neck weighs less than its body). Not
