@@ -53,9 +53,11 @@ float raised(float z, int tilt, int raise_tilt, double raise) {
 // One estimate of GrabPoseEstimateFunc; works on the estimator's members.
 class MainStrategy {
 public:
-  // centre: where the robust preparation puts the grasp point, seen from above.
-  MainStrategy(GrabPoseEstimate& e, std::optional<Eigen::Vector2f> centre)
-      : e_(e), centre_(centre) {}
+  // centre and axis: where the robust preparation puts the grasp point and the long axis,
+  // seen from above.
+  MainStrategy(GrabPoseEstimate& e, std::optional<Eigen::Vector2f> centre,
+               std::optional<Eigen::Vector2f> axis)
+      : e_(e), centre_(centre), axis_(axis) {}
 
   int run() {
     switch (e_.trash_type_) {
@@ -74,10 +76,9 @@ private:
   float cx() const { return e_.pca_center_.x(); }
   float cy() const { return e_.pca_center_.y(); }
   float cz() const { return e_.pca_center_.z(); }
-  // The long axis seen from above: the principal axis; with the robust preparation the
-  // footprint rectangle's long side, which the density of the visible faces does not turn.
+  // The long axis seen from above: the principal axis, or the robust preparation's.
   float axis_yaw() const {
-    if (centre_) return ori::axis_yaw(e_.rect_direction_.x(), e_.rect_direction_.y());
+    if (axis_) return ori::axis_yaw(axis_->x(), axis_->y());
     return ori::axis_yaw(e_.pca_vectors_(0, 0), e_.pca_vectors_(1, 0));
   }
   float bearing() const { return ori::bearing(cx(), cy()); }
@@ -224,6 +225,7 @@ private:
 
   GrabPoseEstimate& e_;
   std::optional<Eigen::Vector2f> centre_;
+  std::optional<Eigen::Vector2f> axis_;
   reason::Candidates candidates_;
 };
 
@@ -267,18 +269,19 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   // With the robust preparation, the grasp point stands over the footprint's centre; or over
   // the centroid of an object not told from the floor (a sheet of paper), which the camera
   // sees whole: neither is pushed away from the camera.
-  std::optional<Eigen::Vector2f> centre;
+  std::optional<Eigen::Vector2f> centre, axis;
   if (prepared.lying || prepared.standing) {
     centre = litterpose::robust::graspCentre(*this, *cloud);
     pca_center_.head<2>() = *centre;
   } else if (prepared.robust) {
     centre = pca_center_.head<2>();
   }
+  if (centre) axis = litterpose::robust::graspAxis(*this, cloud->size());
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   litterpose::robust::standUpright(*this, prepared);
   litterpose::robust::layRoundFlat(*this, prepared);
   console::line(*this, PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
   console::line(*this, PURPLE_BOLD, "Trash Type:", trash_type_);
-  return MainStrategy(*this, centre).run();
+  return MainStrategy(*this, centre, axis).run();
 }

@@ -1,4 +1,4 @@
-// Where a lying object is grasped, seen from above.
+// Where a lying object is grasped and along which axis, seen from above.
 #include "internal/robust_preparation.h"
 
 #include <algorithm>
@@ -21,8 +21,21 @@ constexpr int kMaxCells = 4096;
 // towards it, and from kAcrossFull the grasp is at it.
 constexpr double kAcrossFrom = 0.08;
 constexpr double kAcrossFull = 0.16;
+// Fewer prepared points than this leave the footprint rectangle's sides to a few strays.
+constexpr std::size_t kMinRectanglePoints = 100;
+// A principal axis whose horizontal part is shorter than this gives no direction seen from
+// above (it stands within 60 degrees of upright).
+constexpr float kMinLevelPart = 0.5f;
 
 }  // namespace
+
+Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, std::size_t points) {
+  if (points >= kMinRectanglePoints) return e.rect_direction_;
+  Eigen::Vector2f axis(e.pca_vectors_(0, 0), e.pca_vectors_(1, 0));
+  if (!(axis.norm() >= kMinLevelPart)) return e.rect_direction_;
+  axis.normalize();
+  return axis.x() < 0.0f ? Eigen::Vector2f(-axis) : axis;
+}
 
 Eigen::Vector2f graspCentre(const GrabPoseEstimate& e, const GrabPoseEstimate::Cloud& cloud) {
   Eigen::Vector2f rect = Eigen::Vector2f::Zero();

@@ -269,6 +269,25 @@ TEST(RobustMainAxis, ARoundLyingObjectIsLevelWhateverItsAxisSays) {
   }
 }
 
+// The long axis seen from above: the footprint rectangle's long side, but on small litter
+// (fewer than 100 prepared points) the principal axis, unless that stands upright.
+TEST(RobustGraspAxis, TheRectangleOnEnoughPointsThePrincipalAxisOnFew) {
+  const Eigen::Vector2f rectangle(1.0f, 0.0f);
+  struct Case { std::size_t points; Eigen::Vector3f principal; Eigen::Vector2f axis; };
+  const float s = std::sqrt(0.5f);
+  const Case cases[] = {
+      {100, {s, s, 0.0f}, rectangle},       {99, {s, s, 0.0f}, {s, s}},
+      {10, {-s, s, 0.0f}, {s, -s}},         {40, {0.3f, 0.0f, 0.954f}, rectangle},
+  };
+  const auto e = robust_estimator();
+  for (const Case& c : cases) {
+    e->rect_direction_ = rectangle;
+    e->pca_vectors_.col(0) = c.principal;
+    const Eigen::Vector2f axis = litterpose::robust::graspAxis(*e, c.points);
+    EXPECT_LT((axis - c.axis).norm(), 1e-5f) << c.points << " " << c.principal.transpose();
+  }
+}
+
 // The flying pixels above a sheet of paper's edge are no object standing out of the floor: the
 // main entry grasps the sheet's middle, not theirs, and does not push it from the camera.
 TEST(RobustFlatSheet, StrayPointsAboveItAreNoObject) {

@@ -52,6 +52,12 @@ void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 // then says nothing of the object. Its main-axis class becomes HORIZONTAL, and the log says so.
 void layRoundFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 
+// The direction of the object's long axis seen from above, which the fingers close across:
+// the footprint rectangle's long side (rect_direction_), which the density of the visible
+// faces does not turn; on fewer points than kMinRectanglePoints (small litter) the principal
+// axis (pca_vectors_), since a rectangle around a few dozen points turns with each stray one.
+Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, std::size_t points);
+
 // Where a lying object's grasp point stands, seen from above: across its footprint, the
 // centre of its footprint rectangle (rect_points_, of the prepared points); along it, the
 // centre of the volume under the points (a bottle's neck weighs less than its body). Not
