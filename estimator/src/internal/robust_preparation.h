@@ -59,9 +59,11 @@ void layRoundFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, std::size_t points);
 
 // Where a lying object's grasp point stands, seen from above: across its footprint, the
-// centre of its footprint rectangle (rect_points_, of the prepared points); along it, the
-// centre of the volume under the points (a bottle's neck weighs less than its body). Not
-// the mean of the points the camera sees, which leans towards the camera.
+// centre of its footprint rectangle (rect_points_, of the prepared points), drawn towards
+// the centre of the volume under the points where that lies well to one side (a bottle's
+// neck folded beside its body); along it, the centre of that volume (a bottle's neck weighs
+// less than its body). Not the mean of the points the camera sees, which leans towards the
+// camera.
 Eigen::Vector2f graspCentre(const GrabPoseEstimate& e, const GrabPoseEstimate::Cloud& cloud);
 
 }  // namespace litterpose::robust
