@@ -351,14 +351,12 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   Flags inliers;
   if (leaf > 0.0 && !points.cloud.empty()) {
     leaves.emplace(points.cloud, leaf);
-    points.leaves.resize(points.size());
-    Flags in_leaf(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-      points.leaves[i] = static_cast<std::uint32_t>(leaves->voxelOf(i));
-      in_leaf[i] = leaves->voxelOf(i) != VoxelGrid::kNone;
-    }
+    points.leaves = leaves->takeVoxelsOf();
     // Points so far away that no leaf holds them (a kilometre and more) belong to no object.
     if (leaves->points() < points.size()) {
+      Flags in_leaf(points.size());
+      for (std::size_t i = 0; i < points.size(); ++i)
+        in_leaf[i] = points.leaves[i] != VoxelGrid::kNoVoxel;
       stray += points.size() - leaves->points();
       points.keep(in_leaf);
     }

@@ -8,14 +8,8 @@
 namespace litterpose::robust {
 namespace {
 
-constexpr std::uint32_t kEmptyCell = UINT32_MAX;
+constexpr std::uint32_t kEmptyCell = VoxelGrid::kNoVoxel;
 constexpr std::int64_t kDenseMargin = 2;
-
-std::uint64_t keyOf(const std::int64_t cell[3], std::int64_t bias) {
-  return (static_cast<std::uint64_t>(cell[0] + bias) << 42) |
-         (static_cast<std::uint64_t>(cell[1] + bias) << 21) |
-         static_cast<std::uint64_t>(cell[2] + bias);
-}
 
 // Fibonacci hashing: the top bits of the product mix every bit of the key.
 std::size_t hashOf(std::uint64_t key, int shift) {
@@ -31,19 +25,15 @@ int shiftFor(std::size_t capacity) {
 }  // namespace
 
 VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
-    : size_(size), voxel_of_(cloud.size(), kNone) {
-  std::size_t capacity = 64;
-  while (capacity < cloud.size() / 2) capacity *= 2;
-  keys_.assign(capacity, kEmpty);
-  values_.resize(capacity);
-  mask_ = capacity - 1;
-  shift_ = shiftFor(capacity);
-  voxels_.reserve(capacity / 2);
+    : size_(size), voxel_of_(cloud.size(), kNoVoxel) {
+  // A capture's surfaces cross a block in some tens of its cells.
+  reserveBlocks(cloud.size() / 32);
+  voxels_.reserve(cloud.size() / 4 + 1);
   const double inverse = 1.0 / size;
   const double limit = static_cast<double>(kMaxCell);
   // Neighbouring points of a capture mostly share a voxel: the last one is looked up first.
   std::int64_t last[3] = {kMaxCell, kMaxCell, kMaxCell};
-  std::size_t last_voxel = kNone;
+  std::uint32_t last_voxel = kNoVoxel;
   for (std::size_t i = 0; i < cloud.size(); ++i) {
     const auto& p = cloud[i];
     const double scaled[3] = {p.x * inverse, p.y * inverse, p.z * inverse};
@@ -72,13 +62,8 @@ VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
 }
 
 VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
-    : size_(fine.size_ * factor), voxel_of_(fine.voxels_.size(), kNone) {
-  std::size_t capacity = 64;
-  while (capacity < fine.voxels_.size()) capacity *= 2;
-  keys_.assign(capacity, kEmpty);
-  values_.resize(capacity);
-  mask_ = capacity - 1;
-  shift_ = shiftFor(capacity);
+    : size_(fine.size_ * factor), voxel_of_(fine.voxels_.size(), kNoVoxel) {
+  reserveBlocks(fine.voxels_.size() / 8);
   voxels_.reserve(fine.voxels_.size());
   for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {
     const Voxel& f = fine.voxels_[i];
@@ -97,19 +82,57 @@ VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
   finish();
 }
 
-std::size_t VoxelGrid::voxelAt(const std::int64_t cell[3]) {
-  const std::uint64_t key = keyOf(cell, kMaxCell);
-  std::size_t s = find(key);
-  if (keys_[s] == kEmpty) {
-    if (2 * (voxels_.size() + 1) > keys_.size()) {
-      grow();
-      s = find(key);
+void VoxelGrid::reserveBlocks(std::size_t blocks) {
+  std::size_t capacity = 64;
+  while (capacity < 2 * blocks) capacity *= 2;
+  keys_.assign(capacity, kEmpty);
+  values_.resize(capacity);
+  mask_ = capacity - 1;
+  shift_ = shiftFor(capacity);
+  blocks_.reserve(blocks);
+}
+
+VoxelGrid::Place VoxelGrid::placeOf(const std::int64_t cell[3]) {
+  constexpr std::uint64_t inside = (std::uint64_t{1} << kBlockBits) - 1;
+  std::uint64_t offset[3];  // within the key range, made non-negative
+  for (int axis = 0; axis < 3; ++axis)
+    offset[axis] = static_cast<std::uint64_t>(cell[axis] + kMaxCell);
+  return {((offset[0] >> kBlockBits) << 42) | ((offset[1] >> kBlockBits) << 21) |
+              (offset[2] >> kBlockBits),
+          static_cast<std::size_t>(((offset[0] & inside) << (2 * kBlockBits)) |
+                                   ((offset[1] & inside) << kBlockBits) | (offset[2] & inside))};
+}
+
+std::uint32_t VoxelGrid::lookUp(const std::int64_t cell[3]) const {
+  const Place place = placeOf(cell);
+  const std::size_t s = find(place.block);
+  return keys_[s] == place.block ? blocks_[values_[s]][place.cell] : kNoVoxel;
+}
+
+std::uint32_t VoxelGrid::voxelAt(const std::int64_t cell[3]) {
+  const Place place = placeOf(cell);
+  // The cells of a scan line follow each other through a block.
+  if (place.block != last_block_key_) {
+    std::size_t s = find(place.block);
+    if (keys_[s] == kEmpty) {
+      if (2 * (blocks_.size() + 1) > keys_.size()) {
+        grow();
+        s = find(place.block);
+      }
+      keys_[s] = place.block;
+      values_[s] = static_cast<std::uint32_t>(blocks_.size());
+      blocks_.emplace_back();
+      blocks_.back().fill(kNoVoxel);
     }
-    keys_[s] = key;
-    values_[s] = static_cast<std::uint32_t>(voxels_.size());
+    last_block_key_ = place.block;
+    last_block_ = values_[s];
+  }
+  std::uint32_t& voxel = blocks_[last_block_][place.cell];
+  if (voxel == kNoVoxel) {
+    voxel = static_cast<std::uint32_t>(voxels_.size());
     voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
   }
-  return values_[s];
+  return voxel;
 }
 
 void VoxelGrid::finish() {
@@ -207,9 +230,8 @@ std::size_t VoxelGrid::at(const std::int64_t cell[3]) const {
   }
   for (int axis = 0; axis < 3; ++axis)
     if (cell[axis] <= -kMaxCell || cell[axis] >= kMaxCell) return kNone;
-  const std::uint64_t key = keyOf(cell, kMaxCell);
-  const std::size_t s = find(key);
-  return keys_[s] == key ? values_[s] : kNone;
+  const std::uint32_t v = lookUp(cell);
+  return v == kNoVoxel ? kNone : v;
 }
 
 void VoxelGrid::shell(std::size_t v, int ring, std::vector<std::size_t>& out) const {

@@ -1,12 +1,15 @@
 // Points binned into cubic voxels: each voxel's count, centroid and spread, the voxel of
 // every point, and the occupied voxels around a voxel. Built in one pass over the cloud
-// with an open-addressing table, so that its cost grows with the points and stays small.
+// with an open-addressing table of blocks of 4 x 4 x 4 cells, so that its cost grows with
+// the points and stays small: the neighbouring pixels of a capture fall into few blocks,
+// which lie together in memory, where a table of single cells would scatter them.
 #ifndef LITTERPOSE_INTERNAL_VOXEL_GRID_H
 #define LITTERPOSE_INTERNAL_VOXEL_GRID_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -34,9 +37,15 @@ public:
 
   double size() const { return size_; }
   std::size_t points() const { return points_; }  // points in some voxel
-  // The voxel of the i-th point (of the finer grid's i-th voxel), or kNone.
   const std::vector<Voxel>& voxels() const { return voxels_; }
-  std::size_t voxelOf(std::size_t point) const { return voxel_of_[point]; }
+  // The voxel of the i-th point (of the finer grid's i-th voxel), or kNone.
+  std::size_t voxelOf(std::size_t point) const {
+    return voxel_of_[point] == kNoVoxel ? kNone : voxel_of_[point];
+  }
+  // Hands over the voxel of every point (of the finer grid's every voxel), kNoVoxel for
+  // none, without a copy; voxelOf() answers nothing after it.
+  static constexpr std::uint32_t kNoVoxel = UINT32_MAX;
+  std::vector<std::uint32_t> takeVoxelsOf() { return std::move(voxel_of_); }
   const Eigen::Vector3d& centroid(std::size_t v) const { return voxels_[v].centroid; }
   // Makes neighbour lookups fast (a table over the cells' box, when it holds at most
   // kMaxDenseCells cells): worth it before many calls of at() and shell().
@@ -53,19 +62,34 @@ public:
 private:
   static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static constexpr int kBlockBits = 2;  // a block spans 1 << kBlockBits cells a side
+  static constexpr std::size_t kBlockCells = std::size_t{1} << (3 * kBlockBits);
+  using Block = std::array<std::uint32_t, kBlockCells>;
+  struct Place {
+    std::uint64_t block;  // the block's key
+    std::size_t cell;     // the cell's place in it
+  };
+  static Place placeOf(const std::int64_t cell[3]);  // for a cell within the key range
+  void reserveBlocks(std::size_t blocks);
   std::size_t find(std::uint64_t key) const;  // slot of the key, or of the empty slot it takes
-  std::size_t voxelAt(const std::int64_t cell[3]);  // adds the voxel when it is new
+  // The voxel of a cell within the key range (kNoVoxel for none); voxelAt adds it when new.
+  std::uint32_t lookUp(const std::int64_t cell[3]) const;
+  std::uint32_t voxelAt(const std::int64_t cell[3]);
   void finish();  // centroids and spreads from the sums
   void grow();
   std::size_t denseIndex(const std::int64_t cell[3]) const;
 
   double size_;
   std::vector<Voxel> voxels_;
-  std::vector<std::size_t> voxel_of_;
+  std::vector<std::uint32_t> voxel_of_;
   std::size_t points_ = 0;
-  // Open addressing with linear probing: keys and the voxel each maps to.
+  // Open addressing with linear probing: the keys of the blocks, and the block each maps to,
+  // which holds the voxel of each of its cells.
   std::vector<std::uint64_t> keys_;
   std::vector<std::uint32_t> values_;
+  std::vector<Block> blocks_;
+  std::uint64_t last_block_key_ = kEmpty;  // the block voxelAt met last
+  std::uint32_t last_block_ = 0;
   std::size_t mask_ = 0;
   int shift_ = 64;
   std::int64_t low_[3] = {0, 0, 0};
