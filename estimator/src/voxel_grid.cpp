@@ -26,9 +26,9 @@ int shiftFor(std::size_t capacity) {
 
 VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
     : size_(size), voxel_of_(cloud.size(), kNoVoxel) {
-  // A capture's surfaces cross a block in some tens of its cells.
+  // A capture's surfaces hold a few points in each voxel, and a few voxels in each block.
   reserveBlocks(cloud.size() / 32);
-  voxels_.reserve(cloud.size() / 4 + 1);
+  voxels_.reserve(cloud.size() / 2 + 1);
   const double inverse = 1.0 / size;
   const double limit = static_cast<double>(kMaxCell);
   // Neighbouring points of a capture mostly share a voxel: the last one is looked up first.
@@ -229,7 +229,7 @@ std::size_t VoxelGrid::at(const std::int64_t cell[3]) const {
     return v == kEmptyCell ? kNone : v;
   }
   for (int axis = 0; axis < 3; ++axis)
-    if (cell[axis] <= -kMaxCell || cell[axis] >= kMaxCell) return kNone;
+    if (cell[axis] < -kMaxCell || cell[axis] > kMaxCell) return kNone;
   const std::uint32_t v = lookUp(cell);
   return v == kNoVoxel ? kNone : v;
 }

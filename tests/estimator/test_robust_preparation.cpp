@@ -13,12 +13,14 @@
 #include <tuple>
 #include <vector>
 #include <functional>
+#include <map>
 
 #include <pcl/filters/statistical_outlier_removal.h>
 #include <yaml-cpp/yaml.h>
 
 #include "internal/robust_preparation.h"
 #include "internal/statistical_outliers.h"
+#include "internal/voxel_grid.h"
 #include "support/clouds.h"
 #include "support/estimator.h"
 
@@ -196,6 +198,84 @@ TEST(RobustStatisticalOutliers, FarSparseSurfacesAreNotOutliers) {
   EXPECT_LE(removed(ours, true), removed(ours, false));
   EXPECT_GT(removed(library, true), 3 * removed(ours, true));
   EXPECT_LT(removed(ours, true) + removed(ours, false), static_cast<int>(strip.size() / 20));
+}
+
+// The voxel grid against a map of cells, on clouds that cross the blocks of cells at
+// negative and positive coordinates, that scatter one point per block, that reach the ends
+// of the cells' range (and beyond, or are not numbers: no voxel), and in scan order.
+TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
+  using litterpose::robust::VoxelGrid;
+  constexpr double kSize = 0.001;
+  constexpr double kEnd = (1 << 20) - 2;  // the last cell each way that a point may have
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> near(-0.0042f, 0.0042f), wide(-2.0f, 2.0f);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const auto random = [&](std::uniform_real_distribution<float>& d) {
+    Cloud c;
+    for (int i = 0; i < 3000; ++i) c.push_back(pcl::PointXYZ(d(rng), d(rng), d(rng)));
+    return c;
+  };
+  const std::vector<std::function<Cloud()>> clouds = {
+      [&] { return random(near); },
+      [&] { return random(wide); },
+      [&] {
+        Cloud c;
+        for (float y = -0.01f; y < 0.01f; y += 0.0003f)
+          for (float x = -0.01f; x < 0.01f; x += 0.0003f)
+            c.push_back(pcl::PointXYZ(x, y, 0.3f * x - 0.2f));
+        return c;
+      },
+      [&] {
+        Cloud c;
+        for (const double end : {-kEnd - 0.5, kEnd + 0.5, kEnd + 3.0, -kEnd - 3.0})
+          c.push_back(pcl::PointXYZ(static_cast<float>(end * kSize), 0.0f,
+                                    static_cast<float>(-end * kSize)));
+        c.push_back(pcl::PointXYZ(nan, 0.0f, 0.0f));
+        c.push_back(pcl::PointXYZ(0.0f, 0.0f, 0.0f));
+        return c;
+      }};
+  for (std::size_t k = 0; k < clouds.size(); ++k) {
+    const Cloud cloud = clouds[k]();
+    std::map<std::array<std::int64_t, 3>, std::size_t> model;  // cell -> points
+    std::vector<std::array<std::int64_t, 3>> cell_of(cloud.size());
+    std::vector<bool> binned(cloud.size(), false);
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+      const auto& p = cloud[i];
+      for (int axis = 0; axis < 3; ++axis)
+        cell_of[i][axis] = static_cast<std::int64_t>(std::floor(p.data[axis] / kSize));
+      binned[i] = std::isfinite(p.x) && std::fabs(p.x / kSize) < kEnd + 1 &&
+                  std::fabs(p.z / kSize) < kEnd + 1;
+      if (binned[i]) ++model[cell_of[i]];
+    }
+    VoxelGrid grid(cloud, kSize);
+    ASSERT_EQ(grid.voxels().size(), model.size()) << k;
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+      ASSERT_EQ(grid.voxelOf(i) != VoxelGrid::kNone, binned[i]) << k << " point " << i;
+      if (!binned[i]) continue;
+      const auto& voxel = grid.voxels()[grid.voxelOf(i)];
+      EXPECT_TRUE(std::equal(voxel.cell, voxel.cell + 3, cell_of[i].begin())) << k << " at " << i;
+      EXPECT_EQ(voxel.points, model[cell_of[i]]) << k;
+      EXPECT_EQ(grid.at(cell_of[i].data()), grid.voxelOf(i)) << k;
+    }
+    grid.indexNeighbours();  // the table over the cells' box, where it is small enough
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+      if (!binned[i]) continue;
+      EXPECT_EQ(grid.at(cell_of[i].data()), grid.voxelOf(i)) << k << " indexed";
+    }
+    const VoxelGrid merged(grid, 3);
+    std::map<std::array<std::int64_t, 3>, std::size_t> merged_model;
+    for (const auto& [cell, points] : model) {
+      std::array<std::int64_t, 3> coarse;
+      for (int axis = 0; axis < 3; ++axis)
+        coarse[axis] = static_cast<std::int64_t>(std::floor(cell[axis] / 3.0));
+      merged_model[coarse] += points;
+    }
+    ASSERT_EQ(merged.voxels().size(), merged_model.size()) << k;
+    for (const auto& voxel : merged.voxels()) {
+      const std::array<std::int64_t, 3> cell = {voxel.cell[0], voxel.cell[1], voxel.cell[2]};
+      EXPECT_EQ(voxel.points, merged_model[cell]) << k;
+    }
+  }
 }
 
 class RobustPreparation : public testing::Test {
