@@ -1,5 +1,6 @@
 // Reading the configuration file: a regular file, opened once, holding one YAML document.
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@
 
 namespace litterpose {
 namespace {
+
+// No configuration comes near this size (the bundled one, with its comments, is a few
+// kilobytes); a larger file is something else, and parsing it would take long.
+constexpr std::size_t kMaxConfigurationBytes = std::size_t{1} << 20;
 
 // What a path names when it is not a regular file, and the errno value that says so best.
 std::pair<const char*, int> kindOf(mode_t mode) {
@@ -60,6 +65,14 @@ std::string contents(const std::string& path) {
     const auto [kind, number] = kindOf(status.st_mode);
     refuse(path, kind, number);
   }
+  const auto tooLarge = [&](const std::string& size) {
+    refuse(path,
+           "it is " + size + " bytes long; a configuration is at most " +
+               std::to_string(kMaxConfigurationBytes) + " (1 MiB)",
+           EFBIG);
+  };
+  if (static_cast<std::uintmax_t>(status.st_size) > kMaxConfigurationBytes)
+    tooLarge(std::to_string(status.st_size));
   std::string text;
   char buffer[1 << 16];
   for (;;) {
@@ -68,6 +81,9 @@ std::string contents(const std::string& path) {
     if (n < 0) refuseWithErrno(path);
     if (n == 0) return text;
     text.append(buffer, static_cast<std::size_t>(n));
+    // A file that grows while it is read.
+    if (text.size() > kMaxConfigurationBytes)
+      tooLarge("more than " + std::to_string(kMaxConfigurationBytes));
   }
 }
 

@@ -18,6 +18,7 @@
 #include <Eigen/Geometry>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/estimator.h"
 
@@ -257,6 +258,10 @@ TEST(ConfigurationFailure, MissingOrBrokenFile) {
 TEST(ConfigurationFailure, WhatIsNotARegularFileIsRefusedNamingWhy) {
   const std::string fifo = run_program::scratchPath("config.fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Larger than any configuration: refused before it is read (sparse, it takes no disk).
+  const std::string large = run_program::scratchPath("large.yaml");
+  std::ofstream(large) << "camera_intrinsic:\n";
+  ASSERT_EQ(::truncate(large.c_str(), (1 << 20) + 1), 0);
   const struct {
     std::string path;
     std::string reason;
@@ -264,7 +269,9 @@ TEST(ConfigurationFailure, WhatIsNotARegularFileIsRefusedNamingWhy) {
   } cases[] = {{"/nonexistent/config.yaml", "No such file or directory", ENOENT},
                {run_program::scratchFolder(), "it is a directory", EISDIR},
                {fifo, "it is a FIFO (named pipe)", EINVAL},
-               {"/dev/null", "it is a character device", EINVAL}};
+               {"/dev/null", "it is a character device", EINVAL},
+               {large, "it is 1048577 bytes long; a configuration is at most 1048576 (1 MiB)",
+                EFBIG}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     auto construction = std::async(std::launch::async, [&] {
