@@ -26,6 +26,9 @@
 #include "litterpose_result.h"
 
 class QuorvinKinematics;
+namespace litterpose {
+struct PreparationMemory;
+}
 
 // ANSI console colours of the log lines. Constant arrays, so that they are usable
 // during the static initialisation of any translation unit.
@@ -274,6 +277,10 @@ public:
   CloudPtr gripper_cloud_;
   // The model's check of the last pose isCollided tested with the model on.
   litterpose::GripperCheck gripper_check_;
+
+  // The robust preparation's working memory, kept from one estimate to the next (a large
+  // cloud's fresh pages cost more than the work on them) until a much smaller cloud comes.
+  std::unique_ptr<litterpose::PreparationMemory> preparation_memory_;
 
   // --- Why the last estimate ended as it did (see litterpose::Reason) ---
   litterpose::Reason reason_ = litterpose::Reason::kNone;

@@ -13,6 +13,7 @@
 #include "internal/configuration_check.h"
 #include "litterpose_configuration.h"
 #include "internal/console.h"
+#include "internal/robust_preparation.h"
 #include "litterpose.h"
 #include "quorvin_kinematics.h"
 

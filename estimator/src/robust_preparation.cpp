@@ -66,39 +66,11 @@ bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-// A flag per point: kept or not.
-using Flags = std::vector<std::uint8_t>;
-
 std::size_t count(const Flags& flags) {
   std::size_t n = 0;
   for (const std::uint8_t f : flags) n += f;
   return n;
 }
-
-// The points being prepared, each with its height above the floor and its leaf.
-struct Points {
-  Cloud cloud;
-  std::vector<float> heights;
-  std::vector<std::uint32_t> leaves;
-
-  std::size_t size() const { return cloud.size(); }
-  // Keeps, in order and in place, the points whose flag is set.
-  void keep(const Flags& flags) {
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < cloud.size(); ++i)
-      if (flags[i]) {
-        cloud.points[kept] = cloud.points[i];
-        if (!heights.empty()) heights[kept] = heights[i];
-        if (!leaves.empty()) leaves[kept] = leaves[i];
-        ++kept;
-      }
-    cloud.points.resize(kept);
-    if (!heights.empty()) heights.resize(kept);
-    if (!leaves.empty()) leaves.resize(kept);
-    cloud.width = static_cast<std::uint32_t>(kept);
-    cloud.height = 1;
-  }
-};
 
 // The centroid of the points at least `above` the floor (of all, without heights).
 Eigen::Vector3d centroid(const Points& points, float above) {
@@ -304,6 +276,28 @@ Cloud thinned(const Points& points, std::size_t leaf_count) {
 
 }  // namespace
 
+void Points::clear() {
+  cloud.clear();
+  heights.clear();
+  leaves.clear();
+}
+
+void Points::keep(const Flags& flags) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < cloud.size(); ++i)
+    if (flags[i]) {
+      cloud.points[kept] = cloud.points[i];
+      if (!heights.empty()) heights[kept] = heights[i];
+      if (!leaves.empty()) leaves[kept] = leaves[i];
+      ++kept;
+    }
+  cloud.points.resize(kept);
+  if (!heights.empty()) heights.resize(kept);
+  if (!leaves.empty()) leaves.resize(kept);
+  cloud.width = static_cast<std::uint32_t>(kept);
+  cloud.height = 1;
+}
+
 Eigen::Vector3d cameraOrigin(const GrabPoseEstimate& e) {
   return e.camera_extrinsic_.block<3, 1>(0, 3).cast<double>();
 }
@@ -329,9 +323,19 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   const Eigen::Vector3d camera = cameraOrigin(e);
   const std::size_t enough = std::max(min_points, kMinPreparedPoints);
 
+  // The memory of the estimates before, while their clouds were not much larger.
+  if (!e.preparation_memory_ ||
+      e.preparation_memory_->last_input > PreparationMemory::kShrinkBelow * input->size())
+    e.preparation_memory_ = std::make_unique<PreparationMemory>();
+  PreparationMemory& memory = *e.preparation_memory_;
+  memory.last_input = input->size();
+
   // Never part of an object: non-numbers, points far above the floor, and points farther
   // from the camera than any depth camera sees.
-  Points points;
+  // Worked on as a local, whose buffers the compiler keeps at hand through the loops, and
+  // handed back at the end.
+  Points points = std::move(memory.points);
+  points.clear();
   points.cloud.reserve(input->size());
   for (const auto& p : *input)
     if (finite(p) && p.z <= kPassUpperLimit &&
@@ -347,11 +351,12 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
                           ? config.leaf_size
                           : config.leaf_pixels > 0.0f ? std::max(kMinLeaf, config.leaf_pixels * pixel)
                                                       : 0.0;
-  std::optional<VoxelGrid> leaves;
+  VoxelGrid* leaves = nullptr;
   Flags inliers;
   if (leaf > 0.0 && !points.cloud.empty()) {
-    leaves.emplace(points.cloud, leaf);
-    points.leaves = leaves->takeVoxelsOf();
+    leaves = &memory.leaves;
+    leaves->build(points.cloud, leaf);
+    leaves->swapVoxelsOf(points.leaves);
     // Points so far away that no leaf holds them (a kilometre and more) belong to no object.
     if (leaves->points() < points.size()) {
       Flags in_leaf(points.size());
@@ -544,6 +549,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     if (input.get() != output.get()) pcl::copyPointCloud(*input, *output);
     prepared.lying = prepared.standing = false;
   }
+  memory.points = std::move(points);
   line(e, RED_BOLD, "PclProcessFunc cost ", console::cost_ms(start), " ms");
   return prepared;
 }

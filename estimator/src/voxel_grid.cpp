@@ -24,10 +24,19 @@ int shiftFor(std::size_t capacity) {
 
 }  // namespace
 
-VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
-    : size_(size), voxel_of_(cloud.size(), kNoVoxel) {
+VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size) { build(cloud, size); }
+
+void VoxelGrid::build(const GrabPoseEstimate::Cloud& cloud, double size) {
+  size_ = size;
+  voxels_.clear();
+  voxel_of_.assign(cloud.size(), kNoVoxel);
+  points_ = 0;
+  blocks_.clear();
+  last_block_key_ = kEmpty;
+  dense_.clear();
+  for (auto& offsets : shell_offsets_) offsets.clear();
   // A capture's surfaces hold a few points in each voxel, and a few voxels in each block.
-  reserveBlocks(cloud.size() / 32);
+  startTable(cloud.size(), cloud.size() / 2, cloud.size() / 8);
   voxels_.reserve(cloud.size() / 2 + 1);
   const double inverse = 1.0 / size;
   const double limit = static_cast<double>(kMaxCell);
@@ -63,7 +72,7 @@ VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size)
 
 VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
     : size_(fine.size_ * factor), voxel_of_(fine.voxels_.size(), kNoVoxel) {
-  reserveBlocks(fine.voxels_.size() / 8);
+  startTable(fine.voxels_.size(), fine.voxels_.size(), fine.voxels_.size() / 8);
   voxels_.reserve(fine.voxels_.size());
   for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {
     const Voxel& f = fine.voxels_[i];
@@ -82,35 +91,51 @@ VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
   finish();
 }
 
-void VoxelGrid::reserveBlocks(std::size_t blocks) {
+void VoxelGrid::startTable(std::size_t entries, std::size_t cells, std::size_t blocks) {
+  blocked_ = entries >= kBlockedFrom;
+  const std::size_t keys = blocked_ ? 2 * blocks : cells;
   std::size_t capacity = 64;
-  while (capacity < 2 * blocks) capacity *= 2;
+  while (capacity < keys) capacity *= 2;
   keys_.assign(capacity, kEmpty);
   values_.resize(capacity);
   mask_ = capacity - 1;
   shift_ = shiftFor(capacity);
-  blocks_.reserve(blocks);
+  if (blocked_) blocks_.reserve(blocks);
 }
 
-VoxelGrid::Place VoxelGrid::placeOf(const std::int64_t cell[3]) {
-  constexpr std::uint64_t inside = (std::uint64_t{1} << kBlockBits) - 1;
+inline VoxelGrid::Place VoxelGrid::placeOf(const std::int64_t cell[3]) const {
+  const int bits = blocked_ ? kBlockBits : 0;
+  const std::uint64_t inside = (std::uint64_t{1} << bits) - 1;
   std::uint64_t offset[3];  // within the key range, made non-negative
   for (int axis = 0; axis < 3; ++axis)
     offset[axis] = static_cast<std::uint64_t>(cell[axis] + kMaxCell);
-  return {((offset[0] >> kBlockBits) << 42) | ((offset[1] >> kBlockBits) << 21) |
-              (offset[2] >> kBlockBits),
-          static_cast<std::size_t>(((offset[0] & inside) << (2 * kBlockBits)) |
-                                   ((offset[1] & inside) << kBlockBits) | (offset[2] & inside))};
+  return {((offset[0] >> bits) << 42) | ((offset[1] >> bits) << 21) | (offset[2] >> bits),
+          static_cast<std::size_t>(((offset[0] & inside) << (2 * bits)) |
+                                   ((offset[1] & inside) << bits) | (offset[2] & inside))};
 }
 
 std::uint32_t VoxelGrid::lookUp(const std::int64_t cell[3]) const {
   const Place place = placeOf(cell);
   const std::size_t s = find(place.block);
-  return keys_[s] == place.block ? blocks_[values_[s]][place.cell] : kNoVoxel;
+  if (keys_[s] != place.block) return kNoVoxel;
+  return blocked_ ? blocks_[values_[s]][place.cell] : values_[s];
 }
 
 std::uint32_t VoxelGrid::voxelAt(const std::int64_t cell[3]) {
   const Place place = placeOf(cell);
+  if (!blocked_) {  // the table holds the voxel of each cell
+    std::size_t s = find(place.block);
+    if (keys_[s] == kEmpty) {
+      if (2 * (voxels_.size() + 1) > keys_.size()) {
+        grow();
+        s = find(place.block);
+      }
+      keys_[s] = place.block;
+      values_[s] = static_cast<std::uint32_t>(voxels_.size());
+      voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
+    }
+    return values_[s];
+  }
   // The cells of a scan line follow each other through a block.
   if (place.block != last_block_key_) {
     std::size_t s = find(place.block);

@@ -201,8 +201,10 @@ TEST(RobustStatisticalOutliers, FarSparseSurfacesAreNotOutliers) {
 }
 
 // The voxel grid against a map of cells, on clouds that cross the blocks of cells at
-// negative and positive coordinates, that scatter one point per block, that reach the ends
-// of the cells' range (and beyond, or are not numbers: no voxel), and in scan order.
+// negative and positive coordinates (a small and a large one, which the grid finds through
+// blocks of cells), that scatter one point per block, that reach the ends
+// of the cells' range (and beyond, or are not numbers: no voxel), and in scan order; and
+// built again in the memory of the grid before.
 TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
   using litterpose::robust::VoxelGrid;
   constexpr double kSize = 0.001;
@@ -218,10 +220,10 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
   const std::vector<std::function<Cloud()>> clouds = {
       [&] { return random(near); },
       [&] { return random(wide); },
-      [&] {
+      [&] {  // large enough for the table of blocks
         Cloud c;
-        for (float y = -0.01f; y < 0.01f; y += 0.0003f)
-          for (float x = -0.01f; x < 0.01f; x += 0.0003f)
+        for (float y = -0.013f; y < 0.013f; y += 0.0001f)
+          for (float x = -0.013f; x < 0.013f; x += 0.0001f)
             c.push_back(pcl::PointXYZ(x, y, 0.3f * x - 0.2f));
         return c;
       },
@@ -234,8 +236,10 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
         c.push_back(pcl::PointXYZ(0.0f, 0.0f, 0.0f));
         return c;
       }};
+  VoxelGrid reused;  // built again on every cloud, in the memory of the one before
   for (std::size_t k = 0; k < clouds.size(); ++k) {
-    const Cloud cloud = clouds[k]();
+    Cloud cloud = clouds[k]();
+    cloud.push_back(cloud.front());  // it ends in the block it starts in
     std::map<std::array<std::int64_t, 3>, std::size_t> model;  // cell -> points
     std::vector<std::array<std::int64_t, 3>> cell_of(cloud.size());
     std::vector<bool> binned(cloud.size(), false);
@@ -257,6 +261,10 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
       EXPECT_EQ(voxel.points, model[cell_of[i]]) << k;
       EXPECT_EQ(grid.at(cell_of[i].data()), grid.voxelOf(i)) << k;
     }
+    for (int round = 0; round < 2; ++round) reused.build(cloud, kSize);
+    ASSERT_EQ(reused.voxels().size(), grid.voxels().size()) << k;
+    for (std::size_t i = 0; i < cloud.size(); ++i)
+      EXPECT_EQ(reused.voxelOf(i), grid.voxelOf(i)) << k << " rebuilt, at " << i;
     grid.indexNeighbours();  // the table over the cells' box, where it is small enough
     for (std::size_t i = 0; i < cloud.size(); ++i) {
       if (!binned[i]) continue;
@@ -286,6 +294,39 @@ protected:
   }
   std::unique_ptr<GrabPoseEstimate> e_;
 };
+
+// One estimator keeps the preparation's memory from cloud to cloud: clouds of other shapes,
+// larger and smaller, and one much smaller (which releases the memory), are each prepared
+// as a fresh estimator prepares them.
+TEST(RobustPreparationMemory, EachCloudIsPreparedAsByAFreshEstimator) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, -10.0f);
+  const auto with_floor = [&](CloudPtr cloud) {
+    add_floor_ring(*cloud, xy, 0.0f, 0.2f, 0.0005f);
+    return cloud;
+  };
+  const std::vector<CloudPtr> sequence = {
+      with_floor(clouds::lying_rod(xy, 40.0f, 0.3f, 0.01f, 20000)),
+      with_floor(clouds::lying_rod(xy, -30.0f, 0.2f, 0.02f, 60000)),
+      with_floor(clouds::floor_box(xy, {0.16f, 0.1f, 0.05f}, 20.0f, 20000)),
+      clouds::standing_cylinder(xy, 0.12f, 0.03f, 2000),
+      clouds::floor_box(xy, {0.05f, 0.04f, 0.03f}, 0.0f, 3000),
+      clouds::floor_box(xy, {0.05f, 0.04f, 0.03f}, 0.0f, 300),
+      with_floor(clouds::lying_rod(xy, 40.0f, 0.3f, 0.01f, 20000))};
+  const auto kept = robust_estimator();
+  const litterpose::ConfiguredState configured(*kept);
+  for (std::size_t k = 0; k < sequence.size(); ++k) {
+    const auto fresh = robust_estimator();
+    configured.restore(*kept);
+    CloudPtr ours = std::make_shared<Cloud>(*sequence[k]), theirs = std::make_shared<Cloud>(*ours);
+    kept->PclProcessFunc(ours, ours);
+    fresh->PclProcessFunc(theirs, theirs);
+    ASSERT_EQ(ours->size(), theirs->size()) << k;
+    for (std::size_t i = 0; i < ours->size(); ++i)
+      ASSERT_EQ((*ours)[i].getVector3fMap(), (*theirs)[i].getVector3fMap()) << k << " at " << i;
+    EXPECT_EQ(kept->trash_height_, fresh->trash_height_) << k;
+    EXPECT_EQ(kept->floor_plane_, fresh->floor_plane_) << k;
+  }
+}
 
 // A stick on the floor with the floor around it, flying pixels above it and below the
 // floor: the height is the stick's, the floor and the strays are gone.

@@ -5,13 +5,48 @@
 #define LITTERPOSE_INTERNAL_ROBUST_PREPARATION_H
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "internal/shape_passes.h"
+#include "internal/voxel_grid.h"
 #include "internal/preparation.h"
 #include "litterpose.h"
+
+namespace litterpose::robust {
+
+// A flag per point: kept or not.
+using Flags = std::vector<std::uint8_t>;
+
+// The points being prepared, each with its height above the floor and its leaf.
+struct Points {
+  GrabPoseEstimate::Cloud cloud;
+  std::vector<float> heights;
+  std::vector<std::uint32_t> leaves;
+
+  std::size_t size() const { return cloud.size(); }
+  void clear();  // keeps the memory
+  // Keeps, in order and in place, the points whose flag is set.
+  void keep(const Flags& flags);
+};
+
+}  // namespace litterpose::robust
+
+namespace litterpose {
+
+// What the robust preparation keeps from one estimate to the next: the pages of a large
+// cloud's buffers, fresh from the system, cost more than the work on them. Released when a
+// cloud comes that is much smaller than the last.
+struct PreparationMemory {
+  static constexpr std::size_t kShrinkBelow = 4;  // times smaller than the last cloud
+  std::size_t last_input = 0;
+  robust::Points points;
+  robust::VoxelGrid leaves;
+};
+
+}  // namespace litterpose
 
 namespace litterpose::robust {
 

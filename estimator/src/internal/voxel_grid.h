@@ -1,17 +1,17 @@
 // Points binned into cubic voxels: each voxel's count, centroid and spread, the voxel of
 // every point, and the occupied voxels around a voxel. Built in one pass over the cloud
-// with an open-addressing table of blocks of 2 x 2 x 2 cells, so that its cost grows with
-// the points and stays small: the neighbouring pixels of a capture fall into few blocks,
-// which lie together in memory, where a table of single cells would scatter them. (Larger
-// blocks are faster still on a capture, but a cloud of scattered points, one per block,
-// would take several times the memory.)
+// with an open-addressing table, so that its cost grows with the points and stays small.
+// For a large cloud the table holds blocks of 2 x 2 x 2 cells: the neighbouring pixels of
+// a capture fall into few blocks, which lie together in memory, where a table of single
+// cells, larger than the processor's caches, would scatter them. (Larger blocks are faster
+// still on a capture, but a cloud of scattered points, one per block, would take several
+// times the memory.)
 #ifndef LITTERPOSE_INTERNAL_VOXEL_GRID_H
 #define LITTERPOSE_INTERNAL_VOXEL_GRID_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -25,6 +25,10 @@ public:
   // Points with a non-finite coordinate, or so far from the origin that their cell does
   // not fit the key (about a million voxels), join no voxel.
   VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size);
+  // No voxels, until build().
+  VoxelGrid() = default;
+  // Bins the cloud afresh, as the constructor does, in the memory of the grid before.
+  void build(const GrabPoseEstimate::Cloud& cloud, double size);
   // The voxels of a finer grid merged `factor` by `factor` by `factor`: each holds the
   // points of the fine voxels in its cell, and voxelOf(v) is the voxel of fine voxel v.
   VoxelGrid(const VoxelGrid& fine, int factor);
@@ -44,10 +48,10 @@ public:
   std::size_t voxelOf(std::size_t point) const {
     return voxel_of_[point] == kNoVoxel ? kNone : voxel_of_[point];
   }
-  // Hands over the voxel of every point (of the finer grid's every voxel), kNoVoxel for
-  // none, without a copy; voxelOf() answers nothing after it.
+  // Swaps the voxel of every point (of the finer grid's every voxel), kNoVoxel for none,
+  // with the vector given, without a copy; voxelOf() answers nothing after it.
   static constexpr std::uint32_t kNoVoxel = UINT32_MAX;
-  std::vector<std::uint32_t> takeVoxelsOf() { return std::move(voxel_of_); }
+  void swapVoxelsOf(std::vector<std::uint32_t>& other) { voxel_of_.swap(other); }
   const Eigen::Vector3d& centroid(std::size_t v) const { return voxels_[v].centroid; }
   // Makes neighbour lookups fast (a table over the cells' box, when it holds at most
   // kMaxDenseCells cells): worth it before many calls of at() and shell().
@@ -71,8 +75,11 @@ private:
     std::uint64_t block;  // the block's key
     std::size_t cell;     // the cell's place in it
   };
-  static Place placeOf(const std::int64_t cell[3]);  // for a cell within the key range
-  void reserveBlocks(std::size_t blocks);
+  Place placeOf(const std::int64_t cell[3]) const;  // for a cell within the key range
+  // An empty table for so many points (or finer voxels): of single cells, room for about
+  // `cells` of them, or from kBlockedFrom on, of blocks, room for about `blocks` of them.
+  static constexpr std::size_t kBlockedFrom = std::size_t{1} << 16;
+  void startTable(std::size_t entries, std::size_t cells, std::size_t blocks);
   std::size_t find(std::uint64_t key) const;  // slot of the key, or of the empty slot it takes
   // The voxel of a cell within the key range (kNoVoxel for none); voxelAt adds it when new.
   std::uint32_t lookUp(const std::int64_t cell[3]) const;
@@ -81,12 +88,14 @@ private:
   void grow();
   std::size_t denseIndex(const std::int64_t cell[3]) const;
 
-  double size_;
+  double size_ = 0.0;
   std::vector<Voxel> voxels_;
   std::vector<std::uint32_t> voxel_of_;
   std::size_t points_ = 0;
-  // Open addressing with linear probing: the keys of the blocks, and the block each maps to,
-  // which holds the voxel of each of its cells.
+  // Open addressing with linear probing: the keys of the cells and the voxel each maps to,
+  // or (blocked_) the keys of the blocks and the block each maps to, which holds the voxel
+  // of each of its cells.
+  bool blocked_ = false;
   std::vector<std::uint64_t> keys_;
   std::vector<std::uint32_t> values_;
   std::vector<Block> blocks_;
