@@ -121,42 +121,42 @@ std::uint32_t VoxelGrid::lookUp(const std::int64_t cell[3]) const {
   return blocked_ ? blocks_[values_[s]][place.cell] : values_[s];
 }
 
+std::uint32_t VoxelGrid::insert(std::uint64_t key, std::size_t next, bool& added) {
+  std::size_t s = find(key);
+  added = keys_[s] == kEmpty;
+  if (added) {
+    if (2 * (next + 1) > keys_.size()) {
+      grow();
+      s = find(key);
+    }
+    keys_[s] = key;
+    values_[s] = static_cast<std::uint32_t>(next);
+  }
+  return values_[s];
+}
+
 std::uint32_t VoxelGrid::voxelAt(const std::int64_t cell[3]) {
   const Place place = placeOf(cell);
+  bool added = false;
+  std::uint32_t voxel = kNoVoxel;
   if (!blocked_) {  // the table holds the voxel of each cell
-    std::size_t s = find(place.block);
-    if (keys_[s] == kEmpty) {
-      if (2 * (voxels_.size() + 1) > keys_.size()) {
-        grow();
-        s = find(place.block);
+    voxel = insert(place.block, voxels_.size(), added);
+  } else {
+    // The cells of a scan line follow each other through a block.
+    if (place.block != last_block_key_) {
+      last_block_ = insert(place.block, blocks_.size(), added);
+      last_block_key_ = place.block;
+      if (added) {
+        blocks_.emplace_back();
+        blocks_.back().fill(kNoVoxel);
       }
-      keys_[s] = place.block;
-      values_[s] = static_cast<std::uint32_t>(voxels_.size());
-      voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
     }
-    return values_[s];
+    std::uint32_t& in_block = blocks_[last_block_][place.cell];
+    added = in_block == kNoVoxel;
+    if (added) in_block = static_cast<std::uint32_t>(voxels_.size());
+    voxel = in_block;
   }
-  // The cells of a scan line follow each other through a block.
-  if (place.block != last_block_key_) {
-    std::size_t s = find(place.block);
-    if (keys_[s] == kEmpty) {
-      if (2 * (blocks_.size() + 1) > keys_.size()) {
-        grow();
-        s = find(place.block);
-      }
-      keys_[s] = place.block;
-      values_[s] = static_cast<std::uint32_t>(blocks_.size());
-      blocks_.emplace_back();
-      blocks_.back().fill(kNoVoxel);
-    }
-    last_block_key_ = place.block;
-    last_block_ = values_[s];
-  }
-  std::uint32_t& voxel = blocks_[last_block_][place.cell];
-  if (voxel == kNoVoxel) {
-    voxel = static_cast<std::uint32_t>(voxels_.size());
-    voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
-  }
+  if (added) voxels_.push_back({{cell[0], cell[1], cell[2]}, 0, Eigen::Vector3d::Zero(), 0.0});
   return voxel;
 }
 

@@ -81,6 +81,9 @@ private:
   static constexpr std::size_t kBlockedFrom = std::size_t{1} << 16;
   void startTable(std::size_t entries, std::size_t cells, std::size_t blocks);
   std::size_t find(std::uint64_t key) const;  // slot of the key, or of the empty slot it takes
+  // The value of the key; for a key not in the table (`added`) `next`, the number of the
+  // entries before it, which the table grows to hold.
+  std::uint32_t insert(std::uint64_t key, std::size_t next, bool& added);
   // The voxel of a cell within the key range (kNoVoxel for none); voxelAt adds it when new.
   std::uint32_t lookUp(const std::int64_t cell[3]) const;
   std::uint32_t voxelAt(const std::int64_t cell[3]);
