@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <yaml-cpp/eventhandler.h>
+#include <yaml-cpp/parser.h>
 #include <yaml-cpp/yaml.h>
 
 #include "litterpose_configuration.h"
@@ -87,6 +91,38 @@ std::string contents(const std::string& path) {
   }
 }
 
+// Follows the documents of a YAML stream: where each starts, and where the first that holds
+// anything after the first document does.
+class DocumentMarks : public YAML::EventHandler {
+public:
+  std::vector<YAML::Mark> starts;
+  std::optional<YAML::Mark> second_content;
+
+  void OnDocumentStart(const YAML::Mark& mark) override { starts.push_back(mark); }
+  void OnDocumentEnd() override {}
+  void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+  void OnAlias(const YAML::Mark& mark, YAML::anchor_t) override { content(mark); }
+  void OnScalar(const YAML::Mark& mark, const std::string&, YAML::anchor_t,
+                const std::string&) override {
+    content(mark);
+  }
+  void OnSequenceStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t,
+                       YAML::EmitterStyle::value) override {
+    content(mark);
+  }
+  void OnSequenceEnd() override {}
+  void OnMapStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t,
+                  YAML::EmitterStyle::value) override {
+    content(mark);
+  }
+  void OnMapEnd() override {}
+
+private:
+  void content(const YAML::Mark& mark) {
+    if (starts.size() > 1 && !second_content) second_content = mark;
+  }
+};
+
 }  // namespace
 
 ConfigurationFileError::ConfigurationFileError(const std::string& path, std::string why,
@@ -96,13 +132,29 @@ ConfigurationFileError::ConfigurationFileError(const std::string& path, std::str
 ConfigurationFileError::~ConfigurationFileError() noexcept = default;
 
 YAML::Node loadConfigurationFile(const std::string& path) {
-  const std::vector<YAML::Node> documents = YAML::LoadAll(contents(path));
-  for (std::size_t i = 1; i < documents.size(); ++i)
-    if (!documents[i].IsNull())
-      throw ConfigurationError(documents[i].Mark(), "",
-                               "the file holds a second YAML document, which would be "
-                               "ignored; a configuration is one document");
-  return documents.empty() ? YAML::Node() : documents.front();
+  const std::string text = contents(path);
+  // The documents after the first are only looked at, one event at a time. A token that
+  // starts no node (a ',' outside brackets) is never consumed: every document after it would
+  // start at the same place, and yaml-cpp's LoadAll collects them until memory runs out.
+  std::istringstream stream(text);
+  YAML::Parser parser(stream);
+  DocumentMarks marks;
+  while (!marks.second_content && parser.HandleNextDocument(marks)) {
+    const std::size_t n = marks.starts.size();
+    if (n > 1 && marks.starts[n - 1].pos <= marks.starts[n - 2].pos) {
+      const YAML::Mark& mark = marks.starts.back();
+      const auto at = static_cast<std::size_t>(mark.pos);
+      throw ConfigurationError(mark, "",
+                               at < text.size() ? "'" + std::string(1, text[at]) +
+                                                      "' starts no YAML node here"
+                                                : "no YAML node starts here");
+    }
+  }
+  if (marks.second_content)
+    throw ConfigurationError(*marks.second_content, "",
+                             "the file holds a second YAML document, which would be "
+                             "ignored; a configuration is one document");
+  return YAML::Load(text);
 }
 
 }  // namespace litterpose

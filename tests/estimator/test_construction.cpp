@@ -4,6 +4,7 @@
 #include <litterpose_configuration.h>
 #include <quorvin_kinematics.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -300,6 +301,34 @@ TEST(ConfigurationFailure, ASecondDocumentIsRefused) {
   EXPECT_THROW((GrabPoseEstimate{two, litterpose::ConsoleSink::none()}),
                litterpose::ConfigurationError);
   EXPECT_NO_THROW((GrabPoseEstimate{trailing, litterpose::ConsoleSink::none()}));
+}
+
+// A ',' outside brackets starts no node and is never consumed: refused where it stands, not
+// read as endless empty documents.
+TEST(ConfigurationFailure, ATokenThatStartsNoNodeIsRefusedWhereItStands) {
+  std::stringstream text;
+  text << std::ifstream(support::default_config_path()).rdbuf();
+  const std::string configuration = text.str();
+  const auto lines = std::count(configuration.begin(), configuration.end(), '\n');
+  const struct {
+    std::string text;
+    std::string where;
+  } cases[] = {
+      {",", "line 1, column 1"},
+      {"# a comment\n  , after it\n", "line 2, column 3"},
+      {configuration + "---\n,\n", "line " + std::to_string(lines + 2) + ", column 1"},
+  };
+  const std::string path = run_program::scratchPath("stray_comma.yaml");
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::trunc) << c.text;
+    try {
+      GrabPoseEstimate e(path, litterpose::ConsoleSink::none());
+      ADD_FAILURE() << "accepted: " << c.text.substr(0, 40);
+    } catch (const litterpose::ConfigurationError& error) {
+      const std::string what = error.what();
+      EXPECT_NE(what.find(c.where + ": ',' starts no YAML node here"), std::string::npos) << what;
+    }
+  }
 }
 
 TEST(DataDirectories, PathsAreBuiltFromTheNames) {
