@@ -144,11 +144,15 @@ ConvertedCloud convert(const sensor_msgs::PointCloud2& message, const Eigen::Mat
   }
 
   auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-  cloud->points.resize(std::size_t{message.width} * message.height);
-  cloud->width = message.width;
-  cloud->height = message.height;
+  const std::size_t points = std::size_t{message.width} * message.height;
+  cloud->points.resize(points);
+  // A cloud of no points is an empty one, whatever its rows: a message may declare billions
+  // of empty rows in a few bytes, and walking them took seconds.
+  const std::uint32_t rows = points > 0 ? message.height : 0;
+  cloud->width = points > 0 ? message.width : 0;
+  cloud->height = points > 0 ? message.height : 1;
   std::size_t i = 0;
-  for (std::uint32_t row = 0; row < message.height; ++row) {
+  for (std::uint32_t row = 0; row < rows; ++row) {
     const std::uint8_t* point = message.data.data() + std::size_t{row} * message.row_step;
     for (std::uint32_t column = 0; column < message.width; ++column, point += message.point_step) {
       pcl::PointXYZ& p = cloud->points[i++];

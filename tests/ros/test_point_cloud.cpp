@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Geometry>
@@ -127,6 +128,19 @@ TEST(PointCloudConversion, RefusesMessagesThatCannotBeReadSafely) {
     for (const std::string& text : c.said)
       EXPECT_NE(converted.error.find(text), std::string::npos)
           << c.what << ": '" << converted.error << "' does not say '" << text << "'";
+  }
+}
+
+// No points, whatever rows are declared (a few bytes may declare four billion of them):
+// an empty cloud, at once.
+TEST(PointCloudConversion, ACloudOfNoPointsIsEmptyWhateverItsRows) {
+  for (const auto& [width, height] : {std::pair{0u, 4000000000u}, std::pair{640u, 0u}}) {
+    const PointCloud2 m = layout(float32Xyz(), 16, width, height);
+    const auto converted = toPclCloud(m);
+    ASSERT_TRUE(converted.cloud) << converted.error;
+    EXPECT_TRUE(converted.cloud->empty());
+    EXPECT_EQ(converted.cloud->width, 0u);
+    EXPECT_EQ(converted.cloud->height, 1u);
   }
 }
 
