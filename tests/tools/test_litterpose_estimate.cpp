@@ -208,12 +208,17 @@ TEST(LitterposeEstimate, WrongArgumentsExitTwoWithAMessage) {
   const std::string cloud = quote(kDefaultCloud);
   for (const std::string& args :
        {std::string("--entry sideways ") + cloud, std::string("--trash-type three ") + cloud,
-        std::string("--bogus ") + cloud, std::string(""), std::string("--entry")}) {
+        std::string("--trash-type 2147483648 ") + cloud, std::string("--bogus ") + cloud,
+        std::string(""), std::string("--entry")}) {
     const auto r = estimate(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_TRUE(contains(r.err, "litterpose-estimate: ")) << args;
     EXPECT_TRUE(r.out.empty()) << args;
   }
+  // Every trash type an int holds is one to ask for (the ROS messages carry an int32).
+  const auto lowest = estimate("--quiet --trash-type -2147483648 " + cloud);
+  EXPECT_EQ(lowest.status, 0) << lowest.err;
+  EXPECT_TRUE(contains(lowest.out, "\"trash_type\":-2147483648,")) << lowest.out;
   const auto no_config = run_program::run(program + " " + cloud);
   EXPECT_EQ(no_config.status, 2);
   EXPECT_TRUE(contains(no_config.err, "--config"));

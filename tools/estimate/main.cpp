@@ -1,7 +1,9 @@
 // Runs one estimation entry on recorded clouds and writes one JSON line per cloud, for
 // tuning a configuration. Standard output holds only JSON: the estimator's log goes to
 // standard error, or nowhere with --quiet.
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -72,9 +74,11 @@ int parse(int argc, char** argv, Options& o) {
         o.entry = value;
       } else {
         char* end = nullptr;
+        errno = 0;
         const long n = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != '\0' || n < -1000000 || n > 1000000)
-          return usageError("--trash-type needs an integer, not '" + value + "'");
+        if (value.empty() || *end != '\0' || errno == ERANGE || n < INT_MIN || n > INT_MAX)
+          return usageError("--trash-type needs an integer from " + std::to_string(INT_MIN) +
+                            " to " + std::to_string(INT_MAX) + ", not '" + value + "'");
         o.trash_type = static_cast<int>(n);
       }
     } else {
