@@ -131,8 +131,24 @@ ConfigurationFileError::ConfigurationFileError(const std::string& path, std::str
 
 ConfigurationFileError::~ConfigurationFileError() noexcept = default;
 
+// Whether a second document may follow the first: it starts after a document marker at
+// the start of a line, or after a first document that is no block map (a block map runs to
+// the end of the stream).
+bool mayHoldASecondDocument(const std::string& text, const YAML::Node& first) {
+  if (!first.IsMap() || first.Style() != YAML::EmitterStyle::Block) return true;
+  for (std::size_t line = 0; line < text.size();) {
+    if (text.compare(line, 3, "---") == 0 || text.compare(line, 3, "...") == 0) return true;
+    const std::size_t end = text.find('\n', line);
+    if (end == std::string::npos) break;
+    line = end + 1;
+  }
+  return false;
+}
+
 YAML::Node loadConfigurationFile(const std::string& path) {
   const std::string text = contents(path);
+  YAML::Node first = YAML::Load(text);
+  if (!mayHoldASecondDocument(text, first)) return first;
   // The documents after the first are only looked at, one event at a time. A token that
   // starts no node (a ',' outside brackets) is never consumed: every document after it would
   // start at the same place, and yaml-cpp's LoadAll collects them until memory runs out.
@@ -154,7 +170,7 @@ YAML::Node loadConfigurationFile(const std::string& path) {
     throw ConfigurationError(*marks.second_content, "",
                              "the file holds a second YAML document, which would be "
                              "ignored; a configuration is one document");
-  return YAML::Load(text);
+  return first;
 }
 
 }  // namespace litterpose
