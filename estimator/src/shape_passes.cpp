@@ -151,6 +151,12 @@ Eigen::Matrix3f CloudShape::momentsCovariance(const Eigen::Vector3f& mean) {
 CloudShape::Axes CloudShape::momentAxes(const Eigen::Matrix3f& covariance) {
   Eigen::EigenSolver<Eigen::Matrix3f> solver;
   solver.compute(covariance);
+  if (solver.info() != Eigen::Success) {
+    // A covariance beyond float's range (coordinates of 1e19 m and more) has no axes: the
+    // box is not a number, and no grasp is taken from it.
+    const Eigen::Vector3f none = Eigen::Vector3f::Constant(std::numeric_limits<float>::quiet_NaN());
+    return {none, none, none};
+  }
   const auto values = solver.eigenvalues();
   const auto vectors = solver.eigenvectors();
   unsigned int major = 0, middle = 1, minor = 2;
@@ -409,6 +415,10 @@ const CloudShape::Box& CloudShape::oriented() {
   Box box;
   box.min_point = extremes_->min_point;
   box.max_point = extremes_->max_point;
+  if (!(a.major.allFinite() && a.middle.allFinite() && a.minor.allFinite())) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    box.min_point = box.max_point = pcl::PointXYZ(nan, nan, nan);  // no axes, no extents
+  }
   box.rotation << a.major(0), a.middle(0), a.minor(0), a.major(1), a.middle(1), a.minor(1),
       a.major(2), a.middle(2), a.minor(2);
   const Eigen::Vector3f shift((box.max_point.x + box.min_point.x) / 2.0f,

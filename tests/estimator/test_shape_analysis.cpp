@@ -283,6 +283,18 @@ TEST(Boxes, OrientedBoxOfAKnownBox) {
   EXPECT_NEAR(e->obb_orientation_.norm(), 1.0f, 1e-5f);
 }
 
+// Coordinates so large that the covariance leaves float's range have no axes: the box is
+// not a number (the eigen-solver's vectors were read regardless, and a debug build aborted).
+TEST(Boxes, OrientedBoxOfAnOverflowingCloudIsNotANumber) {
+  auto e = support::make_estimator();
+  CloudPtr cloud = clouds::box(Eigen::Vector3f(-0.45f, 0.1f, -0.15f), Eigen::Vector3f(0.2f, 0.1f, 0.05f),
+                               30.0f, 2000);
+  (*cloud)[7].z = 1e22f;
+  support::printed_by([&] { e->OBBFunc(cloud); });
+  EXPECT_TRUE(std::isnan(e->obb_min_point_.x) && std::isnan(e->obb_max_point_.z));
+  EXPECT_FALSE(e->obb_position_.allFinite());
+}
+
 TEST(Boxes, AxisAlignedBoxAndItsPrintedSection) {
   auto e = support::make_estimator();
   CloudPtr cloud = clouds::empty();
