@@ -123,14 +123,6 @@ private:
   }
 };
 
-}  // namespace
-
-ConfigurationFileError::ConfigurationFileError(const std::string& path, std::string why,
-                                               int number)
-    : YAML::BadFile(path + ": " + why), reason(std::move(why)), error_number(number) {}
-
-ConfigurationFileError::~ConfigurationFileError() noexcept = default;
-
 // Whether a second document may follow the first: it starts after a document marker at
 // the start of a line, or after a first document that is no block map (a block map runs to
 // the end of the stream).
@@ -145,13 +137,21 @@ bool mayHoldASecondDocument(const std::string& text, const YAML::Node& first) {
   return false;
 }
 
+}  // namespace
+
+ConfigurationFileError::ConfigurationFileError(const std::string& path, std::string why,
+                                               int number)
+    : YAML::BadFile(path + ": " + why), reason(std::move(why)), error_number(number) {}
+
+ConfigurationFileError::~ConfigurationFileError() noexcept = default;
+
 YAML::Node loadConfigurationFile(const std::string& path) {
   const std::string text = contents(path);
   YAML::Node first = YAML::Load(text);
   if (!mayHoldASecondDocument(text, first)) return first;
-  // The documents after the first are only looked at, one event at a time. A token that
-  // starts no node (a ',' outside brackets) is never consumed: every document after it would
-  // start at the same place, and yaml-cpp's LoadAll collects them until memory runs out.
+  // The documents are followed one event at a time, not loaded. A token that starts no node
+  // (a ',' outside brackets) is never consumed: every document after it would start at the
+  // same place, and yaml-cpp's LoadAll collects them until memory runs out.
   std::istringstream stream(text);
   YAML::Parser parser(stream);
   DocumentMarks marks;
