@@ -36,9 +36,10 @@ constexpr double kMaxRange = 10.0;
 // A footprint's length leaves out this share of its points at either end.
 constexpr double kExtentQuantile = 0.05;
 // The object's upper part: at least this share of its height above the floor, and this many
-// floor clearances.
+// floor clearances, but never above kCoreTopShare of its height (small litter).
 constexpr float kCoreShare = 0.5f;
 constexpr float kCoreClearances = 2.0f;
+constexpr float kCoreTopShare = 0.75f;
 constexpr double kMaxFootprintCells = 1024.0;
 constexpr std::size_t kCellsPerPoint = 4;
 constexpr std::size_t kMinFootprintCells = 4096;
@@ -61,6 +62,9 @@ constexpr double kDefaultPixelAtOneMetre = 0.0026;
 constexpr float kMinSpanAcross = 0.003f;
 // A footprint whose second principal length is this share of the first or more is round.
 constexpr float kRoundFootprint = 0.9f;
+// The object's top is the highest point with at least kTopNeighbours others within a patch
+// of it, among the kTopCandidates highest: a point moved along its ray far above the
+// object, alone there, passes the outlier test when the object is near.
 
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -312,6 +316,31 @@ double pixelFootprintOr(const GrabPoseEstimate& e, double range) {
   return pixelFootprint(e, range).value_or(kDefaultPixelAtOneMetre * range);
 }
 
+float topHeight(const Points& points, double patch) {
+  const std::vector<float>& heights = points.heights;
+  std::vector<std::size_t> top;  // highest first
+  top.reserve(kTopCandidates + 1);
+  for (std::size_t i = 0; i < heights.size(); ++i) {
+    if (top.size() == kTopCandidates && !(heights[i] > heights[top.back()])) continue;
+    auto at = top.end();
+    while (at != top.begin() && heights[i] > heights[*(at - 1)]) --at;
+    top.insert(at, i);
+    if (top.size() > kTopCandidates) top.pop_back();
+  }
+  if (top.empty()) return std::nanf("");
+  const double reach = patch * patch;
+  const float floor_of_search = heights[top.back()] - static_cast<float>(patch);
+  for (const std::size_t candidate : top) {
+    const Eigen::Vector3f at = points.cloud[candidate].getVector3fMap();
+    std::size_t near = 0;
+    for (std::size_t i = 0; i < heights.size() && near < kTopNeighbours; ++i)
+      near += i != candidate && heights[i] >= floor_of_search &&
+              (points.cloud[i].getVector3fMap() - at).cast<double>().squaredNorm() <= reach;
+    if (near >= kTopNeighbours) return heights[candidate];
+  }
+  return heights[top.back()];
+}
+
 preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
                               GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
                               std::size_t min_points) {
@@ -445,7 +474,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   if (points.cloud.empty()) {
     e.trash_lowest_z_ = e.trash_highest_z_ = e.trash_height_ = std::nanf("");
   } else {
-    const float height = *std::max_element(points.heights.begin(), points.heights.end());
+    const float height = topHeight(points, std::max(kMinPatch, kPatchPixels * pixel));
     const Eigen::Vector3d object = centroid(points, config.floor_clearance);
     e.trash_lowest_z_ = static_cast<float>(fit.plane.zAt(object.x(), object.y()));
     e.trash_highest_z_ = e.trash_lowest_z_ + height;
@@ -499,7 +528,8 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   // fitted floor lifts above the cut, and the bumps of uneven ground beside it). Not where
   // the object could not be told from the floor.
   if (floor_cut) {
-    const float core = std::max(kCoreClearances * config.floor_clearance, kCoreShare * e.trash_height_);
+    const float core = std::min(std::max(kCoreClearances * config.floor_clearance, kCoreShare * e.trash_height_),
+                                kCoreTopShare * e.trash_height_);
     const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
     const std::size_t left = count(inside);
     if (left >= min_points && left < points.size()) {

@@ -199,6 +199,39 @@ TEST(FloorFit, FindsTheFloorBelowATopWiderThanTheBand) {
   EXPECT_NEAR(fit.plane.zAt(marker[0].x, marker[0].y), marker[0].z, 0.003);
 }
 
+// The object's top is the highest point on a surface: points alone above it (moved along
+// their rays, which the outlier test keeps beside a near object) are not, a small part of
+// the object is.
+TEST(RobustObjectTop, IsTheHighestPointWithNeighbours) {
+  constexpr float kTop = 0.05f;
+  constexpr double kPatch = 0.005;
+  struct Case {
+    const char* name;
+    std::vector<Eigen::Vector3f> added;  // to a 6 cm square top, every 2 mm, kTop high
+    float expected;
+  };
+  std::vector<Eigen::Vector3f> lone, many_lone, small_part;
+  for (int i = 0; i < 3; ++i) lone.emplace_back(0.01f * static_cast<float>(i), 0.0f, 0.07f + 0.005f * static_cast<float>(i));
+  for (int i = 0; i < 20; ++i) many_lone.emplace_back(0.0f, 0.0f, 0.06f + 0.01f * static_cast<float>(i));
+  for (int i = 0; i < 4; ++i) small_part.emplace_back(0.001f * static_cast<float>(i), 0.0f, 0.07f);
+  const Case cases[] = {
+      {"a plain top", {}, kTop},
+      {"lone points above it", lone, kTop},
+      {"a part of four points", small_part, 0.07f},
+      // More lone points than candidates: the lowest of the candidates.
+      {"twenty lone points", many_lone, 0.06f + 0.01f * static_cast<float>(20 - litterpose::robust::kTopCandidates)},
+  };
+  for (const Case& c : cases) {
+    litterpose::robust::Points points;
+    for (float x = -0.03f; x <= 0.03f; x += 0.002f)
+      for (float y = -0.03f; y <= 0.03f; y += 0.002f) points.cloud.push_back(pcl::PointXYZ(x, y, kTop));
+    for (const auto& p : c.added) points.cloud.push_back(pcl::PointXYZ(p.x(), p.y(), p.z()));
+    for (const auto& p : points.cloud) points.heights.push_back(p.z);
+    EXPECT_NEAR(litterpose::robust::topHeight(points, kPatch), c.expected, 1e-6f) << c.name;
+  }
+  EXPECT_TRUE(std::isnan(litterpose::robust::topHeight(litterpose::robust::Points{}, kPatch)));
+}
+
 // The main entry turns its grasp to the long side of the footprint, which a part beside
 // the body (a bottle's neck folded back) turns less than it turns the principal axis.
 TEST(RobustMainEntry, TurnsTheGraspToTheFootprintsLongSide) {

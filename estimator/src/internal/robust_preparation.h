@@ -60,6 +60,15 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
                               GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
                               std::size_t min_points);
 
+// Height above the floor of the object's top: of the highest point that lies on a surface,
+// with kTopNeighbours others within `patch` of it. A point moved along its ray far above
+// the object, alone there, is no top, though it passes the outlier test when the object
+// is near. Of the kTopCandidates highest points; when none lies on a surface, the lowest
+// of them. NaN without points.
+constexpr std::size_t kTopNeighbours = 3;
+constexpr std::size_t kTopCandidates = 16;
+float topHeight(const Points& points, double patch);
+
 // Side of the square that one pixel of the configured camera covers at the given range,
 // metres; nullopt for intrinsics that are not positive.
 std::optional<double> pixelFootprint(const GrabPoseEstimate& e, double range);
