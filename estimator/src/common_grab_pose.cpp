@@ -108,7 +108,7 @@ public:
     }
     e_.GetMainaxisType(e_.pca_vectors_, e_.main_axis_type_);
     litterpose::robust::standUpright(e_, prepared);
-    litterpose::robust::layRoundFlat(e_, prepared);
+    litterpose::robust::layFlat(e_, prepared);
     switch (e_.main_axis_type_) {
       case HORIZONTAL:
       case TILTED_LOW: return from_above();

@@ -280,7 +280,7 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   litterpose::robust::standUpright(*this, prepared);
-  litterpose::robust::layRoundFlat(*this, prepared);
+  litterpose::robust::layFlat(*this, prepared);
   console::line(*this, PURPLE_BOLD, "main_axis_type_:", main_axis_type_);
   console::line(*this, PURPLE_BOLD, "Trash Type:", trash_type_);
   return MainStrategy(*this, centre, axis).run();

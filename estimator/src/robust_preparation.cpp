@@ -60,8 +60,6 @@ constexpr double kMinLeaf = 0.001;
 constexpr double kDefaultPixelAtOneMetre = 0.0026;
 // A prepared cloud narrower than this across its main axis has no shape to grasp.
 constexpr float kMinSpanAcross = 0.003f;
-// A footprint whose second principal length is this share of the first or more is round.
-constexpr float kRoundFootprint = 0.9f;
 // The object's top is the highest point with at least kTopNeighbours others within a patch
 // of it, among the kTopCandidates highest: a point moved along its ray far above the
 // object, alone there, passes the outlier test when the object is near.
@@ -605,13 +603,11 @@ void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
        e.main_axis_type_);
 }
 
-void layRoundFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
+void layFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared) {
   if (!prepared.lying || (e.main_axis_type_ != TILTED_LOW && e.main_axis_type_ != TILTED_HIGH))
     return;
-  if (!(e.pca_lengths_[1] >= kRoundFootprint * e.pca_lengths_[0])) return;
   e.main_axis_type_ = HORIZONTAL;
-  line(e, PURPLE_BOLD,
-       "robust preparation: the object lies on the floor, round seen from above, main_axis_type_:",
+  line(e, PURPLE_BOLD, "robust preparation: the object lies on the floor, main_axis_type_:",
        e.main_axis_type_);
 }
 

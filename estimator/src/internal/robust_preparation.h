@@ -91,10 +91,12 @@ bool refuseDegenerateShape(GrabPoseEstimate& e);
 // VERTICAL, and the log says so.
 void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 
-// A lying object whose footprint is about as wide as it is long (a tuna can, a bottle cap on
-// its face) has no long axis to lean: the visible side wall leans its principal axis, which
-// then says nothing of the object. Its main-axis class becomes HORIZONTAL, and the log says so.
-void layRoundFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
+// An object that the preparation found lying on the floor (its footprint longer than it is
+// tall) is grasped from above, whatever its principal axis says: the walls the camera sees
+// lean it (a tuna can's side, a cup's inside, a bottle's neck folded beside it), and the grasp
+// turns to the footprint's long side anyway. A tilted main-axis class becomes HORIZONTAL,
+// and the log says so.
+void layFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 
 // The direction of the object's long axis seen from above, which the fingers close across:
 // the footprint rectangle's long side (rect_direction_), which the density of the visible
