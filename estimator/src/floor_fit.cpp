@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -37,6 +38,8 @@ constexpr std::size_t kScoredPatches = 128;
 // first, and three points closer to a line than this sine of their angle make none.
 constexpr int kNeighbourhood = 4;
 constexpr double kMinSine = 0.2;
+// A hypothesis is refitted to the scored patches within this many inlier distances of it.
+constexpr double kLocalWidth = 2.0;
 // The patch grid holds at most this many cells per point (more and the patches grow).
 constexpr std::size_t kCellsPerPoint = 4;
 constexpr std::size_t kMinCells = 4096;
@@ -115,6 +118,30 @@ Plane through(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::V
   return {n, -n.dot(a)};
 }
 
+// The least-squares plane through the patches within `width` of a plane; nullopt with fewer
+// than three.
+std::optional<Plane> refitToPatches(const Plane& plane, const std::vector<Eigen::Vector3d>& patches,
+                                    double width) {
+  std::size_t n = 0;
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
+  for (const auto& q : patches)
+    if (std::fabs(plane.normal.dot(q) + plane.offset) <= width) {
+      ++n;
+      sum += q;
+      products += q * q.transpose();
+    }
+  if (n < 3) return std::nullopt;
+  const Eigen::Vector3d mean = sum / static_cast<double>(n);
+  const Eigen::Matrix3d scatter = products / static_cast<double>(n) - mean * mean.transpose();
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(scatter);
+  if (solver.info() != Eigen::Success) return std::nullopt;
+  Eigen::Vector3d normal = solver.eigenvectors().col(0);
+  if (!normal.allFinite() || normal.norm() == 0.0) return std::nullopt;
+  if (normal.z() < 0.0) normal = -normal;
+  normal.normalize();
+  return Plane{normal, -normal.dot(mean)};
+}
 
 // The best plane of a RANSAC over the flat patches (flags per patch).
 struct Search {
@@ -179,16 +206,33 @@ Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uin
     ++search.hypotheses;
     // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
     // the same patches within the inlier distance, and the one through them wins.
-    double score = 0.0;
-    for (const auto& q : scored_flat) {
-      const double d = (plane.normal.dot(q) + plane.offset) / inlier_distance;
-      if (std::fabs(d) <= 1.0) score += 1.0 - d * d;
+    const auto score = [&](const Plane& candidate) {
+      double sum = 0.0;
+      for (const auto& q : scored_flat) {
+        const double d = (candidate.normal.dot(q) + candidate.offset) / inlier_distance;
+        if (std::fabs(d) <= 1.0) sum += 1.0 - d * d;
+      }
+      for (const auto& q : scored_lows)
+        sum -= kBelowPenalty * (candidate.normal.dot(q) + candidate.offset < -below);
+      return sum;
+    };
+    // Three patches a few centimetres apart tilt the plane through them by degrees, which
+    // over a band around a wide object leaves its far side below: the plane through the
+    // patches near the hypothesis is scored too (local optimisation).
+    double hypothesis_score = score(plane);
+    Plane hypothesis = plane;
+    if (const auto refitted = refitToPatches(plane, scored_flat, kLocalWidth * inlier_distance);
+        refitted &&
+        std::acos(std::min(1.0, refitted->normal.dot(prior.plane.normal))) <= tilt_tolerance) {
+      const double refitted_score = score(*refitted);
+      if (refitted_score > hypothesis_score) {
+        hypothesis_score = refitted_score;
+        hypothesis = *refitted;
+      }
     }
-    for (const auto& q : scored_lows)
-      score -= kBelowPenalty * (plane.normal.dot(q) + plane.offset < -below);
-    if (score > best_score) {
-      best_score = score;
-      search.best = plane;
+    if (hypothesis_score > best_score) {
+      best_score = hypothesis_score;
+      search.best = hypothesis;
     }
   }
   search.found = best_score > 0.0;
