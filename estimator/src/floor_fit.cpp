@@ -253,17 +253,23 @@ Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud,
   // The lowest layers of the flat patches that are mostly floor: flat through and through,
   // or with most of their points in it (the narrow band around a small object shares its
   // patches with the object's foot; the flank of an object without a band has its points
-  // spread up the patch). Where those are too few, the lowest point of each flat patch.
-  // The rounds take nothing more than the inlier distance above the plane, so the points
-  // just above a wall's foot do not lift it.
+  // spread up the patch). Where those are too few (a band narrower than a patch, whose
+  // every patch holds a wall's foot), the lowest layers of all flat patches; and where those
+  // are, the lowest point of each flat patch. The rounds take nothing more than the inlier
+  // distance above the plane, so the points just above a wall's foot do not lift it.
   std::vector<std::uint32_t> candidates;
-  for (std::size_t i = 0; i < cloud.size(); ++i) {
-    if (cell_of[i] == kNoCell || !is_flat[cell_of[i]]) continue;
-    const Patch& c = patches[cell_of[i]];
-    const bool floor_patch = c.high - c.low <= layer || c.points >= kFloorShare * c.all;
-    if (floor_patch && above_prior[i] <= c.low + layer)
-      candidates.push_back(static_cast<std::uint32_t>(i));
-  }
+  const auto lowest_layers = [&](bool floor_patches_only) {
+    candidates.clear();
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+      if (cell_of[i] == kNoCell || !is_flat[cell_of[i]]) continue;
+      const Patch& c = patches[cell_of[i]];
+      const bool floor_patch = c.high - c.low <= layer || c.points >= kFloorShare * c.all;
+      if ((floor_patch || !floor_patches_only) && above_prior[i] <= c.low + layer)
+        candidates.push_back(static_cast<std::uint32_t>(i));
+    }
+  };
+  lowest_layers(true);
+  if (candidates.size() < kMinFloorPoints) lowest_layers(false);
   if (candidates.size() < kMinFloorPoints) {
     candidates.clear();
     for (std::size_t c = 0; c < patches.size(); ++c)

@@ -199,6 +199,32 @@ TEST(FloorFit, FindsTheFloorBelowATopWiderThanTheBand) {
   EXPECT_NEAR(fit.plane.zAt(marker[0].x, marker[0].y), marker[0].z, 0.003);
 }
 
+// A band narrower than a patch, seen on two sides of a wide top only (the others hidden
+// behind it), with the walls down to it: every patch of the band holds a wall's foot.
+TEST(FloorFit, FindsTheFloorFromABandWhosePatchesHoldAWallsFoot) {
+  namespace floor = litterpose::floor;
+  const Eigen::Vector2f xy = clouds::at_bearing(0.45f, 10.0f);
+  const float floor_z = kFloor - 0.025f;
+  const float top = floor_z + 0.032f;
+  Cloud scene;
+  for (float x = -0.065f; x <= 0.06f; x += 0.003f)
+    for (float y = -0.05f; y <= 0.045f; y += 0.003f) {
+      const bool band = x < -0.06f || y < -0.045f;
+      scene.push_back(pcl::PointXYZ(xy.x() + x, xy.y() + y, band ? floor_z : top));
+    }
+  for (float z = floor_z + 0.003f; z < top; z += 0.003f) {  // the walls over it
+    for (float y = -0.045f; y <= 0.045f; y += 0.003f)
+      scene.push_back(pcl::PointXYZ(xy.x() - 0.06f, xy.y() + y, z));
+    for (float x = -0.06f; x <= 0.06f; x += 0.003f)
+      scene.push_back(pcl::PointXYZ(xy.x() + x, xy.y() - 0.045f, z));
+  }
+  floor::Prior prior;
+  prior.plane = floor::Plane::level(kFloor);
+  const floor::Fit fit = floor::fitFloor(scene, prior, xy.cast<double>(), 0.0085, 0.005);
+  ASSERT_TRUE(fit.fitted) << fit.refusal;
+  EXPECT_NEAR(fit.plane.zAt(xy.x(), xy.y()), floor_z, 0.005);
+}
+
 // The object's top is the highest point on a surface: points alone above it (moved along
 // their rays, which the outlier test keeps beside a near object) are not, a small part of
 // the object is.
