@@ -328,13 +328,22 @@ float topHeight(const Points& points, double patch) {
   if (top.empty()) return std::nanf("");
   const double reach = patch * patch;
   const float floor_of_search = heights[top.back()] - static_cast<float>(patch);
+  const std::size_t n = heights.size();
+  const auto near = [&](std::size_t i, const Eigen::Vector3f& at) {
+    return heights[i] >= floor_of_search &&
+           (points.cloud[i].getVector3fMap() - at).cast<double>().squaredNorm() <= reach;
+  };
   for (const std::size_t candidate : top) {
     const Eigen::Vector3f at = points.cloud[candidate].getVector3fMap();
-    std::size_t near = 0;
-    for (std::size_t i = 0; i < heights.size() && near < kTopNeighbours; ++i)
-      near += i != candidate && heights[i] >= floor_of_search &&
-              (points.cloud[i].getVector3fMap() - at).cast<double>().squaredNorm() <= reach;
-    if (near >= kTopNeighbours) return heights[candidate];
+    // Outwards from the candidate: a capture's neighbours in space are mostly its
+    // neighbours in the image, and so in the cloud's order.
+    std::size_t found = 0;
+    for (std::size_t step = 1; found < kTopNeighbours && (step <= candidate || candidate + step < n);
+         ++step) {
+      if (step <= candidate) found += near(candidate - step, at);
+      if (candidate + step < n && found < kTopNeighbours) found += near(candidate + step, at);
+    }
+    if (found >= kTopNeighbours) return heights[candidate];
   }
   return heights[top.back()];
 }
