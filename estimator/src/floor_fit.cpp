@@ -189,6 +189,18 @@ Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uin
         if (flat_at[at] >= 0 && at != cell) near.push_back(flat_at[at]);
       }
   };
+  // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
+  // the same patches within the inlier distance, and the one through them wins.
+  const auto score = [&](const Plane& candidate) {
+    double sum = 0.0;
+    for (const auto& q : scored_flat) {
+      const double d = (candidate.normal.dot(q) + candidate.offset) / inlier_distance;
+      if (std::fabs(d) <= 1.0) sum += 1.0 - d * d;
+    }
+    for (const auto& q : scored_lows)
+      sum -= kBelowPenalty * (candidate.normal.dot(q) + candidate.offset < -below);
+    return sum;
+  };
   double best_score = -std::numeric_limits<double>::infinity();
   for (int draws = 0; draws < kMaxDraws && search.hypotheses < kHypotheses; ++draws) {
     const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
@@ -204,18 +216,6 @@ Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uin
     if (!valid || std::acos(std::min(1.0, plane.normal.dot(prior.plane.normal))) > tilt_tolerance)
       continue;
     ++search.hypotheses;
-    // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
-    // the same patches within the inlier distance, and the one through them wins.
-    const auto score = [&](const Plane& candidate) {
-      double sum = 0.0;
-      for (const auto& q : scored_flat) {
-        const double d = (candidate.normal.dot(q) + candidate.offset) / inlier_distance;
-        if (std::fabs(d) <= 1.0) sum += 1.0 - d * d;
-      }
-      for (const auto& q : scored_lows)
-        sum -= kBelowPenalty * (candidate.normal.dot(q) + candidate.offset < -below);
-      return sum;
-    };
     // Three patches a few centimetres apart tilt the plane through them by degrees, which
     // over a band around a wide object leaves its far side below: the plane through the
     // patches near the hypothesis is scored too (local optimisation).
