@@ -60,9 +60,6 @@ constexpr double kMinLeaf = 0.001;
 constexpr double kDefaultPixelAtOneMetre = 0.0026;
 // A prepared cloud narrower than this across its main axis has no shape to grasp.
 constexpr float kMinSpanAcross = 0.003f;
-// The object's top is the highest point with at least kTopNeighbours others within a patch
-// of it, among the kTopCandidates highest: a point moved along its ray far above the
-// object, alone there, passes the outlier test when the object is near.
 
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
