@@ -390,13 +390,14 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
     leaves = &memory.leaves;
     leaves->build(points.cloud, leaf);
     leaves->swapVoxelsOf(points.leaves);
-    // Points so far away that no leaf holds them (a kilometre and more) belong to no object.
+    // Points the leaves' key range does not reach (a leaf of micrometres, or a camera
+    // kilometres from the arm) are still points of the object: no leaves, rather than fewer
+    // points.
     if (leaves->points() < points.size()) {
-      Flags in_leaf(points.size());
-      for (std::size_t i = 0; i < points.size(); ++i)
-        in_leaf[i] = points.leaves[i] != VoxelGrid::kNoVoxel;
-      stray += points.size() - leaves->points();
-      points.keep(in_leaf);
+      line(e, YELLOW_BOLD, "robust preparation: leaves of ", leaf, " m do not reach ",
+           points.size() - leaves->points(), " points, none used");
+      points.leaves.clear();
+      leaves = nullptr;
     }
   }
   if (leaves && !leaves->voxels().empty()) {

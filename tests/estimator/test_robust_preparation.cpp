@@ -407,6 +407,21 @@ TEST_F(RobustPreparation, OneOutputPointPerLeaf) {
   EXPECT_LT(cloud->size(), 20000u / 2);
 }
 
+// A leaf too small for its cells to reach the object (a micrometre leaf) loses no point:
+// the preparation goes on without leaves, as with the leaf of the default configuration.
+TEST_F(RobustPreparation, LeavesThatDoNotReachThePointsAreNotUsed) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
+  CloudPtr tiny = clouds::lying_rod(xy, 0.0f, 0.25f, 0.03f, 6000);
+  CloudPtr usual = std::make_shared<Cloud>(*tiny);
+  prepare(usual);
+  e_->robust_preparation_.leaf_size = 1e-9f;
+  const std::string out = prepare(tiny);
+  EXPECT_TRUE(contains(out, "robust preparation: leaves of 1e-09 m do not reach 6000 points, none used")) << out;
+  EXPECT_TRUE(contains(out, "removed 0 points not finite")) << out;
+  EXPECT_GT(tiny->size(), usual->size());  // not thinned
+  EXPECT_LT((centroid_xy(*tiny) - centroid_xy(*usual)).norm(), 0.005f);
+}
+
 // A clump of strays beside the footprint would turn the footprint rectangle.
 TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
   const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
