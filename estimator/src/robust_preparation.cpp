@@ -40,6 +40,10 @@ constexpr double kExtentQuantile = 0.05;
 constexpr float kCoreShare = 0.5f;
 constexpr float kCoreClearances = 2.0f;
 constexpr float kCoreTopShare = 0.75f;
+// Lying or standing is told from the footprint of the points this many times the fitted
+// floor's scatter above it (at least the floor clearance): on rough ground, or through a
+// noisy camera, the floor around an object reaches above the clearance and widens it.
+constexpr double kFloorScatters = 3.0;
 constexpr double kMaxFootprintCells = 1024.0;
 constexpr std::size_t kCellsPerPoint = 4;
 constexpr std::size_t kMinFootprintCells = 4096;
@@ -496,8 +500,10 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   bool floor_cut = false;
   if (points.size() >= min_points && e.trash_height_ > 0.0f) {
     float cut = config.floor_clearance;
+    const float floor_top =
+        std::max(cut, static_cast<float>(kFloorScatters * (fit.fitted ? fit.rms : 0.0)));
     // A flat object has no points above the floor layer: its footprint is that of them all.
-    double length = footprintLength(points, cut);
+    double length = footprintLength(points, floor_top);
     if (length == 0.0) length = footprintLength(points, -std::numeric_limits<float>::infinity());
     prepared.lying = e.trash_height_ < length;
     prepared.standing = !prepared.lying;
