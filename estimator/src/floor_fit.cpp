@@ -308,6 +308,21 @@ Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud,
   return plane;
 }
 
+// The prior's plane moved to the median height of the flat patches' lowest layers; nullopt
+// without a flat patch.
+std::optional<Plane> priorThroughPatches(const Prior& prior, const std::vector<Patch>& patches,
+                                         const std::vector<std::uint8_t>& is_flat) {
+  std::vector<double> heights;
+  for (std::size_t i = 0; i < patches.size(); ++i)
+    if (is_flat[i])
+      heights.push_back(prior.plane.normal.dot(patches[i].sum / static_cast<double>(patches[i].points)) +
+                        prior.plane.offset);
+  if (heights.empty()) return std::nullopt;
+  const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+  std::nth_element(heights.begin(), middle, heights.end());
+  return Plane{prior.plane.normal, prior.plane.offset - *middle};
+}
+
 bool leavesTooManyBelow(const Plane& plane, const GrabPoseEstimate::Cloud& cloud,
                         std::size_t finite_points, double below) {
   std::size_t under = 0;
@@ -429,6 +444,14 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     }
     plane = refine(search.best, cloud, patches, is_flat, cell_of, above_prior, prior,
                    inlier_distance, count);
+    // The best of the hypotheses from a narrow band that the camera sees through noise as
+    // thick as the inlier distance can tilt by degrees and hold few of the band's points:
+    // the configured floor's slope, through the flat patches' middle height, is refined
+    // instead.
+    if (count < kMinFloorPoints)
+      if (const auto level = priorThroughPatches(prior, patches, is_flat))
+        plane = refine(*level, cloud, patches, is_flat, cell_of, above_prior, prior,
+                       inlier_distance, count);
     if (count < kMinFloorPoints) {
       fit.refusal = "too few points near the plane";
       return fit;
