@@ -133,6 +133,8 @@ TEST(LitterposeEval, ComparesARunWithARecordedReport) {
       {"more scenes than recorded", "--scenes 5 --compare " + quote(record), 2,
        "holds 4 scenes per profile"},
       {"another seed", "--scenes 2 --seed 9 --compare " + quote(record), 2, "another seed"},
+      {"another depth camera", "--scenes 2 --depth-step 0.003 --compare " + quote(record), 2,
+       "another depth camera"},
       {"a profile it lacks", "--scenes 2 --artefacts clean --compare " + quote(record), 2,
        "no clean profile"},
   };
@@ -157,7 +159,8 @@ TEST(LitterposeEval, RefusesWhatItCannotDo) {
     EXPECT_TRUE(contains(r.err, reason)) << r.err;
     EXPECT_TRUE(r.out.empty());
   }
-  for (const std::string args : {"--scenes none", "--artefacts noisy", "--image 640", "--bogus"})
+  for (const std::string args : {"--scenes none", "--artefacts noisy", "--image 640", "--bogus",
+                                  "--depth-step -0.001", "--depth-step 1mm", "--depth-noise 0"})
     EXPECT_EQ(evaluate(support::default_config_path(), args).status, 2) << args;
   const auto chart = evaluate(support::default_config_path(),
                               "--scenes 7 --artefacts clean --chart " +

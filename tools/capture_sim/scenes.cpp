@@ -286,13 +286,13 @@ const char* artefactsName(Artefacts a) {
 }
 
 CaptureOptions captureOptions(Artefacts artefacts, double floor_z, unsigned seed,
-                              std::mt19937& rng) {
+                              std::mt19937& rng, const DepthCamera& depth) {
   CaptureOptions o;
   o.floor_z = floor_z;
   o.seed = seed;
   if (artefacts == Artefacts::clean) return o;
-  o.depth_noise_per_m2 = uniform(rng, 0.001, 0.003);
-  o.depth_step = 0.001;
+  o.depth_noise_per_m2 = uniform(rng, 0.001, depth.noise);
+  o.depth_step = depth.step;
   o.outliers = 0;
   o.outlier_share = uniform(rng, 0.001, 0.004);
   o.outlier_sigma = 0.02;
@@ -337,7 +337,8 @@ std::vector<Scene> randomScenes(const SceneSetOptions& options, const Camera& ca
     const Litter kind = classes[static_cast<std::size_t>(i) % classes.size()];
     const bool reachable = uniform(rng, 0.0, 1.0) < options.reachable_share;
     const Dimensions size = randomDimensions(kind, rng);
-    s.options = captureOptions(options.artefacts, floor_z, static_cast<unsigned>(rng()), rng);
+    s.options =
+        captureOptions(options.artefacts, floor_z, static_cast<unsigned>(rng()), rng, options.depth);
     // The other profiles see the configured floor through the configured camera itself.
     s.camera = camera;
     if (in_the_field) {

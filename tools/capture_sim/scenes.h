@@ -109,8 +109,16 @@ Dimensions randomDimensions(Litter kind, std::mt19937& rng);
 
 // Capture options of one scene; the realistic and field profiles draw their strengths per
 // scene (the same for both; randomScenes adds the field's rough floor).
+// The depth camera of the realistic and field profiles: depth delivered in steps of `step`
+// metres (0: none), and noise drawn per scene from 0.001 up to `noise` metres per square
+// metre of depth. The defaults are a structured-light camera's at the litter's range.
+struct DepthCamera {
+  double step = 0.001;
+  double noise = 0.003;
+  bool operator==(const DepthCamera& o) const { return step == o.step && noise == o.noise; }
+};
 CaptureOptions captureOptions(Artefacts artefacts, double floor_z, unsigned seed,
-                              std::mt19937& rng);
+                              std::mt19937& rng, const DepthCamera& depth = {});
 
 // True when the object, the floor band around it and a margin lie inside the image.
 bool inView(const Camera& camera, const Object& object, const CaptureOptions& options);
@@ -155,6 +163,7 @@ struct SceneSetOptions {
   // should refuse (objects it must refuse for their few points are placed as drawn).
   double reachable_share = 0.75;
   ConditionLimits limits;  // of the field profile
+  DepthCamera depth;       // of the realistic and field profiles
 };
 
 // Scene i has class i mod the number of the profile's classes and depends only on the seed

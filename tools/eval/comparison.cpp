@@ -159,6 +159,8 @@ Comparison compareWithRecord(const std::string& report_json, const std::string& 
     for (const char* setting : {"seed", "criteria", "window_margins"})
       if (run.get_child(setting) != record.get_child(setting))
         return notComparable(std::string("it was made with another ") + setting);
+    if (run.get_child("depth_camera", pt::ptree()) != record.get_child("depth_camera", pt::ptree()))
+      return notComparable("it was made with another depth camera");
     const int scenes = run.get<int>("scenes");
     const int recorded = record.get<int>("scenes");
     if (scenes > recorded)

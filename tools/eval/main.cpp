@@ -33,6 +33,7 @@ const char kUsage[] =
     "                       [--artefacts realistic|clean|field|both|all] [--image WxH]\n"
     "                       [--json FILE] [--chart FILE.png] [--details FILE] [--check-goals]\n"
     "                       [--compare REPORT.json [--tolerate N]]\n"
+    "                       [--depth-step M] [--depth-noise K]\n"
     "Renders N seeded scenes per capture profile (default 1000; all three profiles, 'both'\n"
     "being realistic and clean) of litter on the floor through the configured camera,\n"
     "estimates each with GrabPoseEstimateFunc, CommonGrabPoseFunc and GetInitialGrabPose\n"
@@ -52,7 +53,10 @@ const char kUsage[] =
     "same configuration and seed (timings aside): scene by scene for the first N scenes, and\n"
     "cell by cell when N is all the report holds; --tolerate lets N estimates differ (a build\n"
     "whose floating point differs from the one that wrote the report), not counting those\n"
-    "whose centre error alone moved, by at most 1 mm.\n"
+    "whose centre error alone moved, by at most 1 mm. --depth-step and --depth-noise model\n"
+    "another depth camera in the realistic and field profiles: depth in steps of M metres\n"
+    "(default 0.001, 0 for none) and noise drawn per scene from 0.001 up to K metres per\n"
+    "square metre of depth (default 0.003).\n"
     "Exit status: 0 done (and goals held, and the run matched), 1 a goal missed, the run\n"
     "differs from the report, or an output not written, 2 wrong arguments, an unusable\n"
     "configuration, or a report that cannot be compared.\n";
@@ -68,11 +72,18 @@ struct Options {
   std::string json, chart, details, compare;
   int tolerate = 0;
   bool check_goals = false;
+  capture_sim::DepthCamera depth;
 };
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "litterpose-eval: %s\n%s", message.c_str(), kUsage);
   return kUsageOrInputError;
+}
+
+bool parseNumber(const std::string& text, double low, double high, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && value >= low && value <= high;
 }
 
 bool parseCount(const std::string& text, long low, long high, long& value) {
@@ -95,7 +106,8 @@ int parse(int argc, char** argv, Options& o) {
     const bool takes_value = arg == "--config" || arg == "--scenes" || arg == "--seed" ||
                              arg == "--artefacts" || arg == "--image" || arg == "--json" ||
                              arg == "--chart" || arg == "--details" || arg == "--compare" ||
-                             arg == "--tolerate";
+                             arg == "--tolerate" || arg == "--depth-step" ||
+                             arg == "--depth-noise";
     if (!takes_value) return usageError("unknown argument '" + arg + "'");
     if (i + 1 >= argc) return usageError(arg + " needs a value");
     const std::string value = argv[++i];
@@ -127,6 +139,13 @@ int parse(int argc, char** argv, Options& o) {
       o.tolerate = static_cast<int>(n);
     } else if (arg == "--compare") {
       o.compare = value;
+    } else if (arg == "--depth-step") {
+      if (!parseNumber(value, 0.0, 0.05, o.depth.step))
+        return usageError("--depth-step needs metres from 0 to 0.05, not '" + value + "'");
+    } else if (arg == "--depth-noise") {
+      if (!parseNumber(value, 0.001, 0.1, o.depth.noise))
+        return usageError("--depth-noise needs metres per square metre from 0.001 to 0.1, not '" +
+                          value + "'");
     } else if (arg == "--image") {
       const auto x = value.find('x');
       long w = 0, h = 0;
@@ -216,6 +235,7 @@ int main(int argc, char** argv) {
     set.count = o.scenes;
     set.seed = o.seed;
     set.artefacts = artefacts;
+    set.depth = o.depth;
     placeScenes(windows, set);
     std::vector<capture_sim::Scene> scenes;
     try {
@@ -296,6 +316,7 @@ int main(int argc, char** argv) {
                                litterpose_estimate::JsonLine()
                                    .number("depth_noise_per_m2", scene.options.depth_noise_per_m2,
                                            4)
+                                   .number("depth_step", scene.options.depth_step, 4)
                                    .number("band_width", scene.options.band_width, 4)
                                    .number("band_density", scene.options.band_density, 4)
                                    .number("mixed_pixel_share", scene.options.mixed_pixel_share, 4)
@@ -367,7 +388,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   int status = 0;
-  RunInfo info{o.config, o.seed, o.scenes, criteria, margins, goals};
+  RunInfo info{o.config, o.seed, o.scenes, criteria, margins, goals, o.depth};
   const std::string json = toJson(info, results, checks);
   if (!o.json.empty()) {
     std::ofstream out(o.json);

@@ -186,10 +186,15 @@ std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& result
                              .json("significant_miss", g.significant ? "true" : "false")
                              .str());
   const Criteria& k = info.criteria;
-  return JsonLine()
-             .text("config", info.config)
-             .integer("seed", info.seed)
-             .integer("scenes", info.scenes)
+  // Another depth camera's scenes are other scenes: named, so that a comparison sees it.
+  JsonLine head;
+  head.text("config", info.config).integer("seed", info.seed).integer("scenes", info.scenes);
+  if (!(info.depth == capture_sim::DepthCamera{}))
+    head.json("depth_camera", JsonLine()
+                                  .number("step_m", info.depth.step)
+                                  .number("noise_up_to_m_per_m2", info.depth.noise)
+                                  .str());
+  return head
              .json("criteria", JsonLine()
                                    .number("centre_tolerance_m", k.centre_tolerance)
                                    .number("approach_tolerance_deg", k.approach_tolerance_deg)

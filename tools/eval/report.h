@@ -17,6 +17,7 @@ struct RunInfo {
   Criteria criteria;
   Margins margins;
   Goals goals;
+  capture_sim::DepthCamera depth;  // written to the report when not the default
 };
 
 // One Markdown table per profile: a row per class and entry, default and robust side by side.
