@@ -174,17 +174,13 @@ const Ground kGrounds[] = {
 INSTANTIATE_TEST_SUITE_P(Conditions, RobustGround, testing::ValuesIn(kGrounds),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A capture of a standing cup 0.61 m from the arm through 3 mm depth steps and noise of 3 mm
-// at that range, with a band of floor 7 mm wide around it (its centre measured in the
-// simulator that drew it, the camera's mounting 1 degree off). The best plane through three
-// of the band's patches tilts by degrees and holds few of its points: the configured floor's
-// slope, refined through the band, is taken instead, and the cup stands on it.
+// A simulated capture (3 mm depth steps, noise of 3 mm) of a standing cup 0.61 m away with a
+// floor band 7 mm wide, whose best RANSAC plane tilts by degrees: the configured floor's
+// slope, refined through the band, is taken instead. The cup's true centre is the simulator's.
 TEST(RobustNoisyCapture, StandingCupOnANarrowNoisyBandIsGraspedFromTheSide) {
   CloudPtr cloud = clouds::empty();
-  ASSERT_EQ(pcl::io::loadPCDFile(LITTERPOSE_SOURCE_DIR
-                                 "/tests/estimator/data/standing-cup_noisy-band_0.61m.pcd",
-                                 *cloud),
-            0);
+  const char* file = LITTERPOSE_SOURCE_DIR "/tests/estimator/data/standing-cup_noisy-band_0.61m.pcd";
+  ASSERT_EQ(pcl::io::loadPCDFile(file, *cloud), 0);
   const auto e = robust_estimator();
   pcl::transformPointCloud(*cloud, *cloud, e->camera_extrinsic_);  // into the base frame
   e->trash_type_ = 3;
