@@ -314,9 +314,10 @@ std::optional<Plane> priorThroughPatches(const Prior& prior, const std::vector<P
                                          const std::vector<std::uint8_t>& is_flat) {
   std::vector<double> heights;
   for (std::size_t i = 0; i < patches.size(); ++i)
-    if (is_flat[i])
-      heights.push_back(prior.plane.normal.dot(patches[i].sum / static_cast<double>(patches[i].points)) +
-                        prior.plane.offset);
+    if (is_flat[i]) {
+      const Eigen::Vector3d mean = patches[i].sum / static_cast<double>(patches[i].points);
+      heights.push_back(prior.plane.normal.dot(mean) + prior.plane.offset);
+    }
   if (heights.empty()) return std::nullopt;
   const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
   std::nth_element(heights.begin(), middle, heights.end());

@@ -107,8 +107,6 @@ double restingLift(const Object& object, const Roughness& relief);
 // third longer than the side across, so that the long axis is well defined).
 Dimensions randomDimensions(Litter kind, std::mt19937& rng);
 
-// Capture options of one scene; the realistic and field profiles draw their strengths per
-// scene (the same for both; randomScenes adds the field's rough floor).
 // The depth camera of the realistic and field profiles: depth delivered in steps of `step`
 // metres (0: none), and noise drawn per scene from 0.001 up to `noise` metres per square
 // metre of depth. The defaults are a structured-light camera's at the litter's range.
@@ -117,6 +115,9 @@ struct DepthCamera {
   double noise = 0.003;
   bool operator==(const DepthCamera& o) const { return step == o.step && noise == o.noise; }
 };
+
+// Capture options of one scene; the realistic and field profiles draw their strengths per
+// scene (the same for both; randomScenes adds the field's rough floor).
 CaptureOptions captureOptions(Artefacts artefacts, double floor_z, unsigned seed,
                               std::mt19937& rng, const DepthCamera& depth = {});
 
