@@ -376,7 +376,7 @@ TEST_F(RobustPreparation, BottomCutOfLyingAndStandingObjects) {
   for (const auto& p : *lying) ASSERT_GE(p.z, kFloor + share * 0.06f - 0.002f);
 
   // Standing, also where the floor's scatter (a noisy camera) reaches above the clearance.
-  for (const float scatter : {0.0f, 0.004f}) {
+  for (const float scatter : {0.0f, 0.004f, 0.008f}) {
     CloudPtr standing = clouds::standing_cylinder(xy, 0.1f, 0.03f, 1500);
     if (scatter > 0.0f) add_floor_ring(*standing, xy, 0.035f, 0.1f, scatter);
     prepare(standing);
