@@ -61,7 +61,9 @@ struct Patch {
   std::size_t lowest_index = 0;
   std::size_t points = 0;  // in its lowest layer
   std::size_t all = 0;     // in it
-  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();  // of its lowest layer
+
+  Eigen::Vector3d layerMean() const { return sum / static_cast<double>(points); }
 };
 
 bool finite(const pcl::PointXYZ& p) {
@@ -161,7 +163,7 @@ Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uin
   for (std::size_t i = 0; i < patches.size(); ++i)
     if (is_flat[i]) {
       flat_at[i] = static_cast<int>(flat.size());
-      flat.push_back(patches[i].sum / static_cast<double>(patches[i].points));
+      flat.push_back(patches[i].layerMean());
       flat_cell.push_back(i);
     }
   search.flat = flat.size();
@@ -314,10 +316,8 @@ std::optional<Plane> priorThroughPatches(const Prior& prior, const std::vector<P
                                          const std::vector<std::uint8_t>& is_flat) {
   std::vector<double> heights;
   for (std::size_t i = 0; i < patches.size(); ++i)
-    if (is_flat[i]) {
-      const Eigen::Vector3d mean = patches[i].sum / static_cast<double>(patches[i].points);
-      heights.push_back(prior.plane.normal.dot(mean) + prior.plane.offset);
-    }
+    if (is_flat[i])
+      heights.push_back(prior.plane.normal.dot(patches[i].layerMean()) + prior.plane.offset);
   if (heights.empty()) return std::nullopt;
   const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
   std::nth_element(heights.begin(), middle, heights.end());
@@ -338,7 +338,7 @@ bool dropOnAndAbove(const Plane& plane, const std::vector<Patch>& patches,
   bool any = false;
   for (std::size_t i = 0; i < patches.size(); ++i) {
     if (!is_flat[i]) continue;
-    const Eigen::Vector3d mean = patches[i].sum / static_cast<double>(patches[i].points);
+    const Eigen::Vector3d mean = patches[i].layerMean();
     is_flat[i] = plane.normal.dot(mean) + plane.offset < -below;
     any = any || is_flat[i];
   }
@@ -408,7 +408,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     if (c.points == 0) continue;
     lows.push_back(c.lowest);
     if (c.points < kMinPatchPoints) continue;
-    const Eigen::Vector3d mean = c.sum / static_cast<double>(c.points);
+    const Eigen::Vector3d mean = c.layerMean();
     const double reach = prior.height_tolerance + inlier_distance +
                          tilt_slope * (mean.head<2>() - prior.anchor).norm();
     const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
