@@ -66,6 +66,30 @@ struct Patch {
   Eigen::Vector3d layerMean() const { return sum / static_cast<double>(points); }
 };
 
+// The sums of points and of their products, for a least-squares plane: the products' six
+// distinct sums (their matrix is symmetric), each added in the points' order.
+struct Moments {
+  std::size_t n = 0;
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  double xx = 0.0, xy = 0.0, xz = 0.0, yy = 0.0, yz = 0.0, zz = 0.0;
+
+  void add(const Eigen::Vector3d& q) {
+    ++n;
+    sum += q;
+    xx += q.x() * q.x();
+    xy += q.x() * q.y();
+    xz += q.x() * q.z();
+    yy += q.y() * q.y();
+    yz += q.y() * q.z();
+    zz += q.z() * q.z();
+  }
+  Eigen::Matrix3d products() const {
+    Eigen::Matrix3d m;
+    m << xx, xy, xz, xy, yy, yz, xz, yz, zz;
+    return m;
+  }
+};
+
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
@@ -124,18 +148,13 @@ Plane through(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::V
 // than three.
 std::optional<Plane> refitToPatches(const Plane& plane, const std::vector<Eigen::Vector3d>& patches,
                                     double width) {
-  std::size_t n = 0;
-  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
-  Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
+  Moments moments;
   for (const auto& q : patches)
-    if (std::fabs(plane.normal.dot(q) + plane.offset) <= width) {
-      ++n;
-      sum += q;
-      products += q * q.transpose();
-    }
-  if (n < 3) return std::nullopt;
-  const Eigen::Vector3d mean = sum / static_cast<double>(n);
-  const Eigen::Matrix3d scatter = products / static_cast<double>(n) - mean * mean.transpose();
+    if (std::fabs(plane.normal.dot(q) + plane.offset) <= width) moments.add(q);
+  if (moments.n < 3) return std::nullopt;
+  const double n = static_cast<double>(moments.n);
+  const Eigen::Vector3d mean = moments.sum / n;
+  const Eigen::Matrix3d scatter = moments.products() / n - mean * mean.transpose();
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(scatter);
   if (solver.info() != Eigen::Success) return std::nullopt;
   Eigen::Vector3d normal = solver.eigenvectors().col(0);
@@ -280,23 +299,19 @@ Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud,
   Plane plane = start;
   count = 0;
   for (const double width : kRefinementWidths) {
-    count = 0;
-    Eigen::Vector3d sum = Eigen::Vector3d::Zero();
-    Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
+    Moments moments;
     double squared_distance = 0.0;
     for (const std::uint32_t i : candidates) {
       const double h = plane.height(cloud[i]);
       if (h < -width * inlier_distance || h > inlier_distance) continue;
-      const Eigen::Vector3d q(cloud[i].x, cloud[i].y, cloud[i].z);
-      ++count;
-      sum += q;
-      products += q * q.transpose();
+      moments.add(Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z));
       squared_distance += h * h;
     }
+    count = moments.n;
     if (count < kMinFloorPoints) break;
     const double n = static_cast<double>(count);
-    const Eigen::Vector3d mean = sum / n;
-    const Eigen::Matrix3d scatter = products - n * mean * mean.transpose();
+    const Eigen::Vector3d mean = moments.sum / n;
+    const Eigen::Matrix3d scatter = moments.products() - n * mean * mean.transpose();
     const double residual = std::max(kMinResidual, std::sqrt(squared_distance / n));
     const double weight = residual * residual / (slope_sigma * slope_sigma);
     Eigen::Matrix2d normal_matrix;
