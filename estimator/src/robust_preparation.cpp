@@ -67,6 +67,11 @@ constexpr double kDefaultPixelAtOneMetre = 0.0026;
 // A prepared cloud narrower than this across its main axis has no shape to grasp.
 constexpr float kMinSpanAcross = 0.003f;
 
+// The height above the floor from which up a point belongs to the object's upper part.
+float upperPart(float height, float floor_clearance) {
+  return std::min(std::max(kCoreClearances * floor_clearance, kCoreShare * height), kCoreTopShare * height);
+}
+
 bool finite(const pcl::PointXYZ& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
@@ -520,8 +525,15 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   if (points.size() >= min_points && e.trash_height_ > 0.0f) {
     float cut = config.floor_clearance;
     const float floor_top = std::max(cut, static_cast<float>(kFloorScatters * scatter));
-    // A flat object has no points above the floor layer: its footprint is that of them all.
-    double length = footprintLength(points, floor_top);
+    // Measured on the object's upper part where that lies above the floor layer and holds
+    // the entry's minimum of points: a fitted floor that leans against the ground under the
+    // object (a bump beside it) lifts the floor farther away above the layer. A flat object
+    // has no points above the floor layer: its footprint is that of them all.
+    const float upper = upperPart(e.trash_height_, config.floor_clearance);
+    const bool upper_holds = upper > floor_top &&
+        static_cast<std::size_t>(std::count_if(points.heights.begin(), points.heights.end(),
+                                               [upper](float h) { return h >= upper; })) >= min_points;
+    double length = footprintLength(points, upper_holds ? upper : floor_top);
     if (length == 0.0) length = footprintLength(points, -std::numeric_limits<float>::infinity());
     prepared.lying = e.trash_height_ < length;
     prepared.standing = !prepared.lying;
@@ -557,8 +569,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   // fitted floor lifts above the cut, and the bumps of uneven ground beside it). Not where
   // the object could not be told from the floor.
   if (floor_cut) {
-    const float core = std::min(std::max(kCoreClearances * config.floor_clearance, kCoreShare * e.trash_height_),
-                                kCoreTopShare * e.trash_height_);
+    const float core = upperPart(e.trash_height_, config.floor_clearance);
     const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
     const std::size_t left = count(inside);
     if (left >= min_points && left < points.size()) {
