@@ -273,14 +273,6 @@ double shareAbove(const Points& points, float cut, double cell) {
   return over > 0 ? static_cast<double>(above) / static_cast<double>(over) : 0.0;
 }
 
-floor::Prior floorPrior(const GrabPoseEstimate& e) {
-  floor::Prior prior;
-  prior.plane = floor::Plane::level(-static_cast<double>(e.base_height_));
-  prior.height_tolerance = e.robust_preparation_.floor_height_tolerance;
-  prior.tilt_tolerance_deg = e.robust_preparation_.floor_tilt_tolerance;
-  return prior;
-}
-
 // One point per leaf that holds a point: the centroid of its points.
 Cloud thinned(const Points& points, std::size_t leaf_count) {
   std::vector<Eigen::Vector3d> sums(leaf_count, Eigen::Vector3d::Zero());
@@ -372,61 +364,66 @@ float topHeight(const Points& points, double patch) {
   return heights[top.back()];
 }
 
-preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
-                              GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
-                              std::size_t min_points) {
-  preparation::Prepared prepared;
-  prepared.robust = true;
-  const auto start = console::Clock::now();
-  if (!input || !output) return prepared;
-  const GrabPoseEstimate::RobustPreparation& config = e.robust_preparation_;
-  const Eigen::Vector3d camera = cameraOrigin(e);
-  const std::size_t enough = std::max(min_points, kMinPreparedPoints);
+// The steps of the preparation, in their order. Each removal keeps one rule: it is made only
+// where it leaves at least its minimum of points, and skipped (with a word in the log)
+// where it would not.
+namespace {
 
-  // The memory of the estimates before, while their clouds were not much larger.
-  if (!e.preparation_memory_ ||
-      e.preparation_memory_->last_input > PreparationMemory::kShrinkBelow * input->size())
-    e.preparation_memory_ = std::make_unique<PreparationMemory>();
-  PreparationMemory& memory = *e.preparation_memory_;
-  memory.last_input = input->size();
+using RobustConfig = GrabPoseEstimate::RobustPreparation;
 
-  // Never part of an object: non-numbers, points far above the floor, and points farther
-  // from the camera than any depth camera sees.
-  // Worked on as a local, whose buffers the compiler keeps at hand through the loops, and
-  // handed back at the end.
-  Points points = std::move(memory.points);
+enum class Removal { kNothing, kMade, kTooFew };
+
+// Removes the points whose flag is not set, unless that leaves fewer than `minimum`.
+Removal removeUnflagged(Points& points, const Flags& keep, std::size_t minimum) {
+  const std::size_t kept = count(keep);
+  if (kept == points.size()) return Removal::kNothing;
+  if (kept < minimum) return Removal::kTooFew;
+  points.keep(keep);
+  return Removal::kMade;
+}
+
+// Never part of an object: non-numbers, points far above the floor, and points farther from
+// the camera than any depth camera sees. Always removed; their number.
+std::size_t keepPlausible(const Cloud& input, const Eigen::Vector3d& camera, Points& points) {
   points.clear();
-  points.cloud.reserve(input->size());
-  for (const auto& p : *input)
+  points.cloud.reserve(input.size());
+  for (const auto& p : input)
     if (finite(p) && p.z <= kPassUpperLimit &&
         (p.getVector3fMap().cast<double>() - camera).squaredNorm() <= kMaxRange * kMaxRange)
       points.cloud.push_back(p);
-  std::size_t stray = input->size() - points.size();
+  return input.size() - points.size();
+}
 
-  // The leaves, a few pixels wide at the object's range; the outlier test counts
-  // neighbourhoods on whole numbers of them.
-  const Eigen::Vector3d middle = centroid(points, 0.0f);
-  const double pixel = pixelFootprintOr(e, (middle - camera).norm());
-  const double leaf = config.leaf_size >= 0.0f
-                          ? config.leaf_size
-                          : config.leaf_pixels > 0.0f ? std::max(kMinLeaf, config.leaf_pixels * pixel)
-                                                      : 0.0;
-  VoxelGrid* leaves = nullptr;
-  Flags inliers;
-  if (leaf > 0.0 && !points.cloud.empty()) {
-    leaves = &memory.leaves;
-    leaves->build(points.cloud, leaf);
-    leaves->swapVoxelsOf(points.leaves);
-    // Points the leaves' key range does not reach (a leaf of micrometres, or a camera
-    // kilometres from the arm) are still points of the object: no leaves, rather than fewer
-    // points.
-    if (leaves->points() < points.size()) {
-      line(e, YELLOW_BOLD, "robust preparation: leaves of ", leaf, " m do not reach ",
-           points.size() - leaves->points(), " points, none used");
-      points.leaves.clear();
-      leaves = nullptr;
-    }
+// The side of the leaves: the configured one, or a few pixels at the object's range (never
+// finer than kMinLeaf); 0 for none.
+double leafSide(const RobustConfig& config, double pixel) {
+  if (config.leaf_size >= 0.0f) return config.leaf_size;
+  return config.leaf_pixels > 0.0f ? std::max(kMinLeaf, config.leaf_pixels * pixel) : 0.0;
+}
+
+// The leaf of every point (points.leaves), in the grid given; nullptr for no leaves.
+const VoxelGrid* buildLeaves(GrabPoseEstimate& e, Points& points, double leaf, VoxelGrid& grid) {
+  if (!(leaf > 0.0) || points.cloud.empty()) return nullptr;
+  grid.build(points.cloud, leaf);
+  grid.swapVoxelsOf(points.leaves);
+  // Points the leaves' key range does not reach (a leaf of micrometres, or a camera
+  // kilometres from the arm) are still points of the object: no leaves, rather than fewer
+  // points.
+  if (grid.points() < points.size()) {
+    line(e, YELLOW_BOLD, "robust preparation: leaves of ", leaf, " m do not reach ",
+         points.size() - grid.points(), " points, none used");
+    points.leaves.clear();
+    return nullptr;
   }
+  return &grid;
+}
+
+// Statistical outliers, their neighbourhoods counted on whole numbers of leaves where there
+// are leaves. Their number: 0 where removing them would leave fewer than kMinPreparedPoints.
+std::size_t removeOutliers(const GrabPoseEstimate& e, Points& points, const VoxelGrid* leaves,
+                           const Eigen::Vector3d& camera) {
+  const RobustConfig& config = e.robust_preparation_;
+  Flags inliers;
   if (leaves && !leaves->voxels().empty()) {
     // Cells of whole leaves that hold a neighbourhood each, so that only the cells at the
     // cloud's edges and the strays' are searched around; and few enough that their box has
@@ -447,29 +444,36 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
         points.cloud, e.sor2_meank_value_, config.std_dev_mul, config.voxel_size, camera.cast<float>());
     inliers.assign(kept.begin(), kept.end());
   }
-  std::size_t outliers = 0;
-  if (count(inliers) >= kMinPreparedPoints && count(inliers) < points.size()) {
-    outliers = points.size() - count(inliers);
-    points.keep(inliers);
-  }
-  line(e, CYAN_BOLD, "robust preparation: removed ", stray,
-       " points not finite, above 1 m or beyond 10 m of the camera, ",
-       outliers, " statistical outliers");
+  const std::size_t before = points.size();
+  removeUnflagged(points, inliers, kMinPreparedPoints);
+  return before - points.size();
+}
 
-  // The floor: fitted to the flat patches around the object's foot, or the configured one.
+floor::Prior floorPrior(const GrabPoseEstimate& e) {
+  floor::Prior prior;
+  prior.plane = floor::Plane::level(-static_cast<double>(e.base_height_));
+  prior.height_tolerance = e.robust_preparation_.floor_height_tolerance;
+  prior.tilt_tolerance_deg = e.robust_preparation_.floor_tilt_tolerance;
+  return prior;
+}
+
+// The floor: fitted to the flat patches around the object's foot (`middle`), on an even
+// sample of the points (the floor band holds thousands of them), or the configured one.
+// Written to floor_plane_ and floor_fitted_, and said in the log.
+floor::Fit findFloor(GrabPoseEstimate& e, const Points& points, const Eigen::Vector3d& middle,
+                     double pixel) {
   const floor::Prior prior = floorPrior(e);
   floor::Fit fit;
   fit.plane = prior.plane;
   fit.refusal = "fitting is off";
   if (prior.height_tolerance > 0.0 || prior.tilt_tolerance_deg > 0.0) {
-    // On an even sample of the points: the floor band holds thousands of them.
     const std::size_t stride = points.size() / kFloorSample + 1;
     Cloud sample;
     sample.reserve(points.size() / stride + 1);
     for (std::size_t i = 0; i < points.size(); i += stride) sample.push_back(points.cloud[i]);
     const double spacing = pixel * std::sqrt(static_cast<double>(stride));
     fit = floor::fitFloor(sample, prior, middle.head<2>(), std::max(kMinPatch, kPatchPixels * spacing),
-                          config.floor_clearance);
+                          e.robust_preparation_.floor_clearance);
   }
   e.floor_plane_ = fit.plane.coefficients();
   e.floor_fitted_ = fit.fitted;
@@ -480,36 +484,39 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   } else {
     line(e, YELLOW_BOLD, "robust preparation: the configured floor (", fit.refusal, ")");
   }
+  return fit;
+}
 
-  // Below the floor: nothing of an object.
+// Every point's height above the floor.
+void measureHeights(Points& points, const floor::Plane& floor) {
   points.heights.resize(points.size());
   for (std::size_t i = 0; i < points.size(); ++i)
-    points.heights[i] = static_cast<float>(fit.plane.height(points.cloud[i]));
-  const double scatter = fit.fitted ? floorScatter(points.heights) : 0.0;
-  {
-    Flags above(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i)
-      above[i] = points.heights[i] >= -config.below_floor_margin;
-    const std::size_t kept = count(above);
-    if (kept < points.size()) {
-      if (kept >= kMinPreparedPoints) {
-        line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - kept,
-             " points below the floor");
-        points.keep(above);
-      } else {
-        line(e, YELLOW_BOLD, "robust preparation: ", points.size() - kept,
-             " points below the floor, too many to remove");
-      }
-    }
-  }
+    points.heights[i] = static_cast<float>(floor.height(points.cloud[i]));
+}
 
-  // The object's extent above the floor under it.
+// Below the floor by more than the margin: nothing of an object.
+void removeBelowFloor(GrabPoseEstimate& e, Points& points) {
+  const float margin = e.robust_preparation_.below_floor_margin;
+  Flags above(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= -margin;
+  const std::size_t before = points.size();
+  const Removal removal = removeUnflagged(points, above, kMinPreparedPoints);
+  if (removal == Removal::kMade)
+    line(e, CYAN_BOLD, "robust preparation: removed ", before - points.size(), " points below the floor");
+  else if (removal == Removal::kTooFew)
+    line(e, YELLOW_BOLD, "robust preparation: ", before - count(above),
+         " points below the floor, too many to remove");
+}
+
+// The object's extent above the floor under it: trash_lowest_z_, trash_highest_z_ and
+// trash_height_ (NaN without points), said in the log.
+void measureObject(GrabPoseEstimate& e, const Points& points, const floor::Plane& floor, double pixel) {
   if (points.cloud.empty()) {
     e.trash_lowest_z_ = e.trash_highest_z_ = e.trash_height_ = std::nanf("");
   } else {
     const float height = topHeight(points, std::max(kMinPatch, kPatchPixels * pixel));
-    const Eigen::Vector3d object = centroid(points, config.floor_clearance);
-    e.trash_lowest_z_ = static_cast<float>(fit.plane.zAt(object.x(), object.y()));
+    const Eigen::Vector3d object = centroid(points, e.robust_preparation_.floor_clearance);
+    e.trash_lowest_z_ = static_cast<float>(floor.zAt(object.x(), object.y()));
     e.trash_highest_z_ = e.trash_lowest_z_ + height;
     e.trash_height_ = height;
   }
@@ -517,90 +524,146 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   line(e, MAGENTA_BOLD, "trash_highest_z_: ", e.trash_highest_z_);
   line(e, MAGENTA_BOLD, "trash_height_:", e.trash_height_);
   if (e.is_on_floor_) line(e, MAGENTA_BOLD, "is_on_floor_ !", "  ", "trash_lowest_z_: ", e.trash_lowest_z_);
+}
 
-  // The floor layer; for an object longer than it is tall also the lowest share of its
-  // height, which the camera sees on its near side only and which would draw the centroid
-  // and the axes towards the camera. Kept only where the object keeps the entry's minimum.
-  bool floor_cut = false;
-  if (points.size() >= min_points && e.trash_height_ > 0.0f) {
-    float cut = config.floor_clearance;
-    const float floor_top = std::max(cut, static_cast<float>(kFloorScatters * scatter));
-    // Measured on the object's upper part where that lies above the floor layer and holds
-    // the entry's minimum of points: a fitted floor that leans against the ground under the
-    // object (a bump beside it) lifts the floor farther away above the layer. A flat object
-    // has no points above the floor layer: its footprint is that of them all.
-    const float upper = upperPart(e.trash_height_, config.floor_clearance);
-    const bool upper_holds = upper > floor_top &&
-        static_cast<std::size_t>(std::count_if(points.heights.begin(), points.heights.end(),
-                                               [upper](float h) { return h >= upper; })) >= min_points;
-    double length = footprintLength(points, upper_holds ? upper : floor_top);
-    if (length == 0.0) length = footprintLength(points, -std::numeric_limits<float>::infinity());
-    prepared.lying = e.trash_height_ < length;
-    prepared.standing = !prepared.lying;
-    if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
-    Flags above(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
-    const std::size_t left = count(above);
+// Lying (its footprint longer than it is tall) or standing. The footprint is measured on the
+// object's upper part where that lies above the floor layer (`floor_top`) and holds the
+// entry's minimum of points: a fitted floor that leans against the ground under the object
+// (a bump beside it) lifts the floor farther away above the layer. A flat object has no
+// points above the floor layer: its footprint is that of them all.
+bool liesOnTheFloor(const GrabPoseEstimate& e, const Points& points, float floor_top,
+                    std::size_t min_points) {
+  const float upper = upperPart(e.trash_height_, e.robust_preparation_.floor_clearance);
+  const bool upper_holds = upper > floor_top &&
+      static_cast<std::size_t>(std::count_if(points.heights.begin(), points.heights.end(),
+                                             [upper](float h) { return h >= upper; })) >= min_points;
+  double length = footprintLength(points, upper_holds ? upper : floor_top);
+  if (length == 0.0) length = footprintLength(points, -std::numeric_limits<float>::infinity());
+  return e.trash_height_ < length;
+}
+
+// The floor layer (as thick as the floor clearance, or kFloorScatters times the fitted
+// floor's `scatter`); for an object longer than it is tall also the lowest share of its
+// height, which the camera sees on its near side only and which would draw the centroid and
+// the axes towards the camera. Made only where the object keeps the entry's minimum and
+// stands out of the floor around it; otherwise the object is neither lying nor standing.
+// True when made.
+bool cutFloor(GrabPoseEstimate& e, Points& points, double scatter, double pixel,
+              std::size_t min_points, preparation::Prepared& prepared) {
+  if (points.size() < min_points || !(e.trash_height_ > 0.0f)) return false;
+  const RobustConfig& config = e.robust_preparation_;
+  float cut = config.floor_clearance;
+  const float floor_top = std::max(cut, static_cast<float>(kFloorScatters * scatter));
+  prepared.lying = liesOnTheFloor(e, points, floor_top, min_points);
+  prepared.standing = !prepared.lying;
+  if (prepared.lying) cut = std::max(cut, config.bottom_share * e.trash_height_);
+  Flags above(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) above[i] = points.heights[i] >= cut;
+  const std::size_t left = count(above);
+  if (left < min_points) {
+    line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+  } else {
     // At least left of all the points are above the cut; the footprint is looked at only
     // where that alone does not settle it.
-    const double share =
-        left < min_points ? 0.0
-        : static_cast<double>(left) >= kStandOutShare * static_cast<double>(points.size())
-            ? 1.0
-            : shareAbove(points, cut, std::max(kMinPatch, kPatchPixels * pixel));
-    if (left >= min_points && share >= kStandOutShare) {
+    const double share = static_cast<double>(left) >= kStandOutShare * static_cast<double>(points.size())
+                             ? 1.0
+                             : shareAbove(points, cut, std::max(kMinPatch, kPatchPixels * pixel));
+    if (share >= kStandOutShare) {
       line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
            " points of the floor and the object's bottom, below ", cut, " m above the floor");
       points.keep(above);
-      floor_cut = true;
-    } else {
-      if (left >= min_points)
-        line(e, YELLOW_BOLD, "robust preparation: the ", left, " points above ", cut,
-             " m make up ", share, " of the points over their footprint, no object");
-      else
-        line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
-      // Not told from the floor around it (a sheet of paper): it has no footprint of its own.
-      prepared.lying = prepared.standing = false;
+      return true;
     }
+    line(e, YELLOW_BOLD, "robust preparation: the ", left, " points above ", cut, " m make up ",
+         share, " of the points over their footprint, no object");
   }
+  // Not told from the floor around it (a sheet of paper): it has no footprint of its own.
+  prepared.lying = prepared.standing = false;
+  return false;
+}
 
-  // The floor farther from the object: low points outside the footprint of its upper part
-  // (the floor that a mask drawn too wide takes behind a standing object, which a tilt of the
-  // fitted floor lifts above the cut, and the bumps of uneven ground beside it). Not where
-  // the object could not be told from the floor.
-  if (floor_cut) {
-    const float core = upperPart(e.trash_height_, config.floor_clearance);
-    const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
-    const std::size_t left = count(inside);
-    if (left >= min_points && left < points.size()) {
-      line(e, CYAN_BOLD, "robust preparation: removed ", points.size() - left,
-           " points lower than ", core, " m beside the object's upper part");
-      points.keep(inside);
-    }
-  }
+// The floor farther from the object: low points outside the footprint of its upper part
+// (the floor that a mask drawn too wide takes behind a standing object, which a tilt of the
+// fitted floor lifts above the cut, and the bumps of uneven ground beside it).
+void removeBesideUpperPart(GrabPoseEstimate& e, Points& points, double pixel, std::size_t min_points) {
+  const float core = upperPart(e.trash_height_, e.robust_preparation_.floor_clearance);
+  const Flags inside = nearCore(points, core, std::max(kMinPatch, kPatchPixels * pixel));
+  const std::size_t before = points.size();
+  if (removeUnflagged(points, inside, min_points) == Removal::kMade)
+    line(e, CYAN_BOLD, "robust preparation: removed ", before - points.size(), " points lower than ",
+         core, " m beside the object's upper part");
+}
 
-  // One point per leaf, the centroid of its points: the camera samples near surfaces more
-  // densely than far ones, and the shape analysis weighs every point alike.
+// One point per leaf, the centroid of its points: the camera samples near surfaces more
+// densely than far ones, and the shape analysis weighs every point alike. The points
+// themselves (moved out) without leaves, or where that would leave fewer than `minimum`.
+Cloud thinToLeaves(GrabPoseEstimate& e, Points& points, const VoxelGrid* leaves, std::size_t minimum) {
   Cloud cloud;
-  if (leaves && points.size() >= enough) {
+  if (leaves && points.size() >= minimum) {
     Cloud even = thinned(points, leaves->voxels().size());
-    if (even.size() >= enough && even.size() < points.size()) {
+    if (even.size() >= minimum && even.size() < points.size()) {
       line(e, CYAN_BOLD, "robust preparation: ", points.size(), " points thinned to ", even.size(),
-           ", one per leaf of ", leaf, " m");
+           ", one per leaf of ", leaves->size(), " m");
       cloud.swap(even);
     }
   }
   if (cloud.empty()) cloud.swap(points.cloud);
+  return cloud;
+}
 
-  const Flags inside =
-      insideFootprint(cloud, config.footprint_trim, config.footprint_margin);
-  if (count(inside) >= enough && count(inside) < cloud.size()) {
-    line(e, CYAN_BOLD, "robust preparation: removed ", cloud.size() - count(inside),
+// Strays beside the footprint's bulk.
+void trimToFootprint(GrabPoseEstimate& e, Cloud& cloud, std::size_t minimum) {
+  const RobustConfig& config = e.robust_preparation_;
+  const Flags inside = insideFootprint(cloud, config.footprint_trim, config.footprint_margin);
+  Points trimmed{std::move(cloud), {}, {}};
+  const std::size_t before = trimmed.size();
+  if (removeUnflagged(trimmed, inside, minimum) == Removal::kMade)
+    line(e, CYAN_BOLD, "robust preparation: removed ", before - trimmed.size(),
          " points beyond the footprint");
-    Points trimmed{std::move(cloud), {}, {}};
-    trimmed.keep(inside);
-    cloud.swap(trimmed.cloud);
-  }
+  cloud.swap(trimmed.cloud);
+}
+
+}  // namespace
+
+preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& input,
+                              GrabPoseEstimate::CloudPtr& output, shape::CloudSums* sums,
+                              std::size_t min_points) {
+  preparation::Prepared prepared;
+  prepared.robust = true;
+  const auto start = console::Clock::now();
+  if (!input || !output) return prepared;
+  const Eigen::Vector3d camera = cameraOrigin(e);
+  const std::size_t enough = std::max(min_points, kMinPreparedPoints);
+
+  // The memory of the estimates before, while their clouds were not much larger.
+  if (!e.preparation_memory_ ||
+      e.preparation_memory_->last_input > PreparationMemory::kShrinkBelow * input->size())
+    e.preparation_memory_ = std::make_unique<PreparationMemory>();
+  PreparationMemory& memory = *e.preparation_memory_;
+  memory.last_input = input->size();
+  // Worked on as a local, whose buffers the compiler keeps at hand through the loops, and
+  // handed back at the end.
+  Points points = std::move(memory.points);
+
+  const std::size_t stray = keepPlausible(*input, camera, points);
+  // Leaves and the floor's patches a few pixels wide at the object's range.
+  const Eigen::Vector3d middle = centroid(points, 0.0f);
+  const double pixel = pixelFootprintOr(e, (middle - camera).norm());
+  const VoxelGrid* leaves = buildLeaves(e, points, leafSide(e.robust_preparation_, pixel), memory.leaves);
+  const std::size_t outliers = removeOutliers(e, points, leaves, camera);
+  line(e, CYAN_BOLD, "robust preparation: removed ", stray,
+       " points not finite, above 1 m or beyond 10 m of the camera, ",
+       outliers, " statistical outliers");
+
+  const floor::Fit fit = findFloor(e, points, middle, pixel);
+  measureHeights(points, fit.plane);
+  const double scatter = fit.fitted ? floorScatter(points.heights) : 0.0;
+  removeBelowFloor(e, points);
+  measureObject(e, points, fit.plane, pixel);
+  if (cutFloor(e, points, scatter, pixel, min_points, prepared))
+    removeBesideUpperPart(e, points, pixel, min_points);
+  Cloud cloud = thinToLeaves(e, points, leaves, enough);
+  trimToFootprint(e, cloud, enough);
 
   // The input's layout stays the host's: its header and sensor pose.
   cloud.width = static_cast<std::uint32_t>(cloud.size());
