@@ -248,7 +248,13 @@ protected:
     call.request.cloud.header.stamp = newStamp();
     call.request.trash_type = trash_type;
     call.request.entry = entry;
-    if (!ros::service::call(service(ns), call)) return std::nullopt;
+    // roscpp answers a link that fails to connect or drops before the answer is read with
+    // no more than false, which a busy machine now and then brings about: the node's answer
+    // is what is tested here, so such a call is made once more.
+    if (!ros::service::call(service(ns), call) &&
+        !(ros::service::waitForService(service(ns), ros::Duration(5.0)) &&
+          ros::service::call(service(ns), call)))
+      return std::nullopt;
     EXPECT_EQ(call.response.result.header.stamp, call.request.cloud.header.stamp);
     EXPECT_EQ(call.response.result.trash_type, trash_type);
     return call.response.result;
