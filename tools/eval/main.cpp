@@ -177,42 +177,286 @@ std::unique_ptr<GrabPoseEstimate> build(const std::string& config, std::string& 
   }
 }
 
-}  // namespace
+// What every scene of a run is estimated and judged with: an estimator per preparation, and
+// one never used to estimate, which holds the configuration's values that each estimate
+// starts from.
+struct Run {
+  std::unique_ptr<GrabPoseEstimate> oracle, standard, robust, gripping;
+  capture_sim::Camera camera;
+  ConfiguredWindows windows;
+  GripperSize gripper;
+  Criteria criteria;
+  Margins margins;
+  Goals goals;
+  capture_sim::Judge judge;  // what each scene should give
+  double floor_z = 0.0;
 
-int main(int argc, char** argv) {
-  Options o;
-  if (const int status = parse(argc, argv, o); status != 0) return status;
+  GrabPoseEstimate& estimator(std::size_t preparation) const {
+    GrabPoseEstimate* estimators[3] = {standard.get(), robust.get(), gripping.get()};
+    return *estimators[preparation];
+  }
+};
 
+// The run of the configuration; 0, or the exit status after a line on standard error.
+int prepareRun(const Options& o, Run& run) {
   std::string error;
-  auto oracle = build(o.config, error);
-  auto standard = oracle ? build(o.config, error) : nullptr;
-  auto robust = standard ? build(o.config, error) : nullptr;
-  auto gripping = robust ? build(o.config, error) : nullptr;
-  if (!gripping) {
+  run.oracle = build(o.config, error);
+  run.standard = run.oracle ? build(o.config, error) : nullptr;
+  run.robust = run.standard ? build(o.config, error) : nullptr;
+  run.gripping = run.robust ? build(o.config, error) : nullptr;
+  if (!run.gripping) {
     std::fprintf(stderr, "litterpose-eval: cannot load the configuration file '%s': %s\n",
                  o.config.c_str(), error.c_str());
     return kUsageOrInputError;
   }
   // Any camera built constructs: construction refuses non-finite numbers, focal lengths
   // that are not positive and an extrinsic that is not a rigid transform.
-  const capture_sim::Camera camera = cameraOf(*oracle, o.width, o.height);
-  litterpose_eval::ConfiguredWindows windows;
-  litterpose_eval::GripperSize gripper;
+  run.camera = cameraOf(*run.oracle, o.width, o.height);
   try {
-    windows = readWindows(o.config);
-    gripper = readGripper(o.config);
+    run.windows = readWindows(o.config);
+    run.gripper = readGripper(o.config);
   } catch (const std::exception& ex) {
     std::fprintf(stderr, "litterpose-eval: cannot read the windows of '%s': %s\n",
                  o.config.c_str(), ex.what());
     return kUsageOrInputError;
   }
-  standard->robust_preparation_.enable = false;
-  robust->robust_preparation_.enable = true;
-  robust->gripper_.enable = false;
-  gripping->robust_preparation_.enable = true;
-  gripping->gripper_.enable = true;
-  GrabPoseEstimate* estimators[3] = {standard.get(), robust.get(), gripping.get()};
+  run.standard->robust_preparation_.enable = false;
+  run.robust->robust_preparation_.enable = true;
+  run.robust->gripper_.enable = false;
+  run.gripping->robust_preparation_.enable = true;
+  run.gripping->gripper_.enable = true;
+  run.floor_z = -run.oracle->base_height_;
+  run.judge = makeJudge(run.windows, armOf(*run.oracle), run.criteria, run.margins);
+  return 0;
+}
 
+// One estimate of a scene's capture, scored against the scene and judged against its solids.
+struct Estimate {
+  int code = -1;
+  double ms = 0.0;
+  Outcome outcome;
+  GripperJudgement judged;
+  litterpose::Reason reason = litterpose::Reason::kNone;
+};
+
+Estimate estimateScene(const Run& run, std::size_t preparation, Entry entry,
+                       const capture_sim::Scene& scene, GrabPoseEstimate::CloudPtr capture,
+                       int& failures) {
+  GrabPoseEstimate& estimator = run.estimator(preparation);
+  auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
+  estimator.PclTransform(capture, cloud, estimator.camera_extrinsic_);
+  // Each estimate as from a fresh estimator: an estimate may leave the preparation's
+  // margin and the main axis class behind for the next one.
+  estimator.pass_ajust_value_ = run.oracle->pass_ajust_value_;
+  estimator.main_axis_type_ = run.oracle->main_axis_type_;
+  estimator.trash_type_ = 3;
+  Estimate e;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    e.code = litterpose::runEntry(estimator, entry, cloud);
+  } catch (const std::exception& ex) {
+    std::fprintf(stderr, "litterpose-eval: scene %d, %s: %s\n", scene.index, entryName(entry),
+                 ex.what());
+    ++failures;
+  }
+  e.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  e.outcome = score(scene, entry, e.code, estimator, e.ms, run.criteria);
+  if (e.code == litterpose::kGrabFound) {
+    e.judged = judgeGripper(scene, run.floor_z, run.gripper,
+                            estimator.grab_pose_.position.cast<double>(),
+                            estimator.grab_pose_.orientation.normalized().toRotationMatrix());
+    e.outcome.fits = e.judged.fits;
+    e.outcome.collides = e.judged.collides;
+  }
+  e.reason = estimator.reason_;
+  e.outcome.refused_by_gripper = e.reason == litterpose::Reason::kGripperDoesNotFit ||
+                                 e.reason == litterpose::Reason::kGripperCollides;
+  return e;
+}
+
+// The --details line of one estimate.
+std::string detailsLine(capture_sim::Artefacts artefacts, const capture_sim::Scene& scene,
+                        Entry entry, Preparation preparation, std::size_t points,
+                        const Estimate& e) {
+  using litterpose_estimate::JsonLine;
+  const auto& t = scene.truth;
+  const auto& c = scene.conditions;
+  const auto& capture = scene.options;
+  return JsonLine()
+      .text("artefacts", capture_sim::artefactsName(artefacts))
+      .integer("scene", scene.index)
+      .text("class", capture_sim::litterName(t.kind))
+      .text("entry", entryName(entry))
+      .text("preparation", preparationName(preparation))
+      .numbers("centre", {t.centre.x(), t.centre.y(), t.centre.z()})
+      .number("distance", t.at.distance, 6)
+      .number("bearing_deg", t.at.bearing_deg, 6)
+      .number("yaw_deg", t.at.yaw_deg, 6)
+      .numbers("size", {t.size.length, t.size.width, t.size.height})
+      .integer("points", static_cast<long long>(points))
+      .integer("object_points", t.object_points)
+      .json("capture", JsonLine()
+                           .number("depth_noise_per_m2", capture.depth_noise_per_m2, 4)
+                           .number("depth_step", capture.depth_step, 4)
+                           .number("band_width", capture.band_width, 4)
+                           .number("band_density", capture.band_density, 4)
+                           .number("mixed_pixel_share", capture.mixed_pixel_share, 4)
+                           .number("outlier_share", capture.outlier_share, 4)
+                           .number("mask_drop_share", capture.mask_drop_share, 4)
+                           .str())
+      .json("conditions",
+            JsonLine()
+                .number("floor_offset_m", c.floor_offset, 4)
+                .number("slope_deg", c.slope_deg, 4)
+                .number("downhill_deg", c.downhill_deg, 4)
+                .number("roughness_m", capture.roughness.amplitude(), 4)
+                .numbers("camera_shift_m", {c.camera_shift.x(), c.camera_shift.y(), c.camera_shift.z()})
+                .number("camera_turn_deg", c.camera_turn.norm() * 180.0 / M_PI, 4)
+                .str())
+      .integer("expected", e.outcome.expected)
+      .integer("result", e.code)
+      .json("success", e.outcome.success ? "true" : "false")
+      .number("centre_error_m", e.outcome.centre_error, 6)
+      .number("approach_error_deg", e.outcome.approach_error, 6)
+      .number("axis_error_deg", e.outcome.axis_error, 6)
+      .text("gripper_judged", e.judged.what)
+      .text("reason", litterpose::reasonName(e.reason))
+      .number("ms", e.ms, 4)
+      .str();
+}
+
+// Every scene of a profile through every entry and preparation; false, after a line on
+// standard error, when its scenes cannot be built.
+bool runProfile(const Options& o, const Run& run, capture_sim::Artefacts artefacts,
+                std::ofstream& details, ProfileResult& result, int& failures) {
+  const auto profile_start = std::chrono::steady_clock::now();
+  capture_sim::SceneSetOptions set;
+  set.count = o.scenes;
+  set.seed = o.seed;
+  set.artefacts = artefacts;
+  set.depth = o.depth;
+  placeScenes(run.windows, set);
+  std::vector<capture_sim::Scene> scenes;
+  try {
+    scenes = capture_sim::randomScenes(set, run.camera, run.floor_z, run.judge);
+  } catch (const std::exception& ex) {
+    std::fprintf(stderr, "litterpose-eval: cannot build the scenes: %s\n", ex.what());
+    return false;
+  }
+  result.artefacts = artefacts;
+  result.classes = capture_sim::sceneClasses(artefacts);
+  result.cells.resize(result.classes.size());
+  for (const capture_sim::Scene& scene : scenes) {
+    const std::size_t class_index = static_cast<std::size_t>(scene.index) % result.classes.size();
+    SceneRecord record;
+    record.index = scene.index;
+    record.kind = scene.truth.kind;
+    record.expected = scene.expected;
+    auto capture = std::make_shared<GrabPoseEstimate::Cloud>(
+        capture_sim::capture(scene.camera, scene.object, scene.options));
+    for (std::size_t e = 0; e < kEntries.size(); ++e) {
+      for (std::size_t p = 0; p < kPreparations.size(); ++p) {
+        const Estimate estimate = estimateScene(run, p, kEntries[e], scene, capture, failures);
+        result.cells[class_index][e][p].add(estimate.outcome);
+        record.outcomes[e][p] = estimate.outcome;
+        if (details)
+          details << detailsLine(artefacts, scene, kEntries[e], kPreparations[p], capture->size(),
+                                 estimate)
+                  << '\n';
+      }
+      result.cells[class_index][e][1].compare(record.outcomes[e][1], record.outcomes[e][0]);
+    }
+    result.scenes.push_back(record);
+  }
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - profile_start).count();
+  return true;
+}
+
+// The tables and the goals on standard output; the number of goals missed by more than
+// chance explains.
+int printReport(const Options& o, const Run& run, const std::vector<ProfileResult>& results,
+                const std::vector<GoalCheck>& checks) {
+  std::fprintf(stdout,
+               "litterpose-eval: %d scenes per profile, seed %u, configuration %s\n"
+               "Success: result 1, grasp point within %.0f mm of the true centre (horizontally),\n"
+               "tool z within %.0f° of straight down (lying) or of horizontal towards the object\n"
+               "(standing), gripper x axis within %.0f° of the long axis (lying, where it has\n"
+               "one).\n",
+               o.scenes, o.seed, o.config.c_str(), 1000 * run.criteria.centre_tolerance,
+               run.criteria.approach_tolerance_deg, run.criteria.axis_tolerance_deg);
+  for (const ProfileResult& r : results) {
+    printTable(stdout, r);
+    printGripperTable(stdout, r);
+  }
+  int missed = 0, significant = 0;
+  for (const GoalCheck& g : checks) {
+    missed += !g.met;
+    significant += g.significant;
+  }
+  std::fprintf(stdout,
+               "\nGoals of the robust preparation: %zu checked, %d missed, %d of them by more "
+               "than chance explains (one-sided exact test, %.0f %% level)\n",
+               checks.size(), missed, significant, 100 * run.goals.significance);
+  for (const GoalCheck& g : checks)
+    if (!g.met)
+      std::fprintf(stdout, "  missed%s: %s\n", g.significant ? " (significant)" : "",
+                   g.what.c_str());
+  std::fflush(stdout);
+  return significant;
+}
+
+// The run against the report it is compared with: 0 when it matches, or the exit status
+// after lines on standard error.
+int compareRun(const Options& o, const std::string& json) {
+  const Comparison c = compareWithRecord(json, o.compare);
+  if (!c.comparable) {
+    std::fprintf(stderr, "litterpose-eval: cannot compare with '%s': %s\n", o.compare.c_str(),
+                 c.why_not.c_str());
+    return kUsageOrInputError;
+  }
+  std::printf("\n%s\n", c.summary(o.compare, o.tolerate).c_str());
+  std::fflush(stdout);
+  for (const std::string& d : c.differences)
+    std::fprintf(stderr, "litterpose-eval: %s\n", d.c_str());
+  if (c.matches(o.tolerate)) return 0;
+  std::fprintf(stderr,
+               "litterpose-eval: the run differs from '%s' (scripts/grasp-quality.sh "
+               "writes it anew)\n",
+               o.compare.c_str());
+  return kFailed;
+}
+
+// The chart of the report, drawn from --json's file or a scratch copy; false after a line
+// on standard error.
+bool chartRun(const Options& o, const std::string& json) {
+  std::string json_path = o.json;
+  if (json_path.empty()) {
+    char scratch[] = "/tmp/litterpose-eval-XXXXXX";
+    const int fd = ::mkstemp(scratch);
+    if (fd >= 0) {
+      ::close(fd);
+      json_path = scratch;
+      std::ofstream(json_path) << json;
+    }
+  }
+  const std::string why = json_path.empty()
+                              ? "no place for the report it is drawn from"
+                              : drawChart(LITTERPOSE_PLOT_PYTHON, json_path, o.chart);
+  if (json_path != o.json && !json_path.empty()) std::remove(json_path.c_str());
+  if (why.empty()) return true;
+  std::fprintf(stderr, "litterpose-eval: cannot draw the chart '%s': %s\n", o.chart.c_str(),
+               why.c_str());
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int status = parse(argc, argv, o); status != 0) return status;
+  Run run;
+  if (const int status = prepareRun(o, run); status != 0) return status;
   std::ofstream details;
   if (!o.details.empty()) {
     details.open(o.details);
@@ -222,173 +466,17 @@ int main(int argc, char** argv) {
     }
   }
 
-  const Criteria criteria;
-  const Margins margins;
-  const Goals goals;
-  const double floor_z = -oracle->base_height_;
-  const capture_sim::Judge judge = makeJudge(windows, armOf(*oracle), criteria, margins);
   std::vector<ProfileResult> results;
   int failures = 0;
   for (const capture_sim::Artefacts artefacts : o.profiles) {
-    const auto profile_start = std::chrono::steady_clock::now();
-    capture_sim::SceneSetOptions set;
-    set.count = o.scenes;
-    set.seed = o.seed;
-    set.artefacts = artefacts;
-    set.depth = o.depth;
-    placeScenes(windows, set);
-    std::vector<capture_sim::Scene> scenes;
-    try {
-      scenes = capture_sim::randomScenes(set, camera, floor_z, judge);
-    } catch (const std::exception& ex) {
-      std::fprintf(stderr, "litterpose-eval: cannot build the scenes: %s\n", ex.what());
-      return kFailed;
-    }
-
-    ProfileResult result;
-    result.artefacts = artefacts;
-    result.classes = capture_sim::sceneClasses(artefacts);
-    result.cells.resize(result.classes.size());
-    for (const capture_sim::Scene& scene : scenes) {
-      const std::size_t class_index = static_cast<std::size_t>(scene.index) % result.classes.size();
-      SceneRecord record;
-      record.index = scene.index;
-      record.kind = scene.truth.kind;
-      record.expected = scene.expected;
-      auto camera_cloud = std::make_shared<GrabPoseEstimate::Cloud>(
-          capture_sim::capture(scene.camera, scene.object, scene.options));
-      for (std::size_t e = 0; e < kEntries.size(); ++e) {
-        Outcome outcomes[3];
-        for (std::size_t p = 0; p < kPreparations.size(); ++p) {
-          GrabPoseEstimate& estimator = *estimators[p];
-          auto cloud = std::make_shared<GrabPoseEstimate::Cloud>();
-          estimator.PclTransform(camera_cloud, cloud, estimator.camera_extrinsic_);
-          // Each estimate as from a fresh estimator: an estimate may leave the preparation's
-          // margin and the main axis class behind for the next one.
-          estimator.pass_ajust_value_ = oracle->pass_ajust_value_;
-          estimator.main_axis_type_ = oracle->main_axis_type_;
-          estimator.trash_type_ = 3;
-          int code = -1;
-          const auto start = std::chrono::steady_clock::now();
-          try {
-            code = litterpose::runEntry(estimator, kEntries[e], cloud);
-          } catch (const std::exception& ex) {
-            std::fprintf(stderr, "litterpose-eval: scene %d, %s: %s\n", scene.index,
-                         entryName(kEntries[e]), ex.what());
-            ++failures;
-          }
-          const double ms = std::chrono::duration<double, std::milli>(
-                                std::chrono::steady_clock::now() - start)
-                                .count();
-          Outcome outcome = score(scene, kEntries[e], code, estimator, ms, criteria);
-          GripperJudgement judged;
-          if (code == litterpose::kGrabFound) {
-            judged = judgeGripper(
-                scene, floor_z, gripper, estimator.grab_pose_.position.cast<double>(),
-                estimator.grab_pose_.orientation.normalized().toRotationMatrix());
-            outcome.fits = judged.fits;
-            outcome.collides = judged.collides;
-          }
-          outcome.refused_by_gripper =
-              estimator.reason_ == litterpose::Reason::kGripperDoesNotFit ||
-              estimator.reason_ == litterpose::Reason::kGripperCollides;
-          result.cells[class_index][e][p].add(outcome);
-          outcomes[p] = outcome;
-          record.outcomes[e][p] = outcome;
-          if (details) {
-            const auto& t = scene.truth;
-            const auto& c = scene.conditions;
-            details << litterpose_estimate::JsonLine()
-                           .text("artefacts", capture_sim::artefactsName(artefacts))
-                           .integer("scene", scene.index)
-                           .text("class", capture_sim::litterName(t.kind))
-                           .text("entry", entryName(kEntries[e]))
-                           .text("preparation", preparationName(kPreparations[p]))
-                           .numbers("centre", {t.centre.x(), t.centre.y(), t.centre.z()})
-                           .number("distance", t.at.distance, 6)
-                           .number("bearing_deg", t.at.bearing_deg, 6)
-                           .number("yaw_deg", t.at.yaw_deg, 6)
-                           .numbers("size", {t.size.length, t.size.width, t.size.height})
-                           .integer("points", static_cast<long long>(camera_cloud->size()))
-                           .integer("object_points", t.object_points)
-                           .json(
-                               "capture",
-                               litterpose_estimate::JsonLine()
-                                   .number("depth_noise_per_m2", scene.options.depth_noise_per_m2,
-                                           4)
-                                   .number("depth_step", scene.options.depth_step, 4)
-                                   .number("band_width", scene.options.band_width, 4)
-                                   .number("band_density", scene.options.band_density, 4)
-                                   .number("mixed_pixel_share", scene.options.mixed_pixel_share, 4)
-                                   .number("outlier_share", scene.options.outlier_share, 4)
-                                   .number("mask_drop_share", scene.options.mask_drop_share, 4)
-                                   .str())
-                           .json("conditions",
-                                 litterpose_estimate::JsonLine()
-                                     .number("floor_offset_m", c.floor_offset, 4)
-                                     .number("slope_deg", c.slope_deg, 4)
-                                     .number("downhill_deg", c.downhill_deg, 4)
-                                     .number("roughness_m", scene.options.roughness.amplitude(), 4)
-                                     .numbers("camera_shift_m", {c.camera_shift.x(),
-                                                                 c.camera_shift.y(),
-                                                                 c.camera_shift.z()})
-                                     .number("camera_turn_deg", c.camera_turn.norm() * 180.0 / M_PI,
-                                             4)
-                                     .str())
-                           .integer("expected", outcome.expected)
-                           .integer("result", code)
-                           .json("success", outcome.success ? "true" : "false")
-                           .number("centre_error_m", outcome.centre_error, 6)
-                           .number("approach_error_deg", outcome.approach_error, 6)
-                           .number("axis_error_deg", outcome.axis_error, 6)
-                           .text("gripper_judged", judged.what)
-                           .text("reason", litterpose::reasonName(estimator.reason_))
-                           .number("ms", ms, 4)
-                           .str()
-                    << '\n';
-          }
-        }
-        result.cells[class_index][e][1].compare(outcomes[1], outcomes[0]);
-      }
-      result.scenes.push_back(record);
-    }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                   profile_start)
-                         .count();
-    results.push_back(std::move(result));
+    results.emplace_back();
+    if (!runProfile(o, run, artefacts, details, results.back(), failures)) return kFailed;
   }
-
-  std::fprintf(stdout,
-               "litterpose-eval: %d scenes per profile, seed %u, configuration %s\n"
-               "Success: result 1, grasp point within %.0f mm of the true centre (horizontally),\n"
-               "tool z within %.0f° of straight down (lying) or of horizontal towards the object\n"
-               "(standing), gripper x axis within %.0f° of the long axis (lying, where it has\n"
-               "one).\n",
-               o.scenes, o.seed, o.config.c_str(), 1000 * criteria.centre_tolerance,
-               criteria.approach_tolerance_deg, criteria.axis_tolerance_deg);
-  for (const ProfileResult& r : results) {
-    printTable(stdout, r);
-    printGripperTable(stdout, r);
-  }
-
-  const std::vector<GoalCheck> checks = checkGoals(results, goals);
-  int missed = 0, significant = 0;
-  for (const GoalCheck& g : checks) {
-    missed += !g.met;
-    significant += g.significant;
-  }
-  std::fprintf(stdout,
-               "\nGoals of the robust preparation: %zu checked, %d missed, %d of them by more "
-               "than chance explains (one-sided exact test, %.0f %% level)\n",
-               checks.size(), missed, significant, 100 * goals.significance);
-  for (const GoalCheck& g : checks)
-    if (!g.met)
-      std::fprintf(stdout, "  missed%s: %s\n", g.significant ? " (significant)" : "",
-                   g.what.c_str());
-  std::fflush(stdout);
+  const std::vector<GoalCheck> checks = checkGoals(results, run.goals);
+  const int significant = printReport(o, run, results, checks);
 
   int status = 0;
-  RunInfo info{o.config, o.seed, o.scenes, criteria, margins, goals, o.depth};
+  const RunInfo info{o.config, o.seed, o.scenes, run.criteria, run.margins, run.goals, o.depth};
   const std::string json = toJson(info, results, checks);
   if (!o.json.empty()) {
     std::ofstream out(o.json);
@@ -399,45 +487,11 @@ int main(int argc, char** argv) {
     }
   }
   if (!o.compare.empty()) {
-    const Comparison c = compareWithRecord(json, o.compare);
-    if (!c.comparable) {
-      std::fprintf(stderr, "litterpose-eval: cannot compare with '%s': %s\n", o.compare.c_str(),
-                   c.why_not.c_str());
-      return kUsageOrInputError;
-    }
-    std::printf("\n%s\n", c.summary(o.compare, o.tolerate).c_str());
-    std::fflush(stdout);
-    for (const std::string& d : c.differences)
-      std::fprintf(stderr, "litterpose-eval: %s\n", d.c_str());
-    if (!c.matches(o.tolerate)) {
-      std::fprintf(stderr,
-                   "litterpose-eval: the run differs from '%s' (scripts/grasp-quality.sh "
-                   "writes it anew)\n",
-                   o.compare.c_str());
-      status = kFailed;
-    }
+    const int compared = compareRun(o, json);
+    if (compared == kUsageOrInputError) return compared;
+    if (compared != 0) status = compared;
   }
-  if (!o.chart.empty()) {
-    std::string json_path = o.json;
-    if (json_path.empty()) {
-      char scratch[] = "/tmp/litterpose-eval-XXXXXX";
-      const int fd = ::mkstemp(scratch);
-      if (fd >= 0) {
-        ::close(fd);
-        json_path = scratch;
-        std::ofstream(json_path) << json;
-      }
-    }
-    const std::string why = json_path.empty()
-                                ? "no place for the report it is drawn from"
-                                : drawChart(LITTERPOSE_PLOT_PYTHON, json_path, o.chart);
-    if (json_path != o.json && !json_path.empty()) std::remove(json_path.c_str());
-    if (!why.empty()) {
-      std::fprintf(stderr, "litterpose-eval: cannot draw the chart '%s': %s\n", o.chart.c_str(),
-                   why.c_str());
-      status = kFailed;
-    }
-  }
+  if (!o.chart.empty() && !chartRun(o, json)) status = kFailed;
   if (failures > 0) {
     std::fprintf(stderr, "litterpose-eval: the estimator raised on %d estimates\n", failures);
     status = kFailed;
