@@ -132,6 +132,84 @@ private:
   int rows_ = 0;
 };
 
+// The cloud binned into patches: each patch's lowest point and the mean of its lowest
+// layer, the points within the flat span above its lowest (the floor beside a wall, the
+// wall's foot, or a top face); every point's patch (kNoCell for one that is not finite) and
+// height over the prior.
+struct Binned {
+  std::vector<Patch> patches;
+  std::vector<std::uint32_t> cell_of;
+  std::vector<float> above_prior;
+  std::size_t finite_points = 0;
+};
+
+Binned bin(const GrabPoseEstimate::Cloud& cloud, const PatchGrid& grid, const Prior& prior) {
+  Binned b;
+  b.patches.resize(grid.cells());
+  b.cell_of.assign(cloud.size(), kNoCell);
+  b.above_prior.assign(cloud.size(), 0.0f);
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    const auto& p = cloud[i];
+    if (!finite(p)) continue;
+    ++b.finite_points;
+    b.cell_of[i] = static_cast<std::uint32_t>(grid.cellOf(p));
+    Patch& c = b.patches[b.cell_of[i]];
+    ++c.all;
+    const double h = prior.plane.height(p);
+    b.above_prior[i] = static_cast<float>(h);
+    if (h < c.low) {
+      c.low = h;
+      c.lowest = Eigen::Vector3d(p.x, p.y, p.z);
+      c.lowest_index = i;
+    }
+    c.high = std::max(c.high, h);
+  }
+  return b;
+}
+
+// Adds each point of a patch's lowest layer (`layer` deep) to its sum.
+void sumLowestLayers(const GrabPoseEstimate::Cloud& cloud, double layer, Binned& b) {
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    if (b.cell_of[i] == kNoCell) continue;
+    Patch& c = b.patches[b.cell_of[i]];
+    if (b.above_prior[i] > c.low + layer) continue;
+    ++c.points;
+    c.sum += Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z);
+  }
+}
+
+double tiltSlope(const Prior& prior) { return std::tan(prior.tilt_tolerance_deg * kPi / 180.0); }
+
+// The candidates (flagged): patches whose lowest layer holds a few points, within the
+// prior's reach (its height tolerance, and its tilt tolerance over the distance from the
+// anchor). `lows` gets every patch's lowest point, which can count against a plane that
+// leaves it below.
+std::vector<std::uint8_t> flatPatches(const std::vector<Patch>& patches, const Prior& prior,
+                                      double inlier_distance, std::vector<Eigen::Vector3d>& lows) {
+  const double tilt_slope = tiltSlope(prior);
+  std::vector<std::uint8_t> is_flat(patches.size(), 0);
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    const Patch& c = patches[i];
+    if (c.points == 0) continue;
+    lows.push_back(c.lowest);
+    if (c.points < kMinPatchPoints) continue;
+    const Eigen::Vector3d mean = c.layerMean();
+    const double reach = prior.height_tolerance + inlier_distance +
+                         tilt_slope * (mean.head<2>() - prior.anchor).norm();
+    const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
+    is_flat[i] = std::fabs(h) <= reach;
+  }
+  return is_flat;
+}
+
+// An even selection of at most about kScoredPatches of them.
+std::vector<Eigen::Vector3d> evenSelection(const std::vector<Eigen::Vector3d>& all) {
+  std::vector<Eigen::Vector3d> some;
+  const std::size_t step = std::max<std::size_t>(1, all.size() / kScoredPatches);
+  for (std::size_t i = 0; i < all.size(); i += step) some.push_back(all[i]);
+  return some;
+}
+
 Plane through(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
               bool& valid) {
   const Eigen::Vector3d u = b - a, v = c - a;
@@ -263,13 +341,15 @@ Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uin
 // Least squares over the points of flat patches near the plane, its slope held towards
 // the prior's with the weight of the floor's roughness against the tilt tolerance.
 // `count` is the number of points the last round took.
-Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud,
-             const std::vector<Patch>& patches, const std::vector<std::uint8_t>& is_flat,
-             const std::vector<std::uint32_t>& cell_of, const std::vector<float>& above_prior,
-             const Prior& prior, double inlier_distance, std::size_t& count) {
+Plane refine(const Plane& start, const GrabPoseEstimate::Cloud& cloud, const Binned& binned,
+             const std::vector<std::uint8_t>& is_flat, const Prior& prior, double inlier_distance,
+             std::size_t& count) {
+  const std::vector<Patch>& patches = binned.patches;
+  const std::vector<std::uint32_t>& cell_of = binned.cell_of;
+  const std::vector<float>& above_prior = binned.above_prior;
   const double prior_a = -prior.plane.normal.x() / prior.plane.normal.z();
   const double prior_b = -prior.plane.normal.y() / prior.plane.normal.z();
-  const double slope_sigma = std::tan(prior.tilt_tolerance_deg * kPi / 180.0) / 2.0;
+  const double slope_sigma = tiltSlope(prior) / 2.0;
   const double layer = kFlatSpan * inlier_distance;
   // The lowest layers of the flat patches that are mostly floor: flat through and through,
   // or with most of their points in it (the narrow band around a small object shares its
@@ -360,6 +440,88 @@ bool dropOnAndAbove(const Plane& plane, const std::vector<Patch>& patches,
   return any;
 }
 
+// The plane of the search, refined; or why there is none.
+struct Rounds {
+  Plane plane;
+  bool too_many_below = false;
+  const char* refusal = nullptr;
+};
+
+// A plane whose refinement leaves too many points below it lies on the object (the top of
+// a wide carton holds more flat patches than a narrow floor band): the search goes on among
+// the flat patches below it, for at most kSearchRounds rounds. The last plane is kept, with
+// too_many_below set, when every round's does.
+Rounds searchRounds(const GrabPoseEstimate::Cloud& cloud, const Binned& binned,
+                    std::vector<std::uint8_t>& is_flat, const PatchGrid& grid, const Prior& prior,
+                    const std::vector<Eigen::Vector3d>& scored_lows, double inlier_distance) {
+  const double below = kBelowDistance * inlier_distance;
+  Rounds rounds;
+  std::size_t count = 0;
+  for (int round = 0;; ++round) {
+    const Search search = searchPlane(binned.patches, is_flat, grid, prior, scored_lows, inlier_distance);
+    if (search.flat < 3) {
+      rounds.refusal = round == 0 ? "no flat patch near the configured floor"
+                                  : "no flat patch below the object's top";
+      return rounds;
+    }
+    const bool last = round + 1 == kSearchRounds;
+    if (!search.found) {
+      if (last || search.hypotheses == 0 ||
+          !dropOnAndAbove(search.best, binned.patches, is_flat, below)) {
+        rounds.refusal = "no plane holds more points than it leaves below";
+        return rounds;
+      }
+      continue;
+    }
+    rounds.plane = refine(search.best, cloud, binned, is_flat, prior, inlier_distance, count);
+    // The best of the hypotheses from a narrow band that the camera sees through noise as
+    // thick as the inlier distance can tilt by degrees and hold few of the band's points:
+    // the configured floor's slope, through the flat patches' middle height, is refined
+    // instead.
+    if (count < kMinFloorPoints)
+      if (const auto level = priorThroughPatches(prior, binned.patches, is_flat))
+        rounds.plane = refine(*level, cloud, binned, is_flat, prior, inlier_distance, count);
+    if (count < kMinFloorPoints) {
+      rounds.refusal = "too few points near the plane";
+      return rounds;
+    }
+    rounds.too_many_below = leavesTooManyBelow(rounds.plane, cloud, binned.finite_points, below);
+    if (!rounds.too_many_below || last || !dropOnAndAbove(rounds.plane, binned.patches, is_flat, below))
+      return rounds;
+  }
+}
+
+// The points within the inlier distance of the plane, and their root mean square distance.
+void measureInliers(const GrabPoseEstimate::Cloud& cloud, const Plane& plane, double inlier_distance,
+                    Fit& fit) {
+  std::size_t inliers = 0;
+  double squared = 0.0;
+  for (const auto& p : cloud) {
+    if (!finite(p)) continue;
+    const double h = plane.height(p);
+    if (std::fabs(h) <= inlier_distance) {
+      ++inliers;
+      squared += h * h;
+    }
+  }
+  fit.inliers = inliers;
+  fit.rms = inliers > 0 ? std::sqrt(squared / static_cast<double>(inliers)) : 0.0;
+}
+
+// Why the plane of the search is not the floor, or nullptr. Under the object the plane is
+// known best (its tilt is known less well from a narrow band): it must lie within the
+// floors the tolerances allow there.
+const char* refusalOf(const Rounds& rounds, const Prior& prior, const Eigen::Vector2d& object_xy) {
+  const Plane& plane = rounds.plane;
+  const double offset =
+      plane.zAt(object_xy.x(), object_xy.y()) - prior.plane.zAt(object_xy.x(), object_xy.y());
+  const double allowed = prior.height_tolerance + tiltSlope(prior) * (object_xy - prior.anchor).norm();
+  if (rounds.too_many_below) return "the plane leaves too many points below it";
+  if (!(std::fabs(offset) <= allowed)) return "the plane lies beyond the height tolerance";
+  if (!(plane.tiltDeg() <= prior.tilt_tolerance_deg)) return "the plane is tilted beyond the tolerance";
+  return nullptr;
+}
+
 }  // namespace
 
 double Plane::tiltDeg() const { return std::acos(std::clamp(normal.z(), -1.0, 1.0)) * 180.0 / kPi; }
@@ -378,132 +540,23 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     fit.refusal = "too few points";
     return fit;
   }
-  const double tilt_tolerance = prior.tilt_tolerance_deg * kPi / 180.0;
-  const double tilt_slope = std::tan(tilt_tolerance);
-  const double below = kBelowDistance * inlier_distance;
-
-  // Each patch's lowest point, and the mean of its lowest layer: the points within the
-  // flat span above its lowest (the floor beside a wall, the wall's foot, or a top face).
-  std::vector<Patch> patches(grid.cells());
-  std::vector<std::uint32_t> cell_of(cloud.size(), kNoCell);
-  std::vector<float> above_prior(cloud.size(), 0.0f);
-  std::size_t finite_points = 0;
-  for (std::size_t i = 0; i < cloud.size(); ++i) {
-    const auto& p = cloud[i];
-    if (!finite(p)) continue;
-    ++finite_points;
-    cell_of[i] = static_cast<std::uint32_t>(grid.cellOf(p));
-    Patch& c = patches[cell_of[i]];
-    ++c.all;
-    const double h = prior.plane.height(p);
-    above_prior[i] = static_cast<float>(h);
-    if (h < c.low) {
-      c.low = h;
-      c.lowest = Eigen::Vector3d(p.x, p.y, p.z);
-      c.lowest_index = i;
-    }
-    c.high = std::max(c.high, h);
-  }
-  const double layer = kFlatSpan * inlier_distance;
-  for (std::size_t i = 0; i < cloud.size(); ++i) {
-    if (cell_of[i] == kNoCell) continue;
-    Patch& c = patches[cell_of[i]];
-    if (above_prior[i] > c.low + layer) continue;
-    ++c.points;
-    c.sum += Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z);
-  }
-
-  // Candidates: patches whose lowest layer holds a few points, within the prior's reach
-  // (its height tolerance, and its tilt tolerance over the distance from the object). Every
-  // patch's lowest point can count against a plane that leaves it below.
+  Binned binned = bin(cloud, grid, prior);
+  sumLowestLayers(cloud, kFlatSpan * inlier_distance, binned);
   std::vector<Eigen::Vector3d> lows;
-  std::vector<std::uint8_t> is_flat(patches.size(), 0);
-  for (std::size_t i = 0; i < patches.size(); ++i) {
-    const Patch& c = patches[i];
-    if (c.points == 0) continue;
-    lows.push_back(c.lowest);
-    if (c.points < kMinPatchPoints) continue;
-    const Eigen::Vector3d mean = c.layerMean();
-    const double reach = prior.height_tolerance + inlier_distance +
-                         tilt_slope * (mean.head<2>() - prior.anchor).norm();
-    const double h = prior.plane.normal.dot(mean) + prior.plane.offset;
-    is_flat[i] = std::fabs(h) <= reach;
+  std::vector<std::uint8_t> is_flat = flatPatches(binned.patches, prior, inlier_distance, lows);
+  const Rounds rounds =
+      searchRounds(cloud, binned, is_flat, grid, prior, evenSelection(lows), inlier_distance);
+  if (rounds.refusal) {
+    fit.refusal = rounds.refusal;
+    return fit;
   }
-  const auto every = [](const std::vector<Eigen::Vector3d>& all) {
-    std::vector<Eigen::Vector3d> some;
-    const std::size_t step = std::max<std::size_t>(1, all.size() / kScoredPatches);
-    for (std::size_t i = 0; i < all.size(); i += step) some.push_back(all[i]);
-    return some;
-  };
-  const std::vector<Eigen::Vector3d> scored_lows = every(lows);
-
-  // A plane whose refinement leaves too many points below it lies on the object (the top
-  // of a wide carton holds more flat patches than a narrow floor band): the search goes on
-  // among the flat patches below it.
-  Plane plane;
-  std::size_t count = 0;
-  bool too_many_below = false;
-  for (int round = 0;; ++round) {
-    const Search search = searchPlane(patches, is_flat, grid, prior, scored_lows, inlier_distance);
-    if (search.flat < 3) {
-      fit.refusal = round == 0 ? "no flat patch near the configured floor"
-                               : "no flat patch below the object's top";
-      return fit;
-    }
-    const bool last = round + 1 == kSearchRounds;
-    if (!search.found) {
-      if (last || search.hypotheses == 0 || !dropOnAndAbove(search.best, patches, is_flat, below)) {
-        fit.refusal = "no plane holds more points than it leaves below";
-        return fit;
-      }
-      continue;
-    }
-    plane = refine(search.best, cloud, patches, is_flat, cell_of, above_prior, prior,
-                   inlier_distance, count);
-    // The best of the hypotheses from a narrow band that the camera sees through noise as
-    // thick as the inlier distance can tilt by degrees and hold few of the band's points:
-    // the configured floor's slope, through the flat patches' middle height, is refined
-    // instead.
-    if (count < kMinFloorPoints)
-      if (const auto level = priorThroughPatches(prior, patches, is_flat))
-        plane = refine(*level, cloud, patches, is_flat, cell_of, above_prior, prior,
-                       inlier_distance, count);
-    if (count < kMinFloorPoints) {
-      fit.refusal = "too few points near the plane";
-      return fit;
-    }
-    too_many_below = leavesTooManyBelow(plane, cloud, finite_points, below);
-    if (!too_many_below || last || !dropOnAndAbove(plane, patches, is_flat, below)) break;
-  }
-
-  std::size_t inliers = 0;
-  double squared = 0.0;
-  for (const auto& p : cloud) {
-    if (!finite(p)) continue;
-    const double h = plane.height(p);
-    if (std::fabs(h) <= inlier_distance) {
-      ++inliers;
-      squared += h * h;
-    }
-  }
-  // Under the object the plane is known best (its tilt is known less well from a narrow
-  // band): it must lie within the floors the tolerances allow there.
-  const double offset =
-      plane.zAt(object_xy.x(), object_xy.y()) - prior.plane.zAt(object_xy.x(), object_xy.y());
-  const double allowed =
-      prior.height_tolerance + tilt_slope * (object_xy - prior.anchor).norm();
-  if (too_many_below) {
-    fit.refusal = "the plane leaves too many points below it";
-  } else if (!(std::fabs(offset) <= allowed)) {
-    fit.refusal = "the plane lies beyond the height tolerance";
-  } else if (!(plane.tiltDeg() <= prior.tilt_tolerance_deg)) {
-    fit.refusal = "the plane is tilted beyond the tolerance";
+  measureInliers(cloud, rounds.plane, inlier_distance, fit);
+  if (const char* refusal = refusalOf(rounds, prior, object_xy)) {
+    fit.refusal = refusal;
   } else {
-    fit.plane = plane;
+    fit.plane = rounds.plane;
     fit.fitted = true;
   }
-  fit.inliers = inliers;
-  fit.rms = inliers > 0 ? std::sqrt(squared / static_cast<double>(inliers)) : 0.0;
   return fit;
 }
 
