@@ -433,6 +433,32 @@ TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
   EXPECT_GT(std::abs(e_->rect_direction_.x()), std::cos(3.0 * M_PI / 180.0));
 }
 
+// The rule every removal keeps: made where it leaves 100 points, skipped, as the log says,
+// where it would leave 99. Shown on the points below the floor, with the configured floor.
+TEST_F(RobustPreparation, ARemovalLeavesAHundredPointsOrIsSkipped) {
+  const struct {
+    int kept;
+    const char* line;
+  } cases[] = {{100, "robust preparation: removed 50 points below the floor"},
+               {99, "robust preparation: 50 points below the floor, too many to remove"}};
+  Robust& config = e_->robust_preparation_;
+  config.floor_height_tolerance = config.floor_tilt_tolerance = 0;
+  config.std_dev_mul = 1000.0f;  // no outliers
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 0.0f);
+  for (const auto& c : cases) {
+    CloudPtr cloud = clouds::empty();
+    const auto add = [&](int n, float z) {
+      for (int i = 0; i < n; ++i)
+        cloud->push_back(pcl::PointXYZ(xy.x() + 0.002f * (i % 10), xy.y() + 0.002f * (i / 10), z));
+    };
+    add(c.kept, kFloor + 0.03f);
+    add(50, kFloor - 0.05f);
+    const std::string out = prepare(cloud);
+    EXPECT_TRUE(contains(out, "10 m of the camera, 0 statistical outliers")) << out;
+    EXPECT_TRUE(contains(out, c.line)) << c.kept << out;
+  }
+}
+
 TEST_F(RobustPreparation, OnTheFloorTheConfiguredFloorIsTheLowestPoint) {
   e_->is_on_floor_ = true;
   e_->robust_preparation_.floor_height_tolerance = e_->robust_preparation_.floor_tilt_tolerance = 0;
