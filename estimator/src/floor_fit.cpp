@@ -133,7 +133,7 @@ private:
 };
 
 // The cloud binned into patches: each patch's lowest point and the mean of its lowest
-// layer, the points within the flat span above its lowest (the floor beside a wall, the
+// layer, the points within `layer` above its lowest (the floor beside a wall, the
 // wall's foot, or a top face); every point's patch (kNoCell for one that is not finite) and
 // height over the prior.
 struct Binned {
@@ -143,7 +143,8 @@ struct Binned {
   std::size_t finite_points = 0;
 };
 
-Binned bin(const GrabPoseEstimate::Cloud& cloud, const PatchGrid& grid, const Prior& prior) {
+Binned bin(const GrabPoseEstimate::Cloud& cloud, const PatchGrid& grid, const Prior& prior,
+           double layer) {
   Binned b;
   b.patches.resize(grid.cells());
   b.cell_of.assign(cloud.size(), kNoCell);
@@ -164,11 +165,7 @@ Binned bin(const GrabPoseEstimate::Cloud& cloud, const PatchGrid& grid, const Pr
     }
     c.high = std::max(c.high, h);
   }
-  return b;
-}
-
-// Adds each point of a patch's lowest layer (`layer` deep) to its sum.
-void sumLowestLayers(const GrabPoseEstimate::Cloud& cloud, double layer, Binned& b) {
+  // The lowest layers, once every patch's lowest point is known.
   for (std::size_t i = 0; i < cloud.size(); ++i) {
     if (b.cell_of[i] == kNoCell) continue;
     Patch& c = b.patches[b.cell_of[i]];
@@ -176,6 +173,7 @@ void sumLowestLayers(const GrabPoseEstimate::Cloud& cloud, double layer, Binned&
     ++c.points;
     c.sum += Eigen::Vector3d(cloud[i].x, cloud[i].y, cloud[i].z);
   }
+  return b;
 }
 
 double tiltSlope(const Prior& prior) { return std::tan(prior.tilt_tolerance_deg * kPi / 180.0); }
@@ -458,7 +456,8 @@ Rounds searchRounds(const GrabPoseEstimate::Cloud& cloud, const Binned& binned,
   Rounds rounds;
   std::size_t count = 0;
   for (int round = 0;; ++round) {
-    const Search search = searchPlane(binned.patches, is_flat, grid, prior, scored_lows, inlier_distance);
+    const Search search =
+        searchPlane(binned.patches, is_flat, grid, prior, scored_lows, inlier_distance);
     if (search.flat < 3) {
       rounds.refusal = round == 0 ? "no flat patch near the configured floor"
                                   : "no flat patch below the object's top";
@@ -486,14 +485,15 @@ Rounds searchRounds(const GrabPoseEstimate::Cloud& cloud, const Binned& binned,
       return rounds;
     }
     rounds.too_many_below = leavesTooManyBelow(rounds.plane, cloud, binned.finite_points, below);
-    if (!rounds.too_many_below || last || !dropOnAndAbove(rounds.plane, binned.patches, is_flat, below))
+    if (!rounds.too_many_below || last ||
+        !dropOnAndAbove(rounds.plane, binned.patches, is_flat, below))
       return rounds;
   }
 }
 
 // The points within the inlier distance of the plane, and their root mean square distance.
-void measureInliers(const GrabPoseEstimate::Cloud& cloud, const Plane& plane, double inlier_distance,
-                    Fit& fit) {
+void measureInliers(const GrabPoseEstimate::Cloud& cloud, const Plane& plane,
+                    double inlier_distance, Fit& fit) {
   std::size_t inliers = 0;
   double squared = 0.0;
   for (const auto& p : cloud) {
@@ -515,10 +515,12 @@ const char* refusalOf(const Rounds& rounds, const Prior& prior, const Eigen::Vec
   const Plane& plane = rounds.plane;
   const double offset =
       plane.zAt(object_xy.x(), object_xy.y()) - prior.plane.zAt(object_xy.x(), object_xy.y());
-  const double allowed = prior.height_tolerance + tiltSlope(prior) * (object_xy - prior.anchor).norm();
+  const double allowed =
+      prior.height_tolerance + tiltSlope(prior) * (object_xy - prior.anchor).norm();
   if (rounds.too_many_below) return "the plane leaves too many points below it";
   if (!(std::fabs(offset) <= allowed)) return "the plane lies beyond the height tolerance";
-  if (!(plane.tiltDeg() <= prior.tilt_tolerance_deg)) return "the plane is tilted beyond the tolerance";
+  if (!(plane.tiltDeg() <= prior.tilt_tolerance_deg))
+    return "the plane is tilted beyond the tolerance";
   return nullptr;
 }
 
@@ -540,8 +542,7 @@ Fit fitFloor(const GrabPoseEstimate::Cloud& cloud, const Prior& prior,
     fit.refusal = "too few points";
     return fit;
   }
-  Binned binned = bin(cloud, grid, prior);
-  sumLowestLayers(cloud, kFlatSpan * inlier_distance, binned);
+  const Binned binned = bin(cloud, grid, prior, kFlatSpan * inlier_distance);
   std::vector<Eigen::Vector3d> lows;
   std::vector<std::uint8_t> is_flat = flatPatches(binned.patches, prior, inlier_distance, lows);
   const Rounds rounds =
