@@ -272,6 +272,93 @@ TEST(FloorFit, FindsTheFloorFromABandWhosePatchesHoldAWallsFoot) {
   EXPECT_NEAR(fit.plane.zAt(xy.x(), xy.y()), floor_z, 0.005);
 }
 
+// Where the cloud holds no plane the prior's tolerances allow, the floor is the configured
+// one, unchanged, with the reason; just within them, the plane is taken.
+enum class FloorScene { box_with_band, few_points, not_a_number, one_point, line };
+
+struct FloorCase {
+  const char* name;
+  FloorScene scene;      // a box 12 x 8 x 5 cm 0.3 m ahead with a band of floor, or none
+  float offset;          // of the true floor from the configured one, m
+  float slope_deg;       // falling towards the arm
+  double height_tolerance;
+  double tilt_tolerance_deg;
+  const char* refusal;   // nullptr: fitted
+};
+
+constexpr FloorScene kBox = FloorScene::box_with_band;
+constexpr FloorCase kFloorCases[] = {
+    {"AFewPoints", FloorScene::few_points, 0.0f, 0.0f, 0.05, 10.0, "too few points"},
+    {"NotANumber", FloorScene::not_a_number, 0.0f, 0.0f, 0.05, 10.0, "too few points"},
+    {"OnePointRepeated", FloorScene::one_point, 0.0f, 0.0f, 0.05, 10.0,
+     "no flat patch near the configured floor"},
+    {"PointsOnALine", FloorScene::line, 0.0f, 0.0f, 0.05, 10.0,
+     "no plane holds more points than it leaves below"},
+    {"FarBelowTheReach", kBox, -0.3f, 0.0f, 0.05, 10.0, "no flat patch near the configured floor"},
+    // Under the object 2 cm and 1 degree over 0.3 m allow 25 mm.
+    {"JustBeyondTheHeightTolerance", kBox, -0.028f, 0.0f, 0.02, 1.0,
+     "the plane lies beyond the height tolerance"},
+    {"JustWithinTheHeightTolerance", kBox, -0.022f, 0.0f, 0.02, 1.0, nullptr},
+    {"SteeperThanTheTiltTolerance", kBox, 0.0f, 15.0f, 0.05, 10.0,
+     "the plane is tilted beyond the tolerance"},
+    {"WithinTheTiltTolerance", kBox, 0.0f, 8.0f, 0.05, 10.0, nullptr},
+};
+
+void PrintTo(const FloorCase& c, std::ostream* os) { *os << c.name; }
+
+class FloorFitPrior : public testing::TestWithParam<FloorCase> {};
+
+TEST_P(FloorFitPrior, IsKeptWithTheReasonWhereNoAllowedPlaneIsFound) {
+  namespace floor = litterpose::floor;
+  const FloorCase& c = GetParam();
+  const Eigen::Vector2f xy = clouds::at_bearing(0.3f, 0.0f);
+  const float floor_z = kFloor + c.offset;
+  Cloud scene;
+  switch (c.scene) {
+    case FloorScene::box_with_band:
+      scene = *visible_box(xy, {0.12f, 0.08f, 0.05f}, 0.0f, 3000, floor_z);
+      clouds::add_floor_band(scene, xy, {0.065f, 0.045f}, 0.02f, 0.003f, floor_z);
+      break;
+    case FloorScene::few_points:
+      scene = *visible_box(xy, {0.12f, 0.08f, 0.05f}, 0.0f, 20, floor_z);
+      break;
+    case FloorScene::not_a_number:
+      scene.resize(100, pcl::PointXYZ(std::nanf(""), 0.0f, 0.0f));
+      break;
+    case FloorScene::one_point:
+      scene.resize(5000, pcl::PointXYZ(xy.x(), xy.y(), floor_z));
+      break;
+    case FloorScene::line:
+      for (int i = 0; i < 5000; ++i) scene.push_back(pcl::PointXYZ(xy.x() + 1e-4f * i, xy.y(), floor_z));
+      break;
+  }
+  Cloud marker;  // the true floor under the object
+  marker.push_back(pcl::PointXYZ(xy.x(), xy.y(), floor_z));
+  for (Cloud* cloud : {&scene, &marker})
+    clouds::tilt(*cloud, Eigen::Vector3f(0.0f, 0.0f, floor_z), c.slope_deg, 0.0f);
+  floor::Prior prior;
+  prior.plane = floor::Plane::level(kFloor);
+  prior.height_tolerance = c.height_tolerance;
+  prior.tilt_tolerance_deg = c.tilt_tolerance_deg;
+
+  const floor::Fit fit = floor::fitFloor(scene, prior, xy.cast<double>(), 0.006, 0.005);
+  if (c.refusal) {
+    EXPECT_FALSE(fit.fitted);
+    EXPECT_STREQ(fit.refusal, c.refusal);
+    EXPECT_EQ(fit.plane.normal, prior.plane.normal);
+    EXPECT_EQ(fit.plane.offset, prior.plane.offset);
+  } else {
+    ASSERT_TRUE(fit.fitted) << fit.refusal;
+    EXPECT_NEAR(fit.plane.zAt(marker[0].x, marker[0].y), marker[0].z, 0.0025);
+    EXPECT_NEAR(fit.plane.tiltDeg(), c.slope_deg, 0.5);
+    EXPECT_GT(fit.inliers, 1000u);
+    EXPECT_LE(fit.rms, 0.005);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FloorFitPrior, testing::ValuesIn(kFloorCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The object's top is the highest point on a surface: points alone above it (moved along
 // their rays, which the outlier test keeps beside a near object) are not, a small part of
 // the object is.
