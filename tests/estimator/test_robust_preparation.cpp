@@ -434,13 +434,16 @@ TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
 }
 
 // The rule every removal keeps: made where it leaves 100 points, skipped, as the log says,
-// where it would leave 99. Shown on the points below the floor, with the configured floor.
+// where it would leave 99. Shown on the points below the floor and on the floor cut, with
+// the configured floor.
 TEST_F(RobustPreparation, ARemovalLeavesAHundredPointsOrIsSkipped) {
   const struct {
-    int kept;
+    int kept, on_floor, below;
     const char* line;
-  } cases[] = {{100, "robust preparation: removed 50 points below the floor"},
-               {99, "robust preparation: 50 points below the floor, too many to remove"}};
+  } cases[] = {{100, 0, 50, "robust preparation: removed 50 points below the floor"},
+               {99, 0, 50, "robust preparation: 50 points below the floor, too many to remove"},
+               {100, 50, 0, "robust preparation: removed 50 points of the floor and the object's bottom"},
+               {99, 50, 0, " 以下点云后数量太少-------------"}};
   Robust& config = e_->robust_preparation_;
   config.floor_height_tolerance = config.floor_tilt_tolerance = 0;
   config.std_dev_mul = 1000.0f;  // no outliers
@@ -452,7 +455,8 @@ TEST_F(RobustPreparation, ARemovalLeavesAHundredPointsOrIsSkipped) {
         cloud->push_back(pcl::PointXYZ(xy.x() + 0.002f * (i % 10), xy.y() + 0.002f * (i / 10), z));
     };
     add(c.kept, kFloor + 0.03f);
-    add(50, kFloor - 0.05f);
+    add(c.on_floor, kFloor);
+    add(c.below, kFloor - 0.05f);
     const std::string out = prepare(cloud);
     EXPECT_TRUE(contains(out, "10 m of the camera, 0 statistical outliers")) << out;
     EXPECT_TRUE(contains(out, c.line)) << c.kept << out;
