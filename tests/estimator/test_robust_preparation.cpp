@@ -463,6 +463,28 @@ TEST_F(RobustPreparation, ARemovalLeavesAHundredPointsOrIsSkipped) {
   }
 }
 
+// Thinning keeps the same rule: one point per leaf where that leaves 100 points, every
+// point where it would leave 99.
+TEST_F(RobustPreparation, ThinningLeavesAHundredPointsOrIsSkipped) {
+  Robust& config = e_->robust_preparation_;
+  config.floor_height_tolerance = config.floor_tilt_tolerance = 0;
+  config.std_dev_mul = 1000.0f;  // no outliers
+  config.leaf_size = 0.002f;
+  for (const int leaves : {100, 99}) {
+    CloudPtr cloud = clouds::empty();
+    for (int k = 0; k < leaves; ++k) {  // four points in the middle of each leaf
+      const float x = -0.4f + 0.002f * (k % 10) + 0.001f, y = 0.002f * (k / 10) + 0.001f;
+      for (const float dx : {-0.0004f, 0.0004f})
+        for (const float dy : {-0.0004f, 0.0004f})
+          cloud->push_back(pcl::PointXYZ(x + dx, y + dy, kFloor + 0.03f));
+    }
+    const std::string out = prepare(cloud);
+    EXPECT_EQ(contains(out, " thinned to "), leaves == 100) << out;
+    if (leaves == 100) EXPECT_TRUE(contains(out, "400 points thinned to 100, one per leaf of 0.002 m")) << out;
+    EXPECT_EQ(cloud->size(), leaves == 100 ? 100u : 396u) << out;
+  }
+}
+
 TEST_F(RobustPreparation, OnTheFloorTheConfiguredFloorIsTheLowestPoint) {
   e_->is_on_floor_ = true;
   e_->robust_preparation_.floor_height_tolerance = e_->robust_preparation_.floor_tilt_tolerance = 0;
