@@ -464,12 +464,9 @@ Rounds searchRounds(const GrabPoseEstimate::Cloud& cloud, const Binned& binned,
       return rounds;
     }
     const bool last = round + 1 == kSearchRounds;
-    if (search.hypotheses == 0) {  // the patches lie on a line, or on a steeper slope
-      rounds.refusal = "no three flat patches make a plane within the tilt tolerance";
-      return rounds;
-    }
     if (!search.found) {
-      if (last || !dropOnAndAbove(search.best, binned.patches, is_flat, below)) {
+      if (last || search.hypotheses == 0 ||
+          !dropOnAndAbove(search.best, binned.patches, is_flat, below)) {
         rounds.refusal = "no plane holds more points than it leaves below";
         return rounds;
       }

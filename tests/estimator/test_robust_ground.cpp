@@ -293,7 +293,7 @@ constexpr FloorCase kFloorCases[] = {
     {"OnePointRepeated", FloorScene::one_point, 0.0f, 0.0f, 0.05, 10.0,
      "no flat patch near the configured floor"},
     {"PointsOnALine", FloorScene::line, 0.0f, 0.0f, 0.05, 10.0,
-     "no three flat patches make a plane within the tilt tolerance"},
+     "no plane holds more points than it leaves below"},
     {"FarBelowTheReach", kBox, -0.3f, 0.0f, 0.05, 10.0, "no flat patch near the configured floor"},
     // Under the object 2 cm and 1 degree over 0.3 m allow 25 mm.
     {"JustBeyondTheHeightTolerance", kBox, -0.028f, 0.0f, 0.02, 1.0,
