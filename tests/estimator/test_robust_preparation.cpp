@@ -433,6 +433,27 @@ TEST_F(RobustPreparation, StraysBesideTheFootprintAreTrimmed) {
   EXPECT_GT(std::abs(e_->rect_direction_.x()), std::cos(3.0 * M_PI / 180.0));
 }
 
+// A bump of the ground beside a standing can rises above the floor cut: the low points
+// beside the can's upper part go, the can's own lower wall stays.
+TEST_F(RobustPreparation, LowPointsBesideTheUpperPartAreRemoved) {
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 0.0f);
+  CloudPtr can = clouds::standing_cylinder(xy, 0.1f, 0.03f, 3000);
+  add_floor_ring(*can, xy, 0.04f, 0.1f, 0.0005f);
+  const Eigen::Vector2f bump = xy + Eigen::Vector2f(0.0f, 0.07f);
+  for (int i = 0; i < 64; ++i)
+    can->push_back(pcl::PointXYZ(bump.x() + 0.0012f * (i % 8), bump.y() + 0.0012f * (i / 8),
+                                 kFloor + 0.015f));
+  const std::string out = prepare(can);
+  EXPECT_TRUE(contains(out, "robust preparation: removed 64 points lower than ")) << out;
+  std::size_t lower_wall = 0;
+  for (const auto& p : *can) {
+    const float from_axis = (Eigen::Vector2f(p.x, p.y) - xy).norm();
+    ASSERT_LT(from_axis, 0.04f) << p;
+    lower_wall += p.z < kFloor + 0.03f;
+  }
+  EXPECT_GT(lower_wall, 0u);
+}
+
 // The rule every removal keeps: made where it leaves 100 points, skipped, as the log says,
 // where it would leave 99. Shown on the points below the floor and on the floor cut, with
 // the configured floor.
@@ -480,7 +501,9 @@ TEST_F(RobustPreparation, ThinningLeavesAHundredPointsOrIsSkipped) {
     }
     const std::string out = prepare(cloud);
     EXPECT_EQ(contains(out, " thinned to "), leaves == 100) << out;
-    if (leaves == 100) EXPECT_TRUE(contains(out, "400 points thinned to 100, one per leaf of 0.002 m")) << out;
+    if (leaves == 100) {
+      EXPECT_TRUE(contains(out, "400 points thinned to 100, one per leaf of 0.002 m")) << out;
+    }
     EXPECT_EQ(cloud->size(), leaves == 100 ? 100u : 396u) << out;
   }
 }
