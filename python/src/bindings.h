@@ -37,6 +37,22 @@ struct ConsoleChoice {
 };
 ConsoleChoice consoleChoice(const py::object& console, const char* logger_name);
 
+// Made holding the GIL around a call whose console may print on the process's standard
+// output, so that its lines keep their place among Python's own output, whether that is a
+// terminal, a file or a pipe: Python's sys.stdout is flushed before the call (one that cannot
+// flush is left as it is), and the C library's buffer of standard output, which holds whole
+// blocks when it is not a terminal, after.
+class PrintingOnStandardOutput {
+public:
+  explicit PrintingOnStandardOutput(bool prints);
+  ~PrintingOnStandardOutput();
+  PrintingOnStandardOutput(const PrintingOnStandardOutput&) = delete;
+  PrintingOnStandardOutput& operator=(const PrintingOnStandardOutput&) = delete;
+
+private:
+  bool prints_;
+};
+
 // The Python objects a console holds, for tp_traverse; and its release, for tp_clear.
 int visitConsole(const py::object& console, const std::shared_ptr<py::object>& target,
                  visitproc visit, void* arg);

@@ -1,4 +1,6 @@
 // Console lines of the estimator and the arm model, on their way to Python.
+#include <cstdio>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -70,6 +72,23 @@ ConsoleChoice consoleChoice(const py::object& console, const char* logger_name) 
   }
   throw py::value_error("console must be None, True, 'stdout', 'logging', a logger or a "
                         "callable, not " + py::repr(console).cast<std::string>());
+}
+
+PrintingOnStandardOutput::PrintingOnStandardOutput(bool prints) : prints_(prints) {
+  if (!prints_) return;
+  PyObject* out = PySys_GetObject("stdout");  // borrowed; None without a console
+  if (out == nullptr || out == Py_None) return;
+  PyObject* done = PyObject_CallMethod(out, "flush", nullptr);
+  if (done == nullptr)
+    PyErr_Clear();
+  else
+    Py_DECREF(done);
+}
+
+PrintingOnStandardOutput::~PrintingOnStandardOutput() {
+  if (!prints_) return;
+  std::cout.flush();
+  std::fflush(stdout);
 }
 
 int visitConsole(const py::object& console, const std::shared_ptr<py::object>& target,

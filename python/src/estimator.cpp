@@ -164,7 +164,9 @@ public:
       : config_path_(config_path.name), console_(console) {
     const ConsoleChoice choice = consoleChoice(console, "litterpose.estimator");
     console_target_ = choice.target;
+    prints_ = choice.kind == ConsoleChoice::Kind::standard_output;
     const std::string failure = "cannot load the configuration file '" + config_path.shown + "': ";
+    const PrintingOnStandardOutput printing(prints_);
     try {
       estimator_ = std::make_unique<GrabPoseEstimate>(config_path.bytes, sink(choice));
     } catch (const litterpose::ConfigurationFileError& error) {
@@ -190,6 +192,7 @@ public:
     refuseFromItsOwnEstimate();
     const PointsArgument input = pointsArgument(points);
 
+    const PrintingOnStandardOutput printing(prints_);
     py::gil_scoped_release released;
     const std::lock_guard<std::mutex> hold(mutex_);
     struct Estimating {
@@ -221,7 +224,10 @@ public:
   py::object console() const { return console_; }
   void setConsole(py::object console) {
     const ConsoleChoice choice = consoleChoice(console, "litterpose.estimator");
-    holding([&](GrabPoseEstimate& e) { e.setConsoleSink(sink(choice)); });
+    holding([&](GrabPoseEstimate& e) {
+      e.setConsoleSink(sink(choice));
+      prints_ = choice.kind == ConsoleChoice::Kind::standard_output;
+    });
     console_ = std::move(console);
     console_target_ = choice.target;
   }
@@ -334,6 +340,7 @@ private:
   py::object config_path_;  // as os.fsdecode gives it
   py::object console_;
   std::shared_ptr<py::object> console_target_;
+  std::atomic<bool> prints_{false};  // the console is standard output
   std::mutex mutex_;
   std::atomic<std::thread::id> estimating_on_{};
   std::unique_ptr<GrabPoseEstimate> estimator_;

@@ -48,6 +48,7 @@ public:
     const auto joints = numbers(joints_deg, "joints_deg", {kJoints});
     double q[kJoints];
     for (int i = 0; i < kJoints; ++i) q[i] = joints.data()[i] * kDegree;
+    const PrintingOnStandardOutput printing(prints_);
     const Eigen::MatrixXd pose = arm_.forward_kinematics(q);
     auto out = doubles({4, 4});
     for (int r = 0; r < 4; ++r)
@@ -77,6 +78,7 @@ public:
       for (int i = 0; i < kJoints; ++i) reference[i] = given.at(i) * kDegree;
     }
     double joints[kJoints];
+    const PrintingOnStandardOutput printing(prints_);
     const int code = arm_.inverse_kinematics(pose, reference, joints);
     if (code != QuorvinKinematics::kSolved) return py::make_tuple(code, py::none());
     auto out = doubles({kJoints});
@@ -117,6 +119,7 @@ public:
       case ConsoleChoice::Kind::standard_output: arm_.set_line_hook(standard_output_); break;
       case ConsoleChoice::Kind::lines: arm_.set_line_hook(choice.lines); break;
     }
+    prints_ = choice.kind == ConsoleChoice::Kind::standard_output;
     console_ = std::move(console);
     console_target_ = choice.target;
   }
@@ -134,6 +137,7 @@ public:
 private:
   QuorvinKinematics arm_;
   QuorvinKinematics::LineHook standard_output_;
+  bool prints_ = false;  // the console is standard output
   py::object console_;
   std::shared_ptr<py::object> console_target_;
 };

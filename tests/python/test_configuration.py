@@ -4,6 +4,8 @@ and cloud files read and refused."""
 import gc
 import logging
 import os
+import subprocess
+import sys
 import weakref
 
 import numpy as np
@@ -11,7 +13,7 @@ import pytest
 import yaml
 
 import litterpose
-from conftest import CONFIG, DEFAULT_CLOUD
+from conftest import CONFIG, DEFAULT_CLOUD, LAUNCHER
 
 
 def test_the_configuration_reads_back(estimator):
@@ -79,6 +81,21 @@ def test_console_lines_go_where_they_are_sent(capfd, caplog, default_points):
     assert "\x1b[1;36m处理后点云数量：2935\x1b[0m\n" in capfd.readouterr().out
     with pytest.raises(ValueError, match="console must be"):
         estimator.console = "stderr"
+
+
+@pytest.mark.parametrize("make, call", [
+    (f"litterpose.Estimator({str(CONFIG)!r}, console=True)", f"estimate(litterpose.read_cloud({str(DEFAULT_CLOUD)!r}))"),
+    ("litterpose.Kinematics(console=True)", "inverse([[0] * 4] * 4)"),
+])
+def test_printed_console_lines_keep_their_place_in_a_piped_output(make, call):
+    # Piped, without -u: Python's standard output and the C library's are both buffered.
+    script = f"import litterpose; owner = {make}; print('before'); owner.{call}; print('after')"
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"}
+    done = subprocess.run(LAUNCHER + [sys.executable, "-c", script], env=env, capture_output=True,
+                          text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert "before" in lines[:-2] and lines[-1] == "after", done.stdout
 
 
 @pytest.mark.parametrize("use", [
