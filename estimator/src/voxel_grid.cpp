@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace litterpose::robust {
 namespace {
@@ -37,23 +38,85 @@ void VoxelGrid::build(const GrabPoseEstimate::Cloud& cloud, double size) {
   for (auto& offsets : shell_offsets_) offsets.clear();
   // A capture's surfaces hold a few points in each voxel, and a few voxels in each block.
   startTable(cloud.size(), cloud.size() / 2, cloud.size() / 8);
-  voxels_.reserve(cloud.size() / 2 + 1);
-  const double inverse = 1.0 / size;
-  const double limit = static_cast<double>(kMaxCell);
-  // Neighbouring points of a capture mostly share a voxel: the last one is looked up first.
+  if (blocked_) voxels_.reserve(cloud.size() / 2 + 1);
+  if (blocked_) binInBlocks(cloud);
+  else binInCells(cloud);
+  finish();
+}
+
+namespace {
+
+// The cell of a point, false for one with a non-finite coordinate or beyond the key range.
+bool cellOf(const pcl::PointXYZ& p, double inverse, std::int64_t cell[3]) {
+  const double limit = static_cast<double>(VoxelGrid::kMaxCell);
+  const double scaled[3] = {p.x * inverse, p.y * inverse, p.z * inverse};
+  if (!(std::fabs(scaled[0]) < limit && std::fabs(scaled[1]) < limit &&
+        std::fabs(scaled[2]) < limit))
+    return false;  // also every non-number
+  for (int axis = 0; axis < 3; ++axis) {
+    cell[axis] = static_cast<std::int64_t>(scaled[axis]);  // towards zero, then down
+    cell[axis] -= static_cast<double>(cell[axis]) > scaled[axis];
+  }
+  return true;
+}
+
+// The value where the mask is all ones, +0 where it is none.
+double masked(double value, std::uint64_t mask) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= mask;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+// A small cloud's points mostly meet a voxel of their own or one met a few points before,
+// in no order a processor's branch prediction could guess: whether a cell is new decides
+// no branch here. Every point writes its cell's key and its voxel's cell, and a new voxel's
+// sums start from zero where they would otherwise go on, so that each sum is added in the
+// points' order exactly as it would be in place.
+void VoxelGrid::binInCells(const GrabPoseEstimate::Cloud& cloud) {
+  const double inverse = 1.0 / size_;
+  voxels_.resize(cloud.size());  // room for a voxel per point, left uninitialised
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    const auto& p = cloud[i];
+    std::int64_t cell[3];
+    if (!cellOf(p, inverse, cell)) continue;
+    if (2 * (count + 1) > keys_.size()) grow();
+    const std::uint64_t key = placeOf(cell).block;
+    std::size_t s = hashOf(key, shift_);
+    while (std::min(keys_[s] ^ key, ~keys_[s]) != 0) s = (s + 1) & mask_;  // key or empty
+    // All ones for a voxel met before, none for a new one.
+    const std::uint64_t met = std::uint64_t{keys_[s] != kEmpty} * ~std::uint64_t{0};
+    keys_[s] = key;
+    const auto v = static_cast<std::uint32_t>((values_[s] & met) | (count & ~met));
+    values_[s] = v;
+    count += 1 - (met & 1);
+    voxel_of_[i] = v;
+    Voxel& voxel = voxels_[v];
+    std::copy(cell, cell + 3, voxel.cell);
+    const double x = p.x, y = p.y, z = p.z;
+    voxel.points = (voxel.points & met) + 1;
+    voxel.centroid.x() = masked(voxel.centroid.x(), met) + x;
+    voxel.centroid.y() = masked(voxel.centroid.y(), met) + y;
+    voxel.centroid.z() = masked(voxel.centroid.z(), met) + z;
+    voxel.spread = masked(voxel.spread, met) + (x * x + y * y + z * z);
+  }
+  voxels_.resize(count);
+}
+
+// A large cloud's neighbouring points, in a capture's scan order, mostly share a voxel:
+// the last one is looked up first.
+void VoxelGrid::binInBlocks(const GrabPoseEstimate::Cloud& cloud) {
+  const double inverse = 1.0 / size_;
   std::int64_t last[3] = {kMaxCell, kMaxCell, kMaxCell};
   std::uint32_t last_voxel = kNoVoxel;
   for (std::size_t i = 0; i < cloud.size(); ++i) {
     const auto& p = cloud[i];
-    const double scaled[3] = {p.x * inverse, p.y * inverse, p.z * inverse};
-    if (!(std::fabs(scaled[0]) < limit && std::fabs(scaled[1]) < limit &&
-          std::fabs(scaled[2]) < limit))
-      continue;  // also every non-number
     std::int64_t cell[3];
-    for (int axis = 0; axis < 3; ++axis) {
-      cell[axis] = static_cast<std::int64_t>(scaled[axis]);  // towards zero, then down
-      cell[axis] -= static_cast<double>(cell[axis]) > scaled[axis];
-    }
+    if (!cellOf(p, inverse, cell)) continue;
     if (cell[0] != last[0] || cell[1] != last[1] || cell[2] != last[2]) {
       last_voxel = voxelAt(cell);
       std::copy(cell, cell + 3, last);
@@ -67,7 +130,6 @@ void VoxelGrid::build(const GrabPoseEstimate::Cloud& cloud, double size) {
     voxel.centroid.z() += z;
     voxel.spread += x * x + y * y + z * z;
   }
-  finish();
 }
 
 VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)

@@ -204,7 +204,8 @@ TEST(RobustStatisticalOutliers, FarSparseSurfacesAreNotOutliers) {
 // negative and positive coordinates (a small and a large one, which the grid finds through
 // blocks of cells), that scatter one point per block, that reach the ends
 // of the cells' range (and beyond, or are not numbers: no voxel), and in scan order; and
-// built again in the memory of the grid before.
+// built again in the memory of the grid before. Voxels are numbered in the order their
+// first points come, and each one's sums are added in the points' order.
 TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
   using litterpose::robust::VoxelGrid;
   constexpr double kSize = 0.001;
@@ -222,8 +223,8 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
       [&] { return random(wide); },
       [&] {  // large enough for the table of blocks
         Cloud c;
-        for (float y = -0.013f; y < 0.013f; y += 0.0001f)
-          for (float x = -0.013f; x < 0.013f; x += 0.0001f)
+        for (float y = -0.013f; y < 0.013f; y += 0.00005f)
+          for (float x = -0.013f; x < 0.013f; x += 0.00005f)
             c.push_back(pcl::PointXYZ(x, y, 0.3f * x - 0.2f));
         return c;
       },
@@ -240,7 +241,11 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
   for (std::size_t k = 0; k < clouds.size(); ++k) {
     Cloud cloud = clouds[k]();
     cloud.push_back(cloud.front());  // it ends in the block it starts in
-    std::map<std::array<std::int64_t, 3>, std::size_t> model;  // cell -> points
+    struct Cell {
+      std::size_t number = 0, points = 0;
+      double x = 0.0, y = 0.0, z = 0.0, squares = 0.0;
+    };
+    std::map<std::array<std::int64_t, 3>, Cell> model;
     std::vector<std::array<std::int64_t, 3>> cell_of(cloud.size());
     std::vector<bool> binned(cloud.size(), false);
     for (std::size_t i = 0; i < cloud.size(); ++i) {
@@ -249,7 +254,15 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
         cell_of[i][axis] = static_cast<std::int64_t>(std::floor(p.data[axis] / kSize));
       binned[i] = std::isfinite(p.x) && std::fabs(p.x / kSize) < kEnd + 1 &&
                   std::fabs(p.z / kSize) < kEnd + 1;
-      if (binned[i]) ++model[cell_of[i]];
+      if (!binned[i]) continue;
+      const std::size_t number = model.size();
+      Cell& c = model[cell_of[i]];
+      if (c.points++ == 0) c.number = number;
+      const double x = p.x, y = p.y, z = p.z;
+      c.x += x;
+      c.y += y;
+      c.z += z;
+      c.squares += x * x + y * y + z * z;
     }
     VoxelGrid grid(cloud, kSize);
     ASSERT_EQ(grid.voxels().size(), model.size()) << k;
@@ -257,8 +270,14 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
       ASSERT_EQ(grid.voxelOf(i) != VoxelGrid::kNone, binned[i]) << k << " point " << i;
       if (!binned[i]) continue;
       const auto& voxel = grid.voxels()[grid.voxelOf(i)];
+      const Cell& c = model[cell_of[i]];
       EXPECT_TRUE(std::equal(voxel.cell, voxel.cell + 3, cell_of[i].begin())) << k << " at " << i;
-      EXPECT_EQ(voxel.points, model[cell_of[i]]) << k;
+      EXPECT_EQ(grid.voxelOf(i), c.number) << k << " at " << i;
+      EXPECT_EQ(voxel.points, c.points) << k;
+      const double n = static_cast<double>(c.points);
+      const Eigen::Vector3d centroid(c.x / n, c.y / n, c.z / n);
+      EXPECT_EQ(voxel.centroid, centroid) << k << " at " << i;
+      EXPECT_EQ(voxel.spread, std::max(0.0, c.squares / n - centroid.squaredNorm())) << k;
       EXPECT_EQ(grid.at(cell_of[i].data()), grid.voxelOf(i)) << k;
     }
     for (int round = 0; round < 2; ++round) reused.build(cloud, kSize);
@@ -272,11 +291,11 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
     }
     const VoxelGrid merged(grid, 3);
     std::map<std::array<std::int64_t, 3>, std::size_t> merged_model;
-    for (const auto& [cell, points] : model) {
+    for (const auto& [cell, c] : model) {
       std::array<std::int64_t, 3> coarse;
       for (int axis = 0; axis < 3; ++axis)
         coarse[axis] = static_cast<std::int64_t>(std::floor(cell[axis] / 3.0));
-      merged_model[coarse] += points;
+      merged_model[coarse] += c.points;
     }
     ASSERT_EQ(merged.voxels().size(), merged_model.size()) << k;
     for (const auto& voxel : merged.voxels()) {

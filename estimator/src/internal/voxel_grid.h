@@ -12,6 +12,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -34,6 +37,7 @@ public:
   VoxelGrid(const VoxelGrid& fine, int factor);
 
   static constexpr std::size_t kNone = SIZE_MAX;
+  static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;  // |cell| at most
   struct Voxel {
     std::int64_t cell[3];
     std::size_t points;
@@ -41,9 +45,31 @@ public:
     double spread;  // mean squared distance of its points from the centroid
   };
 
+  // Vectors whose new elements are left uninitialised where they have no value to take
+  // (a voxel's fields are all written when it is first met).
+  template <class T>
+  struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+      using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+      ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  };
+  using Voxels = std::vector<Voxel, UninitialisedAllocator<Voxel>>;
+
   double size() const { return size_; }
   std::size_t points() const { return points_; }  // points in some voxel
-  const std::vector<Voxel>& voxels() const { return voxels_; }
+  const Voxels& voxels() const { return voxels_; }
   // The voxel of the i-th point (of the finer grid's i-th voxel), or kNone.
   std::size_t voxelOf(std::size_t point) const {
     return voxel_of_[point] == kNoVoxel ? kNone : voxel_of_[point];
@@ -66,7 +92,6 @@ public:
   void shell(std::size_t v, int ring, std::vector<std::size_t>& out) const;
 
 private:
-  static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
   static constexpr int kBlockBits = 1;  // a block spans 1 << kBlockBits cells a side
   static constexpr std::size_t kBlockCells = std::size_t{1} << (3 * kBlockBits);
@@ -78,7 +103,7 @@ private:
   Place placeOf(const std::int64_t cell[3]) const;  // for a cell within the key range
   // An empty table for so many points (or finer voxels): of single cells, room for about
   // `cells` of them, or from kBlockedFrom on, of blocks, room for about `blocks` of them.
-  static constexpr std::size_t kBlockedFrom = std::size_t{1} << 16;
+  static constexpr std::size_t kBlockedFrom = std::size_t{1} << 18;
   void startTable(std::size_t entries, std::size_t cells, std::size_t blocks);
   std::size_t find(std::uint64_t key) const;  // slot of the key, or of the empty slot it takes
   // The value of the key; for a key not in the table (`added`) `next`, the number of the
@@ -87,12 +112,14 @@ private:
   // The voxel of a cell within the key range (kNoVoxel for none); voxelAt adds it when new.
   std::uint32_t lookUp(const std::int64_t cell[3]) const;
   std::uint32_t voxelAt(const std::int64_t cell[3]);
+  void binInCells(const GrabPoseEstimate::Cloud& cloud);   // the table of single cells
+  void binInBlocks(const GrabPoseEstimate::Cloud& cloud);  // the table of blocks
   void finish();  // centroids and spreads from the sums
   void grow();
   std::size_t denseIndex(const std::int64_t cell[3]) const;
 
   double size_ = 0.0;
-  std::vector<Voxel> voxels_;
+  Voxels voxels_;
   std::vector<std::uint32_t> voxel_of_;
   std::size_t points_ = 0;
   // Open addressing with linear probing: the keys of the cells and the voxel each maps to,
