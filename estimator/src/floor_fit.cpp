@@ -3,6 +3,7 @@
 #include "internal/floor_fit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -28,6 +29,7 @@ constexpr double kBelowDistance = 2.0;
 constexpr double kMaxShareBelow = 0.05;
 // A patch left below a hypothesis weighs this many patches it holds.
 constexpr double kBelowPenalty = 3.0;
+constexpr double kPenalty[2] = {0.0, kBelowPenalty};  // for a patch not below, and below
 // RANSAC: hypotheses scored, drawn in at most kMaxDraws tries (three patches of a narrow
 // band around a small object often lie nearly on a line or make a plane beyond the tilt
 // tolerance), and the patches scored for each (spread over the cloud).
@@ -274,38 +276,44 @@ Search searchPlane(const std::vector<Patch>& patches, const std::vector<std::uin
     return static_cast<int>(rng() % static_cast<std::uint32_t>(n));
   };
   // The flat patches within kNeighbourhood patches of a cell's, itself left out.
-  std::vector<int> near;
+  // Written for every cell looked at and counted for the flat ones, without a branch that
+  // the patches' pattern would make a guess.
+  std::array<int, (2 * kNeighbourhood + 1) * (2 * kNeighbourhood + 1)> near;
+  std::size_t near_count = 0;
   const auto neighbours = [&](std::size_t cell) {
-    near.clear();
+    near_count = 0;
     const int column = static_cast<int>(cell % grid.columns());
     const int row = static_cast<int>(cell / grid.columns());
     for (int r = std::max(0, row - kNeighbourhood); r <= std::min(grid.rows() - 1, row + kNeighbourhood); ++r)
       for (int c = std::max(0, column - kNeighbourhood);
            c <= std::min(grid.columns() - 1, column + kNeighbourhood); ++c) {
         const std::size_t at = static_cast<std::size_t>(r) * grid.columns() + c;
-        if (flat_at[at] >= 0 && at != cell) near.push_back(flat_at[at]);
+        near[near_count] = flat_at[at];
+        near_count += (flat_at[at] >= 0) & (at != cell);
       }
   };
   // Each inlier counts by how well it fits (MSAC): near a small object many planes hold
   // the same patches within the inlier distance, and the one through them wins.
   const auto score = [&](const Plane& candidate) {
     double sum = 0.0;
+    // Without branches: whether a patch is in or out is as good as a coin toss to the
+    // processor. 1 - d^2 is negative exactly where |d| > 1, where nothing is added.
     for (const auto& q : scored_flat) {
       const double d = (candidate.normal.dot(q) + candidate.offset) / inlier_distance;
-      if (std::fabs(d) <= 1.0) sum += 1.0 - d * d;
+      sum += std::max(0.0, 1.0 - d * d);
     }
     for (const auto& q : scored_lows)
-      sum -= kBelowPenalty * (candidate.normal.dot(q) + candidate.offset < -below);
+      sum -= kPenalty[candidate.normal.dot(q) + candidate.offset < -below];
     return sum;
   };
   double best_score = -std::numeric_limits<double>::infinity();
   for (int draws = 0; draws < kMaxDraws && search.hypotheses < kHypotheses; ++draws) {
     const std::size_t first = flat_cell[static_cast<std::size_t>(draw(static_cast<int>(flat.size())))];
     neighbours(first);
-    if (near.size() < 2) continue;
-    const int second = near[static_cast<std::size_t>(draw(static_cast<int>(near.size())))];
-    int third = near[static_cast<std::size_t>(draw(static_cast<int>(near.size()) - 1))];
-    if (third == second) third = near.back();
+    if (near_count < 2) continue;
+    const int second = near[static_cast<std::size_t>(draw(static_cast<int>(near_count)))];
+    int third = near[static_cast<std::size_t>(draw(static_cast<int>(near_count) - 1))];
+    if (third == second) third = near[near_count - 1];
     bool valid = false;
     const Plane plane = through(flat[static_cast<std::size_t>(flat_at[first])],
                                 flat[static_cast<std::size_t>(second)],
