@@ -419,9 +419,10 @@ const VoxelGrid* buildLeaves(GrabPoseEstimate& e, Points& points, double leaf, V
 }
 
 // Statistical outliers, their neighbourhoods counted on whole numbers of leaves where there
-// are leaves. Their number: 0 where removing them would leave fewer than kMinPreparedPoints.
+// are leaves (merged into `cells`, in the memory of the estimate before). Their number: 0
+// where removing them would leave fewer than kMinPreparedPoints.
 std::size_t removeOutliers(const GrabPoseEstimate& e, Points& points, const VoxelGrid* leaves,
-                           const Eigen::Vector3d& camera) {
+                           const Eigen::Vector3d& camera, VoxelGrid& cells) {
   const RobustConfig& config = e.robust_preparation_;
   Flags inliers;
   if (leaves && !leaves->voxels().empty()) {
@@ -433,7 +434,7 @@ std::size_t removeOutliers(const GrabPoseEstimate& e, Points& points, const Voxe
     const double box = static_cast<double>(extent[0] + 4) * (extent[1] + 4) * (extent[2] + 4);
     const int merge = std::max(cellsHoldingANeighbourhood(e.sor2_meank_value_, per_leaf),
                                static_cast<int>(std::ceil(std::cbrt(box / VoxelGrid::kMaxDenseCells))));
-    VoxelGrid cells(*leaves, merge);
+    cells.merge(*leaves, merge);
     const std::vector<bool> kept = inlierVoxels(cells, e.sor2_meank_value_, config.std_dev_mul,
                                                 camera.cast<float>());
     inliers.resize(points.size());
@@ -650,7 +651,7 @@ preparation::Prepared prepare(GrabPoseEstimate& e, GrabPoseEstimate::CloudPtr& i
   const Eigen::Vector3d middle = centroid(points, 0.0f);
   const double pixel = pixelFootprintOr(e, (middle - camera).norm());
   const VoxelGrid* leaves = buildLeaves(e, points, leafSide(e.robust_preparation_, pixel), memory.leaves);
-  const std::size_t outliers = removeOutliers(e, points, leaves, camera);
+  const std::size_t outliers = removeOutliers(e, points, leaves, camera, memory.cells);
   line(e, CYAN_BOLD, "robust preparation: removed ", stray,
        " points not finite, above 1 m or beyond 10 m of the camera, ",
        outliers, " statistical outliers");

@@ -132,8 +132,17 @@ void VoxelGrid::binInBlocks(const GrabPoseEstimate::Cloud& cloud) {
   }
 }
 
-VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor)
-    : size_(fine.size_ * factor), voxel_of_(fine.voxels_.size(), kNoVoxel) {
+VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor) { merge(fine, factor); }
+
+void VoxelGrid::merge(const VoxelGrid& fine, int factor) {
+  size_ = fine.size_ * factor;
+  voxels_.clear();
+  voxel_of_.assign(fine.voxels_.size(), kNoVoxel);
+  points_ = 0;
+  blocks_.clear();
+  last_block_key_ = kEmpty;
+  dense_.clear();
+  for (auto& offsets : shell_offsets_) offsets.clear();
   startTable(fine.voxels_.size(), fine.voxels_.size(), fine.voxels_.size() / 8);
   voxels_.reserve(fine.voxels_.size());
   for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {

@@ -44,6 +44,7 @@ struct PreparationMemory {
   std::size_t last_input = 0;
   robust::Points points;
   robust::VoxelGrid leaves;
+  robust::VoxelGrid cells;  // the leaves merged into cells of a neighbourhood
 };
 
 }  // namespace litterpose

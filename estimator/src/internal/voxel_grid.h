@@ -35,6 +35,8 @@ public:
   // The voxels of a finer grid merged `factor` by `factor` by `factor`: each holds the
   // points of the fine voxels in its cell, and voxelOf(v) is the voxel of fine voxel v.
   VoxelGrid(const VoxelGrid& fine, int factor);
+  // Merges a finer grid afresh, as the constructor does, in the memory of the grid before.
+  void merge(const VoxelGrid& fine, int factor);
 
   static constexpr std::size_t kNone = SIZE_MAX;
   static constexpr std::int64_t kMaxCell = (std::int64_t{1} << 20) - 1;  // |cell| at most
