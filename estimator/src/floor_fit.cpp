@@ -100,14 +100,19 @@ bool finite(const pcl::PointXYZ& p) {
 class PatchGrid {
 public:
   PatchGrid(const GrabPoseEstimate::Cloud& cloud, double patch) : size_(patch) {
-    Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
-    Eigen::Vector2d high = -low;
+    // The bounds in scalars, which stay in registers through the loop.
+    double low_x = std::numeric_limits<double>::max(), low_y = low_x;
+    double high_x = -low_x, high_y = -low_x;
     for (const auto& p : cloud)
       if (finite(p)) {
-        low = low.cwiseMin(Eigen::Vector2d(p.x, p.y));
-        high = high.cwiseMax(Eigen::Vector2d(p.x, p.y));
+        const double x = p.x, y = p.y;
+        low_x = std::min(low_x, x);
+        low_y = std::min(low_y, y);
+        high_x = std::max(high_x, x);
+        high_y = std::max(high_y, y);
       }
-    if (!(low.x() <= high.x())) return;
+    if (!(low_x <= high_x)) return;
+    const Eigen::Vector2d low(low_x, low_y), high(high_x, high_y);
     const double limit = static_cast<double>(std::max(kMinCells, kCellsPerPoint * cloud.size()));
     const Eigen::Vector2d extent = high - low;
     const double cells = (extent.x() / size_ + 1.0) * (extent.y() / size_ + 1.0);

@@ -182,18 +182,23 @@ Flags insideFootprint(const Cloud& cloud, double trim_share, float margin) {
 class FootprintGrid {
 public:
   FootprintGrid(const Points& points, float above, double cell, int margin) : cell_(cell) {
-    Eigen::Vector2d low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
-    Eigen::Vector2d high = -low;
+    // The bounds in scalars, which stay in registers through the loop (vectors of Eigen's
+    // went through memory at every point, which cost more than the rest of the pass).
+    double low_x = std::numeric_limits<double>::max(), low_y = low_x;
+    double high_x = -low_x, high_y = -low_x;
     std::size_t n = 0;
     for (std::size_t i = 0; i < points.size(); ++i)
       if (points.heights[i] >= above) {
-        const Eigen::Vector2d q(points.cloud[i].x, points.cloud[i].y);
-        low = low.cwiseMin(q);
-        high = high.cwiseMax(q);
+        const double x = points.cloud[i].x, y = points.cloud[i].y;
+        low_x = std::min(low_x, x);
+        low_y = std::min(low_y, y);
+        high_x = std::max(high_x, x);
+        high_y = std::max(high_y, y);
         ++n;
       }
     if (n == 0) return;
-    const Eigen::Vector2d extent = high - low;
+    const Eigen::Vector2d low(low_x, low_y);
+    const Eigen::Vector2d extent = Eigen::Vector2d(high_x, high_y) - low;
     const double limit = static_cast<double>(std::max(kMinFootprintCells, kCellsPerPoint * n));
     cell_ = std::max({cell_, extent.x() / kMaxFootprintCells, extent.y() / kMaxFootprintCells,
                       std::sqrt(extent.x() * extent.y() / limit)});
