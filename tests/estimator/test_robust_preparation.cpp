@@ -238,6 +238,7 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
         return c;
       }};
   VoxelGrid reused;  // built again on every cloud, in the memory of the one before
+  VoxelGrid reused_merged;  // and merged so
   for (std::size_t k = 0; k < clouds.size(); ++k) {
     Cloud cloud = clouds[k]();
     cloud.push_back(cloud.front());  // it ends in the block it starts in
@@ -301,6 +302,13 @@ TEST(RobustVoxelGrid, AgreesWithAMapOfCells) {
     for (const auto& voxel : merged.voxels()) {
       const std::array<std::int64_t, 3> cell = {voxel.cell[0], voxel.cell[1], voxel.cell[2]};
       EXPECT_EQ(voxel.points, merged_model[cell]) << k;
+    }
+    reused_merged.merge(grid, 3);
+    ASSERT_EQ(reused_merged.voxels().size(), merged.voxels().size()) << k;
+    for (std::size_t v = 0; v < grid.voxels().size(); ++v) {
+      EXPECT_EQ(reused_merged.voxelOf(v), merged.voxelOf(v)) << k << " merged again, at " << v;
+      EXPECT_EQ(reused_merged.voxels()[reused_merged.voxelOf(v)].centroid,
+                merged.voxels()[merged.voxelOf(v)].centroid) << k;
     }
   }
 }
