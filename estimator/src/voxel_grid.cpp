@@ -28,19 +28,15 @@ int shiftFor(std::size_t capacity) {
 VoxelGrid::VoxelGrid(const GrabPoseEstimate::Cloud& cloud, double size) { build(cloud, size); }
 
 void VoxelGrid::build(const GrabPoseEstimate::Cloud& cloud, double size) {
-  size_ = size;
-  voxels_.clear();
-  voxel_of_.assign(cloud.size(), kNoVoxel);
-  points_ = 0;
-  blocks_.clear();
-  last_block_key_ = kEmpty;
-  dense_.clear();
-  for (auto& offsets : shell_offsets_) offsets.clear();
+  restart(size, cloud.size());
   // A capture's surfaces hold a few points in each voxel, and a few voxels in each block.
   startTable(cloud.size(), cloud.size() / 2, cloud.size() / 8);
-  if (blocked_) voxels_.reserve(cloud.size() / 2 + 1);
-  if (blocked_) binInBlocks(cloud);
-  else binInCells(cloud);
+  if (blocked_) {
+    voxels_.reserve(cloud.size() / 2 + 1);
+    binInBlocks(cloud);
+  } else {
+    binInCells(cloud);
+  }
   finish();
 }
 
@@ -135,14 +131,7 @@ void VoxelGrid::binInBlocks(const GrabPoseEstimate::Cloud& cloud) {
 VoxelGrid::VoxelGrid(const VoxelGrid& fine, int factor) { merge(fine, factor); }
 
 void VoxelGrid::merge(const VoxelGrid& fine, int factor) {
-  size_ = fine.size_ * factor;
-  voxels_.clear();
-  voxel_of_.assign(fine.voxels_.size(), kNoVoxel);
-  points_ = 0;
-  blocks_.clear();
-  last_block_key_ = kEmpty;
-  dense_.clear();
-  for (auto& offsets : shell_offsets_) offsets.clear();
+  restart(fine.size_ * factor, fine.voxels_.size());
   startTable(fine.voxels_.size(), fine.voxels_.size(), fine.voxels_.size() / 8);
   voxels_.reserve(fine.voxels_.size());
   for (std::size_t i = 0; i < fine.voxels_.size(); ++i) {
@@ -160,6 +149,17 @@ void VoxelGrid::merge(const VoxelGrid& fine, int factor) {
     voxel.spread += n * (f.spread + f.centroid.squaredNorm());
   }
   finish();
+}
+
+void VoxelGrid::restart(double size, std::size_t entries) {
+  size_ = size;
+  voxels_.clear();
+  voxel_of_.assign(entries, kNoVoxel);
+  points_ = 0;
+  blocks_.clear();
+  last_block_key_ = kEmpty;
+  dense_.clear();
+  for (auto& offsets : shell_offsets_) offsets.clear();
 }
 
 void VoxelGrid::startTable(std::size_t entries, std::size_t cells, std::size_t blocks) {

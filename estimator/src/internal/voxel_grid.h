@@ -103,6 +103,9 @@ private:
     std::size_t cell;     // the cell's place in it
   };
   Place placeOf(const std::int64_t cell[3]) const;  // for a cell within the key range
+  // No voxels, of the size given, and no voxel yet for any of so many points (or finer
+  // voxels); the memory kept.
+  void restart(double size, std::size_t entries);
   // An empty table for so many points (or finer voxels): of single cells, room for about
   // `cells` of them, or from kBlockedFrom on, of blocks, room for about `blocks` of them.
   static constexpr std::size_t kBlockedFrom = std::size_t{1} << 18;
