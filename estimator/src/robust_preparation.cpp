@@ -306,14 +306,16 @@ void Points::clear() {
 }
 
 void Points::keep(const Flags& flags) {
+  // Every point is written to the next place and the place moves on when it is kept: which
+  // points a removal takes follows the object's outline, which no branch predictor guesses.
+  const bool with_heights = !heights.empty(), with_leaves = !leaves.empty();
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < cloud.size(); ++i)
-    if (flags[i]) {
-      cloud.points[kept] = cloud.points[i];
-      if (!heights.empty()) heights[kept] = heights[i];
-      if (!leaves.empty()) leaves[kept] = leaves[i];
-      ++kept;
-    }
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    cloud.points[kept] = cloud.points[i];
+    if (with_heights) heights[kept] = heights[i];
+    if (with_leaves) leaves[kept] = leaves[i];
+    kept += flags[i] != 0;
+  }
   cloud.points.resize(kept);
   if (!heights.empty()) heights.resize(kept);
   if (!leaves.empty()) leaves.resize(kept);
@@ -348,21 +350,28 @@ float topHeight(const Points& points, double patch) {
   }
   if (top.empty()) return std::nanf("");
   const double reach = patch * patch;
+  // Only the points less than a patch below the lowest candidate can be a candidate's
+  // neighbours: the slab, in the cloud's order (the top of a lying object holds a few of
+  // its points; a stray above it would otherwise be looked around in all of them).
   const float floor_of_search = heights[top.back()] - static_cast<float>(patch);
-  const std::size_t n = heights.size();
-  const auto near = [&](std::size_t i, const Eigen::Vector3f& at) {
-    return heights[i] >= floor_of_search &&
-           (points.cloud[i].getVector3fMap() - at).cast<double>().squaredNorm() <= reach;
+  std::vector<std::uint32_t> slab;
+  for (std::size_t i = 0; i < heights.size(); ++i)
+    if (heights[i] >= floor_of_search) slab.push_back(static_cast<std::uint32_t>(i));
+  const std::size_t n = slab.size();
+  const auto near = [&](std::size_t at_slab, const Eigen::Vector3f& at) {
+    return (points.cloud[slab[at_slab]].getVector3fMap() - at).cast<double>().squaredNorm() <= reach;
   };
   for (const std::size_t candidate : top) {
     const Eigen::Vector3f at = points.cloud[candidate].getVector3fMap();
+    const std::size_t middle = static_cast<std::size_t>(
+        std::lower_bound(slab.begin(), slab.end(), static_cast<std::uint32_t>(candidate)) - slab.begin());
     // Outwards from the candidate: a capture's neighbours in space are mostly its
     // neighbours in the image, and so in the cloud's order.
     std::size_t found = 0;
-    for (std::size_t step = 1; found < kTopNeighbours && (step <= candidate || candidate + step < n);
+    for (std::size_t step = 1; found < kTopNeighbours && (step <= middle || middle + step < n);
          ++step) {
-      if (step <= candidate) found += near(candidate - step, at);
-      if (candidate + step < n && found < kTopNeighbours) found += near(candidate + step, at);
+      if (step <= middle) found += near(middle - step, at);
+      if (middle + step < n && found < kTopNeighbours) found += near(middle + step, at);
     }
     if (found >= kTopNeighbours) return heights[candidate];
   }
