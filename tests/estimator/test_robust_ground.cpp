@@ -3,6 +3,7 @@
 // small litter; clouds with no shape; and PclProcessFunc's contract of input and output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -369,6 +370,7 @@ TEST(RobustObjectTop, IsTheHighestPointWithNeighbours) {
     const char* name;
     std::vector<Eigen::Vector3f> added;  // to a 6 cm square top, every 2 mm, kTop high
     float expected;
+    std::size_t first = 0;  // of them put before the top's points, the others after
   };
   std::vector<Eigen::Vector3f> lone, many_lone, small_part;
   for (int i = 0; i < 3; ++i) lone.emplace_back(0.01f * static_cast<float>(i), 0.0f, 0.07f + 0.005f * static_cast<float>(i));
@@ -378,14 +380,17 @@ TEST(RobustObjectTop, IsTheHighestPointWithNeighbours) {
       {"a plain top", {}, kTop},
       {"lone points above it", lone, kTop},
       {"a part of four points", small_part, 0.07f},
+      {"a part split by the cloud's order", small_part, 0.07f, 2},
       // More lone points than candidates: the lowest of the candidates.
       {"twenty lone points", many_lone, 0.06f + 0.01f * static_cast<float>(20 - litterpose::robust::kTopCandidates)},
   };
   for (const Case& c : cases) {
     litterpose::robust::Points points;
+    const auto add = [&](const Eigen::Vector3f& p) { points.cloud.push_back(pcl::PointXYZ(p.x(), p.y(), p.z())); };
+    std::for_each(c.added.begin(), c.added.begin() + static_cast<std::ptrdiff_t>(c.first), add);
     for (float x = -0.03f; x <= 0.03f; x += 0.002f)
       for (float y = -0.03f; y <= 0.03f; y += 0.002f) points.cloud.push_back(pcl::PointXYZ(x, y, kTop));
-    for (const auto& p : c.added) points.cloud.push_back(pcl::PointXYZ(p.x(), p.y(), p.z()));
+    std::for_each(c.added.begin() + static_cast<std::ptrdiff_t>(c.first), c.added.end(), add);
     for (const auto& p : points.cloud) points.heights.push_back(p.z);
     EXPECT_NEAR(litterpose::robust::topHeight(points, kPatch), c.expected, 1e-6f) << c.name;
   }
