@@ -96,6 +96,15 @@ std::string withMovedCentre(std::string report, double mm) {
   return report.replace(at, end - at, std::to_string(std::stod(report.substr(at, end - at)) + mm));
 }
 
+// A report without scene 1's outcomes (one line of them), listed among the scenes left out
+// where `said`.
+std::string withSceneOneLeftOut(std::string report, bool said) {
+  const std::size_t scene = report.find("{\"scene\":1,");
+  report.erase(scene, report.find('\n', scene) + 1 - scene);
+  if (said) report.replace(report.find("\"scenes_left_out\":[]"), 20, "\"scenes_left_out\":[1]");
+  return report;
+}
+
 TEST(LitterposeEval, ComparesARunWithARecordedReport) {
   const std::string record = run_program::scratchPath("record.json");
   const auto made = evaluate(support::default_config_path(),
@@ -107,6 +116,10 @@ TEST(LitterposeEval, ComparesARunWithARecordedReport) {
   std::ofstream(near) << withMovedCentre(withAnotherResult(run_program::slurp(record)), 0.5);
   const std::string far = run_program::scratchPath("far.json");
   std::ofstream(far) << withMovedCentre(withAnotherResult(run_program::slurp(record)), 2.0);
+  const std::string left_out = run_program::scratchPath("left_out.json");
+  std::ofstream(left_out) << withSceneOneLeftOut(run_program::slurp(record), true);
+  const std::string lost = run_program::scratchPath("lost.json");
+  std::ofstream(lost) << withSceneOneLeftOut(run_program::slurp(record), false);
 
   struct Case {
     const char* what;
@@ -130,6 +143,12 @@ TEST(LitterposeEval, ComparesARunWithARecordedReport) {
       {"and a centre moved 2 mm, cross build",
        "--scenes 2 --compare " + quote(far) + " --tolerate 1", 1,
        "2 differ (0 by a centre within 1 mm; 1 more tolerated): NOT the same."},
+      // Scenes are paired by number: one that the record left out is one difference.
+      {"a scene left out when recorded", "--scenes 4 --compare " + quote(left_out), 1,
+       "field, scene 1: left out when recorded, placed now"},
+      {"its scenes before it", "--scenes 1 --compare " + quote(left_out), 0, "0 differ"},
+      {"a scene's outcomes lost", "--scenes 2 --compare " + quote(lost), 2,
+       "lacks the outcomes of its scenes"},
       {"more scenes than recorded", "--scenes 5 --compare " + quote(record), 2,
        "holds 4 scenes per profile"},
       {"another seed", "--scenes 2 --seed 9 --compare " + quote(record), 2, "another seed"},

@@ -295,6 +295,24 @@ TEST(SceneConditions, FloorObjectAndCameraAreWhereTheConditionsPutThem) {
   }
 }
 
+// A scene of a class that finds no clear place is left out; the others keep their numbers.
+TEST(SceneSet, ASceneWithoutAClearPlaceIsLeftOut) {
+  capture_sim::SceneSetOptions o;
+  o.count = 14;
+  o.range = {0.1, 0.9, -60.0, 60.0};
+  o.lying_reach = o.standing_reach = {0.2, 0.5, -40.0, 40.0};
+  const capture_sim::Litter nowhere = capture_sim::sceneClasses(o.artefacts)[1];
+  const auto judge = [&](const capture_sim::GroundTruth& t,
+                         const capture_sim::PointCount& points) -> std::optional<capture_sim::Expected> {
+    if (t.kind == nowhere) return std::nullopt;
+    return byDistance(t, points);
+  };
+  const auto scenes = capture_sim::randomScenes(o, defaultCamera(), kFloor, judge);
+  std::vector<int> indices;
+  for (const auto& s : scenes) indices.push_back(s.index);
+  EXPECT_EQ(indices, (std::vector<int>{0, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13}));
+}
+
 TEST(SceneSet, NoClearPlaceIsAnError) {
   capture_sim::SceneSetOptions o;
   o.count = 1;

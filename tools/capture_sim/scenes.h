@@ -169,8 +169,9 @@ struct SceneSetOptions {
 
 // Scene i has class i mod the number of the profile's classes and depends only on the seed
 // and i, so that a smaller set is the beginning of a larger one. The camera is the
-// configured one. Throws std::runtime_error when no place within the range is both in view
-// and clear of the windows' edges.
+// configured one. A scene for which no place within the range is both in view and clear of
+// the windows' edges is left out (the indices of the others stay theirs); throws
+// std::runtime_error when that leaves no scene.
 std::vector<Scene> randomScenes(const SceneSetOptions& options, const Camera& camera,
                                 double floor_z, const Judge& judge);
 

@@ -1,6 +1,7 @@
 #include "comparison.h"
 
 #include <cmath>
+#include <map>
 #include <sstream>
 
 #include <boost/property_tree/json_parser.hpp>
@@ -52,6 +53,16 @@ const pt::ptree* profileNamed(const pt::ptree& report, const std::string& artefa
   return nullptr;
 }
 
+// The outcomes of the scenes numbered below n, by number.
+std::map<int, const pt::ptree*> byScene(const pt::ptree& outcomes, int n) {
+  std::map<int, const pt::ptree*> scenes;
+  for (const pt::ptree* scene : items(outcomes)) {
+    const int index = scene->get<int>("scene");
+    if (index < n) scenes[index] = scene;
+  }
+  return scenes;
+}
+
 class Comparer {
 public:
   explicit Comparer(Comparison& c) : c_(c) {}
@@ -60,14 +71,23 @@ public:
     if (c_.differences.size() < kListed) c_.differences.push_back(what);
   }
 
+  // Scene by scene number: a run leaves out the scenes it finds no place for.
   void scenes(const std::string& profile, const pt::ptree& run, const pt::ptree& record, int n) {
-    const auto now = items(run);
-    const auto then = items(record);
+    const auto now = byScene(run, n);
+    const auto then = byScene(record, n);
     for (int i = 0; i < n; ++i) {
-      const pt::ptree& a = *now[static_cast<std::size_t>(i)];
-      const pt::ptree& b = *then[static_cast<std::size_t>(i)];
+      const auto x = now.find(i), y = then.find(i);
+      if (x == now.end() && y == then.end()) continue;
       const std::string where = profile + ", scene " + std::to_string(i);
       c_.estimates += 9;
+      if (x == now.end() || y == then.end()) {
+        c_.differing_estimates += 9;
+        difference(where + (x == now.end() ? ": placed when recorded, left out now"
+                                           : ": left out when recorded, placed now"));
+        continue;
+      }
+      const pt::ptree& a = *x->second;
+      const pt::ptree& b = *y->second;
       if (a.get<std::string>("class") != b.get<std::string>("class") ||
           a.get_child("expected") != b.get_child("expected")) {
         c_.differing_estimates += 9;
@@ -176,7 +196,8 @@ Comparison compareWithRecord(const std::string& report_json, const std::string& 
       const pt::ptree* then = profileNamed(record, name);
       if (then == nullptr) return notComparable("it has no " + name + " profile");
       const auto outcomes = then->get_child_optional("scene_outcomes");
-      if (!outcomes || static_cast<int>(outcomes->size()) < recorded)
+      const std::size_t left_out = then->get_child("scenes_left_out", pt::ptree()).size();
+      if (!outcomes || static_cast<int>(outcomes->size() + left_out) < recorded)
         return notComparable("its " + name + " profile lacks the outcomes of its scenes");
       ++c.profiles;
       compare.scenes(name, profile.get_child("scene_outcomes"), *outcomes, scenes);

@@ -207,6 +207,7 @@ struct ProfileResult {
   std::vector<capture_sim::Litter> classes;
   Cells cells;
   std::vector<SceneRecord> scenes;
+  std::vector<int> left_out;  // scenes with no place in view and clear of the windows' edges
   double seconds = 0.0;  // wall time of the whole profile
 };
 

@@ -325,6 +325,17 @@ std::string detailsLine(capture_sim::Artefacts artefacts, const capture_sim::Sce
       .str();
 }
 
+// The indices below `count` that no scene has.
+std::vector<int> leftOut(const std::vector<capture_sim::Scene>& scenes, int count) {
+  std::vector<int> missing;
+  std::size_t next = 0;
+  for (int i = 0; i < count; ++i) {
+    if (next < scenes.size() && scenes[next].index == i) ++next;
+    else missing.push_back(i);
+  }
+  return missing;
+}
+
 // Every scene of a profile through every entry and preparation; false, after a line on
 // standard error, when its scenes cannot be built.
 bool runProfile(const Options& o, const Run& run, capture_sim::Artefacts artefacts,
@@ -344,6 +355,13 @@ bool runProfile(const Options& o, const Run& run, capture_sim::Artefacts artefac
     return false;
   }
   result.artefacts = artefacts;
+  result.left_out = leftOut(scenes, o.scenes);
+  if (!result.left_out.empty())
+    std::fprintf(stderr,
+                 "litterpose-eval: %s: %zu of %d scenes left out, no place for them is both in "
+                 "view of the camera and clear of the grasp windows' edges: %s\n",
+                 capture_sim::artefactsName(artefacts), result.left_out.size(), o.scenes,
+                 indexList(result.left_out).c_str());
   result.classes = capture_sim::sceneClasses(artefacts);
   result.cells.resize(result.classes.size());
   for (const capture_sim::Scene& scene : scenes) {

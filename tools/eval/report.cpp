@@ -89,6 +89,12 @@ std::string quote(const std::string& word) {
 
 }  // namespace
 
+std::string indexList(const std::vector<int>& indices) {
+  std::string s;
+  for (const int i : indices) s += (s.empty() ? "" : ",") + std::to_string(i);
+  return s;
+}
+
 void printTable(std::FILE* out, const ProfileResult& result) {
   const auto& classes = result.classes;
   std::fprintf(out, "\n%s captures (default / robust preparation)\n\n",
@@ -114,6 +120,9 @@ void printTable(std::FILE* out, const ProfileResult& result) {
     }
   }
   std::fprintf(out, "\nRun time: %zu scenes in %.1f s\n", result.scenes.size(), result.seconds);
+  if (!result.left_out.empty())
+    std::fprintf(out, "Scenes left out, without a place in view and clear of the windows' "
+                 "edges: %s\n", indexList(result.left_out).c_str());
 }
 
 void printGripperTable(std::FILE* out, const ProfileResult& result) {
@@ -174,6 +183,7 @@ std::string toJson(const RunInfo& info, const std::vector<ProfileResult>& result
     profiles.push_back(JsonLine()
                            .text("artefacts", capture_sim::artefactsName(r.artefacts))
                            .number("seconds", r.seconds, 4)
+                           .json("scenes_left_out", "[" + indexList(r.left_out) + "]")
                            .json("classes", array(class_items))
                            .json("scene_outcomes", outcomes)
                            .str());

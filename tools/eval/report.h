@@ -20,6 +20,9 @@ struct RunInfo {
   capture_sim::DepthCamera depth;  // written to the report when not the default
 };
 
+// Scene indices as "3,17,40".
+std::string indexList(const std::vector<int>& indices);
+
 // One Markdown table per profile: a row per class and entry, default and robust side by side.
 void printTable(std::FILE* out, const ProfileResult& result);
 // One Markdown table per profile: a row per class and entry, the robust preparation with the
