@@ -7,12 +7,16 @@ cd "$root"
 
 scripts/install-deps.sh
 jobs=$(nproc)
+timings=()
 
 run_suite() {
   local dir=$1; shift
+  local start=$SECONDS
   cmake -S . -B "$dir" "$@"
   cmake --build "$dir" -j "$jobs"
+  local built=$SECONDS
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  timings+=("$(printf '%-12s build %5d s, tests %5d s' "$dir" $((built - start)) $((SECONDS - built)))")
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=Release
@@ -26,3 +30,4 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 run_suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLITTERPOSE_SANITIZE=ON \
   -DLITTERPOSE_BUILD_BENCH=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+printf '%s\n' "${timings[@]}"
