@@ -98,6 +98,7 @@ public:
       footprint_ = litterpose::robust::graspCentre(e_, *cloud);
       e_.pca_center_.head<2>() = *footprint_;
     }
+    axis_ = prepared.axis;
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) {
@@ -211,6 +212,7 @@ private:
     const bool common = entry_ == Entry::common;
     e_.grab_mainaxis_.z() = 0.0f;
     e_.OptMainAxisDirection(e_.grab_mainaxis_);
+    if (axis_) e_.grab_mainaxis_.head<2>() = *axis_;
     print_grab_mainaxis(e_, e_.grab_mainaxis_);
     if (common && !in_grab_space()) return litterpose::kType1TooNear;
     correct_height();
@@ -296,6 +298,8 @@ private:
   reason::Candidates candidates_;
   // The centre over which a lying object's grasp point stands.
   std::optional<Eigen::Vector2f> footprint_;
+  // The long axis of small litter whose floor band was kept, seen from above.
+  std::optional<Eigen::Vector2f> axis_;
 };
 
 }  // namespace

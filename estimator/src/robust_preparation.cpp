@@ -53,6 +53,10 @@ constexpr std::size_t kMinFootprintCells = 4096;
 // of the points over its own footprint: the few flying pixels or bumps above a sheet of
 // paper make up a tenth, a cigarette butt more than a quarter, larger litter two thirds.
 constexpr double kStandOutShare = 0.2;
+// Points that stand out of a floor band kept around them give a long axis from this many,
+// where their footprint is this many times longer than wide (as standard deviations).
+constexpr std::size_t kMinAxisPoints = 10;
+constexpr double kMinAxisElongation = 2.0;
 // Quantiles of a footprint are measured on about this many points.
 constexpr std::size_t kQuantileSample = 4096;
 // The floor is fitted to at most about kFloorSample of the points, on patches of this many
@@ -276,6 +280,34 @@ double shareAbove(const Points& points, float cut, double cell) {
     over += c != FootprintGrid::kOutside && occupied[c];
   }
   return over > 0 ? static_cast<double>(above) / static_cast<double>(over) : 0.0;
+}
+
+// The long axis, seen from above, of the points at least `cut` above the floor: the main
+// direction of their footprint, where it is clearly longer than wide and they are enough
+// to tell; nullopt otherwise (a bottle cap is round).
+std::optional<Eigen::Vector2f> longAxisAbove(const Points& points, float cut) {
+  Eigen::Vector2d mean = Eigen::Vector2d::Zero();
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights[i] >= cut) {
+      mean += Eigen::Vector2d(points.cloud[i].x, points.cloud[i].y);
+      ++n;
+    }
+  if (n < kMinAxisPoints) return std::nullopt;
+  mean /= static_cast<double>(n);
+  Eigen::Matrix2d cov = Eigen::Matrix2d::Zero();
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points.heights[i] >= cut) {
+      const Eigen::Vector2d d = Eigen::Vector2d(points.cloud[i].x, points.cloud[i].y) - mean;
+      cov += d * d.transpose();
+    }
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(cov);
+  if (axes.info() != Eigen::Success) return std::nullopt;
+  const Eigen::Vector2d spread = axes.eigenvalues();
+  if (!(spread.y() >= kMinAxisElongation * kMinAxisElongation * spread.x())) return std::nullopt;
+  Eigen::Vector2f axis = axes.eigenvectors().col(1).cast<float>().normalized();
+  if (axis.x() < 0.0f) axis = -axis;
+  return axis;
 }
 
 // One point per leaf that holds a point: the centroid of its points.
@@ -577,6 +609,13 @@ bool cutFloor(GrabPoseEstimate& e, Points& points, double scatter, double pixel,
   const std::size_t left = count(above);
   if (left < min_points) {
     line(e, YELLOW_BOLD, "去z坐标 ", cut, " 以下点云后数量太少-------------");
+    // Their long axis, where they stand out of the floor under them: not a few stray
+    // points above a sheet of paper.
+    if (shareAbove(points, cut, std::max(kMinPatch, kPatchPixels * pixel)) >= kStandOutShare)
+      prepared.axis = longAxisAbove(points, cut);
+    if (prepared.axis)
+      line(e, CYAN_BOLD, "robust preparation: the ", left, " points above ", cut,
+           " m give the long axis (", prepared.axis->x(), ", ", prepared.axis->y(), ")");
   } else {
     // At least left of all the points are above the cut; the footprint is looked at only
     // where that alone does not settle it.

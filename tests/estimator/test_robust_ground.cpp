@@ -471,6 +471,38 @@ TEST(RobustAxisSeenFromAbove, LyingObjectsLieLevelSmallLitterFollowsItsPrincipal
   }
 }
 
+// Small litter whose own points are fewer than the entry needs keeps the floor band around
+// it, which an oblique camera's pixels stretch along their rays: the fingers still close
+// across the litter's long axis, whichever way the band runs; a round cap gives no axis.
+TEST(RobustSmallLitter, KeepsItsOwnAxisInTheFloorBandKept) {
+  struct Case { const char* name; float yaw_deg; float length; bool common; };
+  const Case cases[] = {
+      {"butt across the band", 90.0f, 0.035f, true},  {"butt at 40 deg", 40.0f, 0.035f, true},
+      {"butt at 135 deg", 135.0f, 0.03f, false},     {"butt along the band", 0.0f, 0.04f, false},
+      {"round cap", 0.0f, 0.0f, true},
+  };
+  const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 10.0f);
+  for (const Case& c : cases) {
+    CloudPtr cloud = c.length > 0.0f ? clouds::lying_rod(xy, c.yaw_deg, c.length, 0.004f, 120, kFloor)
+                                     : clouds::standing_cylinder(xy, 0.012f, 0.014f, 150, kFloor);
+    clouds::add_floor_band(*cloud, xy, {0.03f, 0.012f}, 0.015f, 0.002f, kFloor);
+    const auto e = robust_estimator();
+    e->trash_type_ = 3;
+    int code = 0;
+    const std::string printed = support::printed_by(
+        [&] { code = c.common ? e->CommonGrabPoseFunc(cloud) : e->GetInitialGrabPose(cloud); });
+    ASSERT_EQ(code, litterpose::kGrabFound) << c.name << printed;
+    EXPECT_TRUE(contains(printed, "以下点云后数量太少")) << c.name;
+    EXPECT_EQ(contains(printed, " m give the long axis ("), c.length > 0.0f) << c.name << printed;
+    EXPECT_LT((e->grab_pose_.position.head<2>() - xy).norm(), 0.005f) << c.name;
+    if (c.length == 0.0f) continue;
+    const Eigen::Vector3f fingers = e->grab_pose_.orientation.cast<float>().toRotationMatrix().col(0);
+    const float yaw = c.yaw_deg * static_cast<float>(M_PI) / 180.0f;
+    const float along = std::abs(fingers.head<2>().normalized().dot(Eigen::Vector2f(std::cos(yaw), std::sin(yaw))));
+    EXPECT_GT(along, std::cos(10.0f * static_cast<float>(M_PI) / 180.0f)) << c.name << printed;
+  }
+}
+
 // The flying pixels above a sheet of paper's edge are no object standing out of the floor: the
 // main entry grasps the sheet's middle, not theirs, and does not push it from the camera.
 TEST(RobustFlatSheet, StrayPointsAboveItAreNoObject) {

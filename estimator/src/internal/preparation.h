@@ -3,6 +3,9 @@
 #define LITTERPOSE_INTERNAL_PREPARATION_H
 
 #include <cstddef>
+#include <optional>
+
+#include <Eigen/Core>
 
 #include "internal/shape_passes.h"
 #include "litterpose.h"
@@ -16,6 +19,11 @@ struct Prepared {
   // robust, when the object was told from the floor around it:
   bool lying = false;     // it is longer than it is tall
   bool standing = false;  // it is taller than it is long
+  // robust, when the floor around the object had to be kept (small litter, whose own points
+  // are fewer than the entry needs): the long axis, seen from above, of the points that
+  // stand out of the floor, where they have one. The footprint of the floor band kept
+  // around them follows the camera's pixels, not the object.
+  std::optional<Eigen::Vector2f> axis;
 };
 
 // PclProcessFunc. With `sums`, the first pass of the shape analysis is made over the points
