@@ -97,8 +97,9 @@ public:
     if (prepared.lying || prepared.standing) {
       footprint_ = litterpose::robust::graspCentre(e_, *cloud);
       e_.pca_center_.head<2>() = *footprint_;
+      axis_ = litterpose::robust::graspAxis(e_, *cloud);
     }
-    axis_ = prepared.axis;
+    if (prepared.axis) axis_ = prepared.axis;
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();
     if (!e_.IsInWorkspace(e_.grab_tcp_)) {
@@ -298,7 +299,8 @@ private:
   reason::Candidates candidates_;
   // The centre over which a lying object's grasp point stands.
   std::optional<Eigen::Vector2f> footprint_;
-  // The long axis of small litter whose floor band was kept, seen from above.
+  // The long axis seen from above, where the preparation tells it from the footprint
+  // rectangle's long side.
   std::optional<Eigen::Vector2f> axis_;
 };
 

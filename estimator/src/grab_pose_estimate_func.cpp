@@ -276,7 +276,7 @@ int GrabPoseEstimate::GrabPoseEstimateFunc(CloudPtr& cloud) {
   } else if (prepared.robust) {
     centre = pca_center_.head<2>();
   }
-  if (centre) axis = prepared.axis ? prepared.axis : litterpose::robust::graspAxis(*this, cloud->size());
+  if (centre) axis = prepared.axis ? prepared.axis : litterpose::robust::graspAxis(*this, *cloud);
 
   ori::classify_main_axis(pca_vectors_, main_axis_type_);
   litterpose::robust::standUpright(*this, prepared);

@@ -397,23 +397,40 @@ TEST(RobustObjectTop, IsTheHighestPointWithNeighbours) {
   EXPECT_TRUE(std::isnan(litterpose::robust::topHeight(litterpose::robust::Points{}, kPatch)));
 }
 
-// The main entry turns its grasp to the long side of the footprint, which a part beside
-// the body (a bottle's neck folded back) turns less than it turns the principal axis.
-TEST(RobustMainEntry, TurnsTheGraspToTheFootprintsLongSide) {
+// The entries turn the grasp to the long side of the footprint, which a part beside the
+// body (a bottle's neck folded back) turns less than it turns the principal axis; where the
+// tip of such a part makes the footprint nearly square, to the axis of the body's volume.
+TEST(RobustAxisOfTheBody, TurnsTheGraspAlongTheBody) {
+  struct Case {
+    const char* name;
+    Eigen::Vector3f body, part;  // sizes
+    Eigen::Vector2f beside;      // the part's centre from the body's, in the body's frame
+    int part_points;
+    bool main_entry;
+  };
+  const Case cases[] = {
+      {"long footprint, main entry", {0.16f, 0.05f, 0.04f}, {0.05f, 0.03f, 0.03f}, {0.055f, 0.04f}, 1500, true},
+      {"long footprint, common entry", {0.16f, 0.05f, 0.04f}, {0.05f, 0.03f, 0.03f}, {0.055f, 0.04f}, 1500, false},
+      {"nearly square, main entry", {0.11f, 0.064f, 0.064f}, {0.02f, 0.02f, 0.036f}, {0.035f, 0.075f}, 600, true},
+      {"nearly square, common entry", {0.11f, 0.064f, 0.064f}, {0.02f, 0.02f, 0.036f}, {0.035f, 0.075f}, 600, false},
+  };
   const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
   const float yaw = 30.0f * static_cast<float>(M_PI) / 180.0f;
-  CloudPtr cloud = visible_box(xy, {0.16f, 0.05f, 0.04f}, 30.0f, 8000, kFloor);
-  const Eigen::Vector2f beside = xy + Eigen::Rotation2Df(yaw) * Eigen::Vector2f(0.055f, 0.04f);
-  *cloud += *visible_box(beside, {0.05f, 0.03f, 0.03f}, 30.0f, 1500, kFloor);
-  clouds::add_floor_band(*cloud, xy, {0.09f, 0.06f}, 0.02f, 0.002f, kFloor);
-  const auto e = robust_estimator();
-  e->trash_type_ = 3;
-  int code = 0;
-  const std::string printed = support::printed_by([&] { code = e->GrabPoseEstimateFunc(cloud); });
-  ASSERT_EQ(code, litterpose::kGrabFound) << printed;
-  const Eigen::Vector3f x = e->grab_pose_.orientation.toRotationMatrix().col(0).cast<float>();
-  const float across = std::abs(x.x() * -std::sin(yaw) + x.y() * std::cos(yaw));
-  EXPECT_LT(std::asin(std::min(1.0f, across)) * 180.0f / static_cast<float>(M_PI), 2.0f) << printed;
+  for (const Case& c : cases) {
+    CloudPtr cloud = visible_box(xy, c.body, 30.0f, 8000, kFloor);
+    const Eigen::Vector2f beside = xy + Eigen::Rotation2Df(yaw) * c.beside;
+    *cloud += *visible_box(beside, c.part, 30.0f, c.part_points, kFloor);
+    clouds::add_floor_band(*cloud, xy, {0.09f, 0.06f}, 0.02f, 0.002f, kFloor);
+    const auto e = robust_estimator();
+    e->trash_type_ = 3;
+    int code = 0;
+    const std::string printed = support::printed_by(
+        [&] { code = c.main_entry ? e->GrabPoseEstimateFunc(cloud) : e->CommonGrabPoseFunc(cloud); });
+    ASSERT_EQ(code, litterpose::kGrabFound) << c.name << printed;
+    const Eigen::Vector3f x = e->grab_pose_.orientation.toRotationMatrix().col(0).cast<float>();
+    const float across = std::abs(x.x() * -std::sin(yaw) + x.y() * std::cos(yaw)) / x.head<2>().norm();
+    EXPECT_LT(std::asin(std::min(1.0f, across)) * 180.0f / static_cast<float>(M_PI), 5.0f) << c.name << printed;
+  }
 }
 
 // A bottle's neck folded back beside its body, with a gap between them: the footprint's
@@ -466,8 +483,11 @@ TEST(RobustAxisSeenFromAbove, LyingObjectsLieLevelSmallLitterFollowsItsPrincipal
     support::printed_by([&] { litterpose::robust::layFlat(*e, prepared); });
     EXPECT_EQ(e->main_axis_type_, c.out) << c.lying << " " << c.second;
     e->rect_direction_ = Eigen::Vector2f(1.0f, 0.0f);
+    const cv::Point2f corners[4] = {{-0.445f, -0.015f}, {-0.355f, -0.015f}, {-0.355f, 0.015f}, {-0.445f, 0.015f}};
+    std::copy(std::begin(corners), std::end(corners), e->rect_points_);
     e->pca_vectors_.col(0) = c.principal;
-    EXPECT_LT((litterpose::robust::graspAxis(*e, c.points) - c.axis).norm(), 1e-5f) << c.points;
+    const Cloud points(static_cast<std::uint32_t>(c.points), 1, pcl::PointXYZ(-0.4f, 0.0f, kFloor));
+    EXPECT_LT((litterpose::robust::graspAxis(*e, points) - c.axis).norm(), 1e-5f) << c.points;
   }
 }
 

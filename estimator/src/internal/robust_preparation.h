@@ -101,9 +101,12 @@ void layFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 
 // The direction of the object's long axis seen from above, which the fingers close across:
 // the footprint rectangle's long side (rect_direction_), which the density of the visible
-// faces does not turn; on fewer points than kMinRectanglePoints (small litter) the principal
-// axis (pca_vectors_), since a rectangle around a few dozen points turns with each stray one.
-Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, std::size_t points);
+// faces does not turn; where the rectangle is nearly square, the principal axis of the
+// footprint of the object's upper part, since a few points beyond the object's bulk (the
+// tip of a bottle's neck folded beside it) decide which side is the longer; on fewer points than
+// kMinRectanglePoints (small litter) the principal axis (pca_vectors_), since a rectangle
+// around a few dozen points turns with each stray one.
+Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, const GrabPoseEstimate::Cloud& cloud);
 
 // Where a lying object's grasp point stands, seen from above: across its footprint, the
 // centre of its footprint rectangle (rect_points_, of the prepared points), drawn towards
