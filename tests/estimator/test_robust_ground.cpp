@@ -32,6 +32,23 @@ std::unique_ptr<GrabPoseEstimate> robust_estimator() {
   return support::make_estimator([](YAML::Node& c) { c["robust_preparation"]["enable"] = true; });
 }
 
+// Trash type 3 through an entry of a fresh robust estimator: its result, and what it printed.
+int estimate(GrabPoseEstimate& e, litterpose::Entry entry, CloudPtr cloud, std::string& printed) {
+  e.trash_type_ = 3;
+  int code = 0;
+  printed = support::printed_by([&] { code = litterpose::runEntry(e, entry, cloud); });
+  return code;
+}
+
+// How far, in degrees seen from above, the grasp's x axis (along which the fingers lie)
+// turns from the direction yaw_deg.
+float offAxisDeg(const GrabPoseEstimate& e, float yaw_deg) {
+  const Eigen::Vector3f x = e.grab_pose_.orientation.toRotationMatrix().col(0).cast<float>();
+  const float yaw = yaw_deg * static_cast<float>(M_PI) / 180.0f;
+  const float along = std::abs(x.head<2>().normalized().dot(Eigen::Vector2f(std::cos(yaw), std::sin(yaw))));
+  return std::acos(std::min(1.0f, along)) * 180.0f / static_cast<float>(M_PI);
+}
+
 enum class Shape { box, rod, sheet, rod_without_foot };
 
 // The faces a camera can see of a box on the floor: its top and its four sides, n points.
@@ -401,35 +418,30 @@ TEST(RobustObjectTop, IsTheHighestPointWithNeighbours) {
 // body (a bottle's neck folded back) turns less than it turns the principal axis; where the
 // tip of such a part makes the footprint nearly square, to the axis of the body's volume.
 TEST(RobustAxisOfTheBody, TurnsTheGraspAlongTheBody) {
+  using litterpose::Entry;
   struct Case {
     const char* name;
     Eigen::Vector3f body, part;  // sizes
     Eigen::Vector2f beside;      // the part's centre from the body's, in the body's frame
     int part_points;
-    bool main_entry;
+    Entry entry;
   };
   const Case cases[] = {
-      {"long footprint, main entry", {0.16f, 0.05f, 0.04f}, {0.05f, 0.03f, 0.03f}, {0.055f, 0.04f}, 1500, true},
-      {"long footprint, common entry", {0.16f, 0.05f, 0.04f}, {0.05f, 0.03f, 0.03f}, {0.055f, 0.04f}, 1500, false},
-      {"nearly square, main entry", {0.11f, 0.064f, 0.064f}, {0.02f, 0.02f, 0.036f}, {0.035f, 0.075f}, 600, true},
-      {"nearly square, common entry", {0.11f, 0.064f, 0.064f}, {0.02f, 0.02f, 0.036f}, {0.035f, 0.075f}, 600, false},
+      {"long footprint, main entry", {0.16f, 0.05f, 0.04f}, {0.05f, 0.03f, 0.03f}, {0.055f, 0.04f}, 1500, Entry::GrabPoseEstimateFunc},
+      {"long footprint, common entry", {0.16f, 0.05f, 0.04f}, {0.05f, 0.03f, 0.03f}, {0.055f, 0.04f}, 1500, Entry::CommonGrabPoseFunc},
+      {"nearly square, main entry", {0.11f, 0.064f, 0.064f}, {0.02f, 0.02f, 0.036f}, {0.035f, 0.075f}, 600, Entry::GrabPoseEstimateFunc},
+      {"nearly square, common entry", {0.11f, 0.064f, 0.064f}, {0.02f, 0.02f, 0.036f}, {0.035f, 0.075f}, 600, Entry::CommonGrabPoseFunc},
   };
   const Eigen::Vector2f xy = clouds::at_bearing(0.35f, 0.0f);
-  const float yaw = 30.0f * static_cast<float>(M_PI) / 180.0f;
   for (const Case& c : cases) {
     CloudPtr cloud = visible_box(xy, c.body, 30.0f, 8000, kFloor);
-    const Eigen::Vector2f beside = xy + Eigen::Rotation2Df(yaw) * c.beside;
+    const Eigen::Vector2f beside = xy + Eigen::Rotation2Df(30.0f * static_cast<float>(M_PI) / 180.0f) * c.beside;
     *cloud += *visible_box(beside, c.part, 30.0f, c.part_points, kFloor);
     clouds::add_floor_band(*cloud, xy, {0.09f, 0.06f}, 0.02f, 0.002f, kFloor);
     const auto e = robust_estimator();
-    e->trash_type_ = 3;
-    int code = 0;
-    const std::string printed = support::printed_by(
-        [&] { code = c.main_entry ? e->GrabPoseEstimateFunc(cloud) : e->CommonGrabPoseFunc(cloud); });
-    ASSERT_EQ(code, litterpose::kGrabFound) << c.name << printed;
-    const Eigen::Vector3f x = e->grab_pose_.orientation.toRotationMatrix().col(0).cast<float>();
-    const float across = std::abs(x.x() * -std::sin(yaw) + x.y() * std::cos(yaw)) / x.head<2>().norm();
-    EXPECT_LT(std::asin(std::min(1.0f, across)) * 180.0f / static_cast<float>(M_PI), 5.0f) << c.name << printed;
+    std::string printed;
+    ASSERT_EQ(estimate(*e, c.entry, cloud, printed), litterpose::kGrabFound) << c.name << printed;
+    EXPECT_LT(offAxisDeg(*e, 30.0f), 5.0f) << c.name << printed;
   }
 }
 
@@ -495,11 +507,14 @@ TEST(RobustAxisSeenFromAbove, LyingObjectsLieLevelSmallLitterFollowsItsPrincipal
 // it, which an oblique camera's pixels stretch along their rays: the fingers still close
 // across the litter's long axis, whichever way the band runs; a round cap gives no axis.
 TEST(RobustSmallLitter, KeepsItsOwnAxisInTheFloorBandKept) {
-  struct Case { const char* name; float yaw_deg; float length; bool common; };
+  using litterpose::Entry;
+  struct Case { const char* name; float yaw_deg; float length; Entry entry; };
   const Case cases[] = {
-      {"butt across the band", 90.0f, 0.035f, true},  {"butt at 40 deg", 40.0f, 0.035f, true},
-      {"butt at 135 deg", 135.0f, 0.03f, false},     {"butt along the band", 0.0f, 0.04f, false},
-      {"round cap", 0.0f, 0.0f, true},
+      {"butt across the band", 90.0f, 0.035f, Entry::CommonGrabPoseFunc},
+      {"butt at 40 deg", 40.0f, 0.035f, Entry::CommonGrabPoseFunc},
+      {"butt at 135 deg", 135.0f, 0.03f, Entry::GetInitialGrabPose},
+      {"butt along the band", 0.0f, 0.04f, Entry::GetInitialGrabPose},
+      {"round cap", 0.0f, 0.0f, Entry::CommonGrabPoseFunc},
   };
   const Eigen::Vector2f xy = clouds::at_bearing(0.4f, 10.0f);
   for (const Case& c : cases) {
@@ -507,19 +522,14 @@ TEST(RobustSmallLitter, KeepsItsOwnAxisInTheFloorBandKept) {
                                      : clouds::standing_cylinder(xy, 0.012f, 0.014f, 150, kFloor);
     clouds::add_floor_band(*cloud, xy, {0.03f, 0.012f}, 0.015f, 0.002f, kFloor);
     const auto e = robust_estimator();
-    e->trash_type_ = 3;
-    int code = 0;
-    const std::string printed = support::printed_by(
-        [&] { code = c.common ? e->CommonGrabPoseFunc(cloud) : e->GetInitialGrabPose(cloud); });
-    ASSERT_EQ(code, litterpose::kGrabFound) << c.name << printed;
+    std::string printed;
+    ASSERT_EQ(estimate(*e, c.entry, cloud, printed), litterpose::kGrabFound) << c.name << printed;
     EXPECT_TRUE(contains(printed, "以下点云后数量太少")) << c.name;
     EXPECT_EQ(contains(printed, " m give the long axis ("), c.length > 0.0f) << c.name << printed;
     EXPECT_LT((e->grab_pose_.position.head<2>() - xy).norm(), 0.005f) << c.name;
-    if (c.length == 0.0f) continue;
-    const Eigen::Vector3f fingers = e->grab_pose_.orientation.cast<float>().toRotationMatrix().col(0);
-    const float yaw = c.yaw_deg * static_cast<float>(M_PI) / 180.0f;
-    const float along = std::abs(fingers.head<2>().normalized().dot(Eigen::Vector2f(std::cos(yaw), std::sin(yaw))));
-    EXPECT_GT(along, std::cos(10.0f * static_cast<float>(M_PI) / 180.0f)) << c.name << printed;
+    if (c.length > 0.0f) {
+      EXPECT_LT(offAxisDeg(*e, c.yaw_deg), 10.0f) << c.name << printed;
+    }
   }
 }
 
