@@ -97,8 +97,9 @@ public:
     if (prepared.lying || prepared.standing) {
       footprint_ = litterpose::robust::graspCentre(e_, *cloud);
       e_.pca_center_.head<2>() = *footprint_;
-      axis_ = litterpose::robust::graspAxis(e_, *cloud);
     }
+    // What stands is grasped from the side, along no axis seen from above.
+    if (prepared.lying) axis_ = litterpose::robust::graspAxis(e_, *cloud);
     if (prepared.axis) axis_ = prepared.axis;
 
     e_.grab_tcp_ = e_.pca_center_.head<3>();

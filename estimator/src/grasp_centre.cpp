@@ -118,6 +118,14 @@ struct HeightMap {
 
 }  // namespace
 
+std::optional<Eigen::Vector2d> longAxisOf(const Eigen::Matrix2d& moments, double ratio) {
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(moments);
+  if (axes.info() != Eigen::Success) return std::nullopt;
+  const Eigen::Vector2d spread = axes.eigenvalues();
+  if (!(spread.y() >= ratio * ratio * spread.x())) return std::nullopt;
+  return Eigen::Vector2d(axes.eigenvectors().col(1));
+}
+
 Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, const GrabPoseEstimate::Cloud& cloud) {
   if (cloud.size() >= kMinRectanglePoints) {
     const Eigen::Vector2f sides = rectangleSides(e);
@@ -143,16 +151,12 @@ Eigen::Vector2f graspAxis(const GrabPoseEstimate& e, const GrabPoseEstimate::Clo
     if (cells < kMinUpperCells) return e.rect_direction_;
     const Eigen::Vector2d mean = sum / cells;
     const Eigen::Matrix2d moments = products / cells - mean * mean.transpose();
-    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(moments);
     // Only where the upper part is clearly longer than the whole footprint is: a lower part
     // beside it made the footprint square (a carton's top is all of it, and the flying
     // pixels behind it lengthen both alike).
-    const Eigen::Vector2d spread = axes.eigenvalues();
-    const double longer = kSquareSides * sides.x() / sides.y();
-    if (axes.info() != Eigen::Success || !(spread.y() >= longer * longer * spread.x()))
-      return e.rect_direction_;
-    const Eigen::Vector2d along = axes.eigenvectors().col(1);
-    Eigen::Vector2f axis = (along.x() * map.u + along.y() * map.v).cast<float>().normalized();
+    const auto along = longAxisOf(moments, kSquareSides * sides.x() / sides.y());
+    if (!along) return e.rect_direction_;
+    Eigen::Vector2f axis = (along->x() * map.u + along->y() * map.v).cast<float>().normalized();
     if (!axis.allFinite()) return e.rect_direction_;
     return axis.x() < 0.0f ? Eigen::Vector2f(-axis) : axis;
   }

@@ -301,11 +301,9 @@ std::optional<Eigen::Vector2f> longAxisAbove(const Points& points, float cut) {
       const Eigen::Vector2d d = Eigen::Vector2d(points.cloud[i].x, points.cloud[i].y) - mean;
       cov += d * d.transpose();
     }
-  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> axes(cov);
-  if (axes.info() != Eigen::Success) return std::nullopt;
-  const Eigen::Vector2d spread = axes.eigenvalues();
-  if (!(spread.y() >= kMinAxisElongation * kMinAxisElongation * spread.x())) return std::nullopt;
-  Eigen::Vector2f axis = axes.eigenvectors().col(1).cast<float>().normalized();
+  const auto along = longAxisOf(cov, kMinAxisElongation);
+  if (!along) return std::nullopt;
+  Eigen::Vector2f axis = along->cast<float>().normalized();
   if (axis.x() < 0.0f) axis = -axis;
   return axis;
 }

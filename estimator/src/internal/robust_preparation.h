@@ -99,6 +99,10 @@ void standUpright(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 // and the log says so.
 void layFlat(GrabPoseEstimate& e, const preparation::Prepared& prepared);
 
+// The direction of the larger spread of a footprint's second moments (about its mean),
+// where its standard deviation is at least `ratio` times the other's; nullopt otherwise.
+std::optional<Eigen::Vector2d> longAxisOf(const Eigen::Matrix2d& moments, double ratio);
+
 // The direction of the object's long axis seen from above, which the fingers close across:
 // the footprint rectangle's long side (rect_direction_), which the density of the visible
 // faces does not turn; where the rectangle is nearly square, the principal axis of the
