@@ -2,7 +2,7 @@
 
 import logging
 import os
-from typing import Callable, Literal, Mapping, Optional, Protocol, Tuple, Union
+from typing import Callable, Literal, Mapping, Optional, Protocol, SupportsIndex, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -104,7 +104,7 @@ class Estimator:
     def estimate(
         self,
         points: Points,
-        trash_type: int = 3,
+        trash_type: SupportsIndex = 3,
         entry: EntryName = "common",
         frame: Frame = "camera",
     ) -> Estimate: ...

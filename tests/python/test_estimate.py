@@ -114,7 +114,14 @@ BAD_CALLS = [
     ({"points": "cloud.ply"}, "shape \\(\\)"),
     ({"entry": "Common"}, "entry must be 'main', 'common' or 'initial', not 'Common'"),
     ({"frame": "world"}, "frame must be 'camera' or 'base', not 'world'"),
+    ({"trash_type": 2**40}, "trash_type must be an integer from -2147483648 to 2147483647, not 1099511627776"),
+    ({"trash_type": -(2**31) - 1}, "not -2147483649"),
 ]
+
+
+def test_numpy_integers_are_trash_types(estimator, default_points):
+    got = estimator.estimate(default_points, trash_type=np.int16(2), entry="main")
+    assert (got.trash_type, got.code) == (2, estimator.estimate(default_points, trash_type=2, entry="main").code)
 
 
 @pytest.mark.parametrize("call, message", BAD_CALLS)
