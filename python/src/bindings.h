@@ -57,6 +57,11 @@ private:
 int visitConsole(const py::object& console, const std::shared_ptr<py::object>& target,
                  visitproc visit, void* arg);
 
+// An integer argument named `name`: any object Python can index with (int, numpy's
+// integers), within C's int. Another type raises TypeError; an integer out of range,
+// ValueError naming the argument and the range.
+int intArgument(const py::handle& value, const char* name);
+
 // A file path as Python names it (str, bytes or os.PathLike): its bytes for the system,
 // printable text for messages, and the name as os.fsdecode gives it. Raises ValueError for
 // a null byte inside, as open() does.

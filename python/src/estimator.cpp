@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <atomic>
 #include <mutex>
@@ -114,23 +113,6 @@ double asWritten(float value) {
 
 py::object when(bool present, py::object value) { return present ? value : py::none(); }
 
-// A trash type: any integer Python can index with (int, numpy's integers), within C's int.
-// Another type raises Python's TypeError; an integer out of range, ValueError.
-int trashTypeArgument(const py::handle& value) {
-  const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-  if (!index) throw py::error_already_set();
-  int overflow = 0;
-  const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (number == -1 && PyErr_Occurred()) throw py::error_already_set();
-  if (overflow != 0 || number < std::numeric_limits<int>::min() ||
-      number > std::numeric_limits<int>::max())
-    throw py::value_error("trash_type must be an integer from " +
-                          std::to_string(std::numeric_limits<int>::min()) + " to " +
-                          std::to_string(std::numeric_limits<int>::max()) + ", not " +
-                          py::str(index).cast<std::string>());
-  return static_cast<int>(number);
-}
-
 const char* entryName(litterpose::Entry entry) {
   switch (entry) {
     case litterpose::Entry::GrabPoseEstimateFunc: return "main";
@@ -201,7 +183,7 @@ public:
 
   Estimate estimate(const py::handle& points, const py::handle& trash_type_argument,
                     const std::string& entry_name, const std::string& frame) {
-    const int trash_type = trashTypeArgument(trash_type_argument);
+    const int trash_type = intArgument(trash_type_argument, "trash_type");
     const auto entry = litterpose::entryNamed(entry_name);
     if (!entry)
       throw py::value_error("entry must be 'main', 'common' or 'initial', not '" + entry_name +

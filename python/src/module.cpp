@@ -1,5 +1,6 @@
 // The compiled part of the Python package litterpose.
 #include <cerrno>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -56,7 +57,8 @@ py::array_t<float> readCloud(const py::object& path_like) {
   return points;
 }
 
-std::string describeResult(int code, const py::object& entry) {
+std::string describeResult(const py::handle& code_argument, const py::object& entry) {
+  const int code = intArgument(code_argument, "code");
   if (entry.is_none()) return litterpose::describeResult(code);
   const std::string name = py::str(entry);
   const auto named = litterpose::entryNamed(name);
@@ -66,6 +68,20 @@ std::string describeResult(int code, const py::object& entry) {
 }
 
 }  // namespace
+
+int intArgument(const py::handle& value, const char* name) {
+  const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (number == -1 && PyErr_Occurred()) throw py::error_already_set();
+  constexpr auto low = std::numeric_limits<int>::min(), high = std::numeric_limits<int>::max();
+  if (overflow != 0 || number < low || number > high)
+    throw py::value_error(std::string(name) + " must be an integer from " + std::to_string(low) +
+                          " to " + std::to_string(high) + ", not " +
+                          py::str(index).cast<std::string>());
+  return static_cast<int>(number);
+}
 
 FilePath filePath(const py::object& path_like) {
   const py::module_ os = py::module_::import("os");

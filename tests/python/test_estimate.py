@@ -147,3 +147,5 @@ def test_describe_result():
     assert litterpose.describe_result(5) == "unknown result"
     with pytest.raises(ValueError, match="not 'GrabPoseEstimateFunc'"):
         litterpose.describe_result(1, "GrabPoseEstimateFunc")
+    with pytest.raises(ValueError, match="code must be an integer from -2147483648 to 2147483647"):
+        litterpose.describe_result(2**70)
