@@ -90,6 +90,16 @@ T* constructed(PyObject* self) {
   return held && held.holder_constructed() ? held.value_ptr<T>() : nullptr;
 }
 
+// The instance's C++ object; TypeError while its __init__ has not made it (for special
+// methods, which the interpreter calls past the refusal of refuseUnmade).
+template <typename T>
+const T& made(const py::handle& self) {
+  const T* object = constructed<T>(self.ptr());
+  if (object == nullptr)
+    throw py::type_error(std::string(Py_TYPE(self.ptr())->tp_name) + ".__init__() was not called");
+  return *object;
+}
+
 // A py::custom_type_setup for a class whose objects hold Python objects through C++ (a
 // console callback): the garbage collector sees them through T::traverse and breaks a
 // cycle (a callback that refers back to its owner) through T::clear.
@@ -141,14 +151,6 @@ template <typename T>
 void madeByInit(PyHeapTypeObject* heap_type) {
   collectable<T>(heap_type);
   refuseUnmade<T>(heap_type);
-}
-
-// A class whose objects only C++ makes (an estimate's answer): T.__new__ refused.
-inline void madeInCpp(PyHeapTypeObject* heap_type) {
-  heap_type->ht_type.tp_new = [](PyTypeObject* type, PyObject*, PyObject*) -> PyObject* {
-    PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", type->tp_name);
-    return nullptr;
-  };
 }
 
 // A float64 array of the given shape, filled by the caller.

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include <boost/system/system_error.hpp>
@@ -120,6 +121,88 @@ const char* entryName(litterpose::Entry entry) {
     case litterpose::Entry::GetInitialGrabPose: return "initial";
   }
   return "unknown";
+}
+
+// Every number an estimate holds beyond its scalars, in a fixed order: f(value) for each
+// float or double member, so that saving and restoring an estimate walk the same list.
+template <typename E, typename F>
+void eachNumber(E& r, F&& f) {
+  const auto all = [&f](auto& m) {
+    for (Eigen::Index i = 0; i < m.size(); ++i) f(m.data()[i]);
+  };
+  all(r.position);
+  all(r.orientation.coeffs());
+  all(r.pca_center);
+  all(r.pca_vectors);
+  all(r.pca_lengths);
+  all(r.obb_center);
+  all(r.obb_orientation.coeffs());
+  all(r.obb_min);
+  all(r.obb_max);
+  all(r.aabb_center);
+  all(r.aabb_min);
+  all(r.aabb_max);
+  all(r.footprint);
+}
+
+// The version of an estimate's pickled state; a state of another one is refused.
+constexpr int kStateVersion = 1;
+
+// An estimate as a tuple of Python's own values, for pickle and copy.
+py::tuple stateOf(const Estimate& r) {
+  py::list numbers;
+  eachNumber(r, [&numbers](auto value) { numbers.append(static_cast<double>(value)); });
+  return py::make_tuple(kStateVersion, r.code, entryName(r.entry), r.trash_type,
+                        static_cast<int>(r.reason), r.reason_text, r.ik_code,
+                        static_cast<int>(r.main_axis_type), r.shape, r.aligned_box, r.points_read,
+                        r.points_prepared, r.elapsed_ms, py::tuple(numbers));
+}
+
+// The estimate a state of stateOf describes. Raises ValueError for anything else (a
+// pickle from another version, or one edited by hand).
+Estimate fromState(const py::handle& state_object) {
+  const auto refuse = [](const std::string& what) {
+    throw py::value_error("not the state of a litterpose.Estimate: " + what);
+  };
+  if (!py::isinstance<py::tuple>(state_object)) refuse("not a tuple");
+  const auto state = py::reinterpret_borrow<py::tuple>(state_object);
+  constexpr std::size_t kFields = 14;
+  if (state.size() != kFields || intArgument(state[0], "the state's version") != kStateVersion)
+    refuse("another version or length");
+  Estimate r;
+  try {
+    r.code = intArgument(state[1], "code");
+    const auto entry = litterpose::entryNamed(py::str(state[2]).cast<std::string>());
+    if (!entry) refuse("an unknown entry");
+    r.entry = *entry;
+    r.trash_type = intArgument(state[3], "trash_type");
+    r.reason = static_cast<Reason>(intArgument(state[4], "reason"));
+    if (std::string(litterpose::reasonName(r.reason)) == "unknown") refuse("an unknown reason");
+    r.reason_text = py::str(state[5]).cast<std::string>();
+    r.ik_code = intArgument(state[6], "ik_code");
+    const int axis = intArgument(state[7], "main_axis_type");
+    if (axis < HORIZONTAL || axis > TILTED_HIGH) refuse("an unknown main-axis class");
+    r.main_axis_type = static_cast<MainAxisType>(axis);
+    r.shape = state[8].cast<bool>();
+    r.aligned_box = state[9].cast<bool>();
+    r.points_read = state[10].cast<std::size_t>();
+    r.points_prepared = state[11].cast<std::size_t>();
+    r.elapsed_ms = state[12].cast<double>();
+    if (!py::isinstance<py::tuple>(state[13])) refuse("its numbers are not a tuple");
+    const auto numbers = py::reinterpret_borrow<py::tuple>(state[13]);
+    std::size_t count = 0;
+    eachNumber(r, [&count](auto&) { ++count; });
+    if (numbers.size() != count) refuse("another count of numbers");
+    std::size_t next = 0;
+    eachNumber(r, [&](auto& value) {
+      value = static_cast<std::remove_reference_t<decltype(value)>>(numbers[next++].cast<double>());
+    });
+  } catch (const py::cast_error&) {
+    refuse("a value of another type");
+  }
+  if (r.found() && !(r.position.allFinite() && r.orientation.coeffs().allFinite()))
+    refuse("a grasp pose that is not finite");
+  return r;
 }
 
 // Raises OSError(errno, message, filename), which Python turns into FileNotFoundError,
@@ -398,13 +481,18 @@ Raises:
 void bindEstimator(py::module_& m) {
   py::register_exception<ConfigurationError>(m, "ConfigurationError", PyExc_ValueError);
 
-  py::class_<Estimate>(m, "Estimate", py::custom_type_setup(madeInCpp), R"(What one estimate answered.
+  py::class_<Estimate>(m, "Estimate", py::custom_type_setup(refuseUnmade<Estimate>),
+                      R"(What one estimate answered.
 
 Positions are in metres in the arm base frame. The pose (position, quaternion, rotation) is
 None unless code is 1; main_axis_type is None when the estimate ended before classifying the
 main axis (codes 11 and 41); the shape members are None when it ended before the shape
 analysis was done (too few points, a non-finite shape), and the axis-aligned box also for
-the entry "main", which does not compute it.)")
+the entry "main", which does not compute it.
+
+Estimators make estimates; Estimate(state) remakes one from the state its __reduce__ saved,
+which is what pickle, copy and multiprocessing use.)")
+      .def(py::init(&fromState), py::arg("state"))
       .def_property_readonly("code", [](const Estimate& r) { return r.code; },
                              "The entry's result code (1: a grasp pose was found).")
       .def_property_readonly("found", &Estimate::found, "Whether code is 1.")
@@ -488,7 +576,8 @@ the entry "main", which does not compute it.)")
                              "Points left after the preparation.")
       .def_property_readonly("elapsed_ms", [](const Estimate& r) { return r.elapsed_ms; },
                              "Time the entry took, in milliseconds.")
-      .def("__repr__", [](const Estimate& r) {
+      .def("__repr__", [](const py::handle& self) {
+        const Estimate& r = made<Estimate>(self);
         std::string text = "Estimate(code=" + std::to_string(r.code) + ", meaning='" +
                            litterpose::describeResult(r.code, r.entry) + "', reason='" +
                            litterpose::reasonName(r.reason) + "'";
@@ -496,7 +585,13 @@ the entry "main", which does not compute it.)")
           text += ", position=" +
                   py::repr(array(r.position).attr("tolist")()).cast<std::string>();
         return text + ")";
-      });
+      })
+      .def("__reduce__",
+           [](const py::object& self) {
+             return py::make_tuple(py::type::of(self),
+                                   py::make_tuple(stateOf(made<Estimate>(self))));
+           },
+           "Pickles the estimate as its class and its state.");
 
   py::class_<Estimator>(m, "Estimator", kEstimatorDoc, py::custom_type_setup(madeByInit<Estimator>))
       .def(py::init([](const py::object& path, py::object console) {

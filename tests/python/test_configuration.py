@@ -132,16 +132,13 @@ def test_an_owner_whose_console_refers_back_to_it_is_collected(owner):
     ("Estimator", lambda o: setattr(o, "robust_preparation_enabled", True)),
     ("Estimator", lambda o: o.windows),
     ("Kinematics", lambda o: o.forward(np.zeros(6))),
+    ("Estimate", lambda o: o.code),
+    ("Estimate", lambda o: o.__reduce__()),
 ])
 def test_an_object_whose_init_never_ran_is_refused(owner, use):
     unmade = getattr(litterpose, owner).__new__(getattr(litterpose, owner))
     with pytest.raises(TypeError, match=r"__init__\(\) was not called"):
         use(unmade)
-
-
-def test_estimates_are_made_by_estimators_only():
-    with pytest.raises(TypeError, match="cannot create"):
-        litterpose.Estimate.__new__(litterpose.Estimate)
 
 
 @pytest.mark.parametrize("call", [lambda p: litterpose.Estimator(p), litterpose.read_cloud])

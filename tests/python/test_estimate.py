@@ -1,6 +1,9 @@
 """Estimates from Python: against litterpose-estimate, over every input layout, and what an
 Estimate holds."""
 
+import copy
+import pickle
+
 import numpy as np
 import pytest
 
@@ -101,6 +104,46 @@ def test_an_estimate_holds_its_shape_and_a_rotation(estimator, default_points, e
     assert np.all(got.obb_min - 1e-6 <= local) and np.all(local <= got.obb_max + 1e-6)
     assert np.hypot(*got.pca_center[:2]) == pytest.approx(0.38, abs=0.03)
     assert repr(got).startswith("Estimate(code=1, meaning='grasp pose found', reason='found'")
+
+
+def members(estimate):
+    return {name: getattr(estimate, name) for name in dir(estimate) if not name.startswith("_")}
+
+
+# Process pools hand their results back pickled.
+@pytest.mark.parametrize("copy_of", [lambda e: pickle.loads(pickle.dumps(e)), copy.deepcopy],
+                         ids=["pickle", "deepcopy"])
+@pytest.mark.parametrize("rows", [None, 5], ids=["found", "too_few"])
+@pytest.mark.parametrize("entry", litterpose.ENTRIES)
+def test_a_copied_estimate_holds_every_member(estimator, default_points, entry, rows, copy_of):
+    got = estimator.estimate(default_points[:rows], entry=entry)
+    copied = copy_of(got)
+    assert type(copied) is litterpose.Estimate and {"code", "position", "footprint"} <= members(got).keys()
+    np.testing.assert_equal(members(copied), members(got))
+
+
+def _with(state, at, value):
+    return state[:at] + (value,) + state[at + 1:]
+
+
+# An estimate's state is a tuple: version, code, entry, trash type, reason, reason text, IK
+# code, main-axis class, shape and box flags, points read and prepared, elapsed time, numbers.
+BAD_STATES = [
+    (lambda s: list(s), "not a tuple"),
+    (lambda s: _with(s, 0, 2), "another version or length"),
+    (lambda s: _with(s, 2, "Main"), "an unknown entry"),
+    (lambda s: _with(s, 4, 99), "an unknown reason"),
+    (lambda s: _with(s, 10, -1), "a value of another type"),
+    (lambda s: _with(s, 13, s[13][:-1]), "another count of numbers"),
+    (lambda s: _with(s, 13, (np.nan,) + s[13][1:]), "a grasp pose that is not finite"),
+]
+
+
+@pytest.mark.parametrize("edit, message", BAD_STATES)
+def test_a_state_that_no_estimate_saved_is_refused(estimator, default_points, edit, message):
+    _, (state,) = estimator.estimate(default_points).__reduce__()
+    with pytest.raises(ValueError, match="not the state of a litterpose.Estimate: " + message):
+        litterpose.Estimate(edit(state))
 
 
 BAD_CALLS = [
